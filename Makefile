@@ -1,0 +1,41 @@
+# Thin wrapper around CMake. `make demo` and `make test` work on a bare Debian machine.
+JOBS ?= $(shell nproc)
+WERROR ?= $(if $(CI),ON,OFF)
+PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+
+.PHONY: deps demo test test-release test-sanitize bench format clean
+
+deps:
+	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+.PRECIOUS: build/%/build.ninja
+build/%/build.ninja: | deps
+	cmake -S . -B build/$* -G Ninja -DCMAKE_BUILD_TYPE=$* -DTSDB_WERROR=$(WERROR)
+
+build-%: build/%/build.ninja
+	cmake --build build/$* -j $(JOBS)
+
+demo: build-Release
+	./build/Release/tools/tsdb-smoke
+
+test-release: build-Release
+	cd build/Release && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: build-Sanitize
+	cd build/Sanitize && ctest --output-on-failure -j $(JOBS)
+
+test: test-release test-sanitize
+
+bench: build-Release
+	./build/Release/bench/checksum_bench
+
+format:
+	git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build
