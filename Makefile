@@ -35,7 +35,7 @@ bench: build-Release
 	./build/Release/bench/checksum_bench
 
 format:
-	git ls-files '*.cc' '*.h' | xargs clang-format -i
+	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i
 
 clean:
 	rm -rf build

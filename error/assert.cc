@@ -1,7 +1,7 @@
 #include "error/assert.h"
 
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 namespace error {
 

@@ -131,6 +131,7 @@ TEST_F(CrashReporter, WithoutReportFunctionTheMessageGoesToTheErrorOutput) {
             util::install_crash_reporter();
             std::raise(SIGFPE);
         },
-        ::testing::KilledBySignal(SIGFPE), "Dump generated: An application error has been detected");
+        ::testing::KilledBySignal(SIGFPE),
+        "Dump generated: An application error has been detected");
     EXPECT_NE(contents(dump_path).find("fault: SIGFPE"), std::string::npos);
 }

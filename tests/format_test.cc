@@ -47,7 +47,8 @@ TEST(Parse, UnsignedAcceptsOnlyWholeDecimalNumbersThatFit) {
     EXPECT_EQ(parse_failure([] { util::parse_u32(""); }), "Error parsing: \"\"");
     EXPECT_EQ(parse_failure([] { util::parse_u32("-1"); }), "Error parsing: \"-1\"");
     EXPECT_EQ(parse_failure([] { util::parse_u32(" 5"); }), "Error parsing: \" 5\"");
-    EXPECT_EQ(parse_failure([] { util::parse_u32("4294967296"); }), "Error parsing: \"4294967296\"");
+    EXPECT_EQ(parse_failure([] { util::parse_u32("4294967296"); }),
+              "Error parsing: \"4294967296\"");
     EXPECT_EQ(parse_failure([] { util::parse_u32("7\n"); }), "Error parsing: \"7\\n\"");
 }
 

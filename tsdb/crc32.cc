@@ -102,7 +102,8 @@ TSDB_FOLD_TARGET uint32_t advance_folded(uint32_t r, const uint8_t* p, size_t n)
 
     // 128 bits to 64.
     __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
-    x = _mm_xor_si128(_mm_srli_si128(x, 4), _mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00));
+    x = _mm_xor_si128(_mm_srli_si128(x, 4),
+                      _mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00));
 
     // Barrett reduction to 32 bits.
     __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), barrett, 0x10);
@@ -131,7 +132,9 @@ uint32_t crc32_advance(uint32_t r, const uint8_t* p, size_t n) noexcept {
     return advance_sliced(r, p, n);
 }
 
-void Crc32::update(uint8_t byte) { register_ = tables[0][(register_ ^ byte) & 0xFF] ^ (register_ >> 8); }
+void Crc32::update(uint8_t byte) {
+    register_ = tables[0][(register_ ^ byte) & 0xFF] ^ (register_ >> 8);
+}
 
 void Crc32::write_digest(uint8_t* destination) const { util::store_be32(destination, value()); }
 

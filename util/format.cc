@@ -53,7 +53,8 @@ uint32_t parse_u32(std::string_view text) {
     char* end = nullptr;
     errno = 0;
     const unsigned long long value = std::strtoull(start, &end, 10);
-    const bool digits_only = !copy.empty() && copy.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits_only =
+        !copy.empty() && copy.find_first_not_of("0123456789") == std::string::npos;
     if (!digits_only || errno == ERANGE || value > UINT32_MAX || *end != '\0') {
         throw error::EParseError("Error parsing: " + quote(text));
     }
@@ -87,16 +88,36 @@ std::string quote(std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '\a': quoted += "\\a"; break;
-            case '\b': quoted += "\\b"; break;
-            case '\t': quoted += "\\t"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\v': quoted += "\\v"; break;
-            case '\f': quoted += "\\f"; break;
-            case '\r': quoted += "\\r"; break;
-            case '"': quoted += "\\\""; break;
-            case '\'': quoted += "\\'"; break;
-            case '\\': quoted += "\\\\"; break;
+            case '\a':
+                quoted += "\\a";
+                break;
+            case '\b':
+                quoted += "\\b";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\v':
+                quoted += "\\v";
+                break;
+            case '\f':
+                quoted += "\\f";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\'':
+                quoted += "\\'";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
             default:
                 if (byte >= 32 && byte <= 126) {
                     quoted += c;

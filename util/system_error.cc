@@ -24,7 +24,9 @@ void raise_system_error(std::string_view context, int code) {
     throw error::ESystemError(std::move(text));
 }
 
-void raise_system_error(std::string_view context) { throw error::ESystemError(std::string(context)); }
+void raise_system_error(std::string_view context) {
+    throw error::ESystemError(std::string(context));
+}
 
 void raise_last_system_error(std::string_view context) {
     raise_system_error(context, platform::last_error());

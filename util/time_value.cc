@@ -24,8 +24,9 @@ TimeValue::TimeValue(int32_t seconds, int32_t microseconds) {
 TimeValue TimeValue::now() {
     const auto micros = platform::wall_clock_microseconds();
     if (!micros) {
-        std::fputs("(TIME) Error getting system time \n(TIME) This may cause inaccurate measurements \n",
-                   stderr);
+        std::fputs(
+            "(TIME) Error getting system time \n(TIME) This may cause inaccurate measurements \n",
+            stderr);
         return TimeValue();
     }
     return TimeValue(Raw{static_cast<int32_t>(*micros / micros_per_second),

@@ -50,7 +50,8 @@ private:
     struct Raw {
         int32_t seconds, microseconds;
     };
-    constexpr explicit TimeValue(Raw raw) : seconds_(raw.seconds), microseconds_(raw.microseconds) {}
+    constexpr explicit TimeValue(Raw raw)
+        : seconds_(raw.seconds), microseconds_(raw.microseconds) {}
 
     int32_t seconds_ = 0;
     int32_t microseconds_ = 0;
