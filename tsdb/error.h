@@ -12,7 +12,10 @@ namespace tsdb {
         using base::base;              \
     }
 
-TSDB_FAILURE_CLASS(error_generic, error::Exception);
+class error_generic : public error::Exception {
+public:
+    using Exception::Exception;
+};
 
 // A rule of the database is broken by a caller or by the code.
 TSDB_FAILURE_CLASS(error_internal, error_generic);

@@ -1,0 +1,102 @@
+#include "platform/random_access_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+namespace {
+
+class DiskFile final : public RandomAccessFile {
+public:
+    explicit DiskFile(int fd) : fd_(fd) {}
+    ~DiskFile() override { close(fd_); }
+    DiskFile(const DiskFile&) = delete;
+    DiskFile& operator=(const DiskFile&) = delete;
+
+    Transfer read_at(uint64_t offset, void* buffer, size_t length) override {
+        auto* bytes = static_cast<char*>(buffer);
+        Transfer t;
+        while (t.done < length) {
+            const ssize_t n =
+                pread(fd_, bytes + t.done, length - t.done, static_cast<off_t>(offset + t.done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                t.error = n < 0 ? errno : 0;
+                break;
+            }
+            t.done += static_cast<size_t>(n);
+        }
+        return t;
+    }
+
+    Transfer write_at(uint64_t offset, const void* buffer, size_t length) override {
+        const auto* bytes = static_cast<const char*>(buffer);
+        Transfer t;
+        while (t.done < length) {
+            const ssize_t n =
+                pwrite(fd_, bytes + t.done, length - t.done, static_cast<off_t>(offset + t.done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                t.error = n < 0 ? errno : EIO;
+                break;
+            }
+            t.done += static_cast<size_t>(n);
+        }
+        return t;
+    }
+
+    int sync() override { return fdatasync(fd_) == 0 ? 0 : errno; }
+
+    Space free_space() override {
+        struct statvfs volume {};
+        if (fstatvfs(fd_, &volume) != 0) {
+            return {0, errno};
+        }
+        return {uint64_t{volume.f_bavail} * volume.f_frsize, 0};
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+Opened open_random_access_file(const std::string& path, Access access) {
+    const int flags = access == Access::read_write ? O_RDWR : O_RDONLY;
+    const int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) {
+        return {nullptr, errno};
+    }
+    const int lock = access == Access::read_write ? LOCK_EX : LOCK_SH;
+    if (flock(fd, lock | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        return {nullptr, error};
+    }
+    return {std::make_unique<DiskFile>(fd), 0};
+}
+
+int create_file(const std::string& path, uint64_t size, bool replace) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+    const int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+    if (error == 0 && fsync(fd) != 0) {
+        error = errno;
+    }
+    close(fd);
+    return error;
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// A file read and written at byte positions. The storage engine sees its
+// database file only through this interface, so tests can stack a file that
+// injects faults over the real one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Outcome of a transfer: the bytes moved, and the errno that stopped it
+// early (0 when it completed or a read met the end of the file).
+struct Transfer {
+    size_t done = 0;
+    int error = 0;
+};
+
+class RandomAccessFile {
+public:
+    virtual ~RandomAccessFile() = default;
+    // Reads up to `length` bytes, fewer only at the end of the file or on error.
+    virtual Transfer read_at(uint64_t offset, void* buffer, size_t length) = 0;
+    // Writes all `length` bytes unless an error stops it.
+    virtual Transfer write_at(uint64_t offset, const void* buffer, size_t length) = 0;
+    // Makes every completed write durable; returns 0 or an errno.
+    virtual int sync() = 0;
+    // Bytes free for this user on the volume holding the file, or an errno.
+    struct Space {
+        uint64_t bytes = 0;
+        int error = 0;
+    };
+    virtual Space free_space() = 0;
+};
+
+enum class Access { read_write, read_only };
+
+struct Opened {
+    std::unique_ptr<RandomAccessFile> file;  // null on failure
+    int error = 0;
+};
+
+// Opens an existing file. Read-write access is exclusive: a second opener,
+// in this process or another, gets EBUSY; read-only access is shared among
+// readers and refused (EBUSY) while a writer holds the file.
+Opened open_random_access_file(const std::string& path, Access access);
+
+// Creates a new file of `size` zero bytes; EEXIST when it exists and
+// `replace` is false.
+int create_file(const std::string& path, uint64_t size, bool replace);
+
+}  // namespace platform

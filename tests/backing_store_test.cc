@@ -1,0 +1,129 @@
+#include "tsdb/backing_store.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tests/support/sim_database.h"
+#include "tsdb/error.h"
+
+using testing_support::failure_text;
+using testing_support::FaultPlan;
+using testing_support::SimDisk;
+using testing_support::store_on;
+using tsdb::BackingStore;
+
+namespace {
+
+uint32_t block_count_of_file(size_t bytes, uint32_t block_size = 1024) {
+    SimDisk disk(std::vector<uint8_t>(bytes, 1));
+    BackingStore store = store_on(disk);
+    store.set_block_size(block_size);
+    return store.block_count();
+}
+
+}  // namespace
+
+TEST(BackingStore, DirectoryOfAPath) {
+    EXPECT_EQ(BackingStore::store_directory("/data/db.tsdb"), "/data/");
+    EXPECT_EQ(BackingStore::store_directory("C:\\data\\db.tsdb"), "C:\\data\\");
+    EXPECT_EQ(BackingStore::store_directory("C:"), "C:\\");
+    EXPECT_EQ(BackingStore::store_directory("/data/"), "/data/");
+    EXPECT_EQ(BackingStore::store_directory("a/b\\c"), "a/b\\");
+    EXPECT_EQ(BackingStore::store_directory("db.tsdb"), "");
+    EXPECT_EQ(failure_text<tsdb::error_io>([] { BackingStore::open_backing_store("db.tsdb"); }),
+              "Cannot give empty name to TSDB backing store");
+}
+
+TEST(BackingStore, OpeningNeedsAnExistingFileThatNobodyElseHolds) {
+    EXPECT_EQ(failure_text<tsdb::error_open>(
+                  [] { BackingStore::open_backing_store("/nonexistent/db.tsdb"); }),
+              std::string("Unable to open \"/nonexistent/db.tsdb\": ") + std::strerror(ENOENT));
+
+    const std::string path = testing::TempDir() + "backing_store_lock.tsdb";
+    ASSERT_EQ(platform::create_file(path, 4096, true), 0);
+    {
+        BackingStore first = BackingStore::open_backing_store(path);
+        EXPECT_EQ(failure_text<tsdb::error_open>([&] { BackingStore::open_backing_store(path); }),
+                  "Unable to open \"" + path + "\": " + std::strerror(EBUSY));
+        EXPECT_EQ(failure_text<tsdb::error_open>(
+                      [&] { BackingStore::open_backing_store(path, platform::Access::read_only); }),
+                  "Unable to open \"" + path + "\": " + std::strerror(EBUSY));
+    }
+    BackingStore reader = BackingStore::open_backing_store(path, platform::Access::read_only);
+    BackingStore another = BackingStore::open_backing_store(path, platform::Access::read_only);
+    unlink(path.c_str());
+}
+
+TEST(BackingStore, BlockCountIsTheHighestReadableBlock) {
+    EXPECT_EQ(block_count_of_file(0), 0u);
+    EXPECT_EQ(block_count_of_file(1024), 0u);
+    EXPECT_EQ(block_count_of_file(1025), 1u);
+    EXPECT_EQ(block_count_of_file(10 * 1024), 9u);
+    EXPECT_EQ(block_count_of_file(10 * 1024 + 5), 10u);
+    EXPECT_EQ(block_count_of_file(1024 * 1024), 1023u);
+    EXPECT_EQ(block_count_of_file(1025 * 1024), 1024u);
+    EXPECT_EQ(block_count_of_file(5000 * 1024), 4999u);
+    EXPECT_EQ(block_count_of_file(8192 * 1024 + 1), 8192u);
+    EXPECT_EQ(block_count_of_file(300 * 4096, 4096), 299u);
+}
+
+TEST(BackingStore, GrowthOverwritesTheLastBlockWithZeros) {
+    SimDisk disk(std::vector<uint8_t>(10 * 1024, 0xAB));
+    BackingStore store = store_on(disk);
+    store.set_block_size(1024);
+    store.grow_backing_store(3);
+    EXPECT_EQ(store.block_count(), 12u);
+    EXPECT_EQ(disk.current().size(), 12u * 1024);
+    EXPECT_EQ(disk.current()[9 * 1024 - 1], 0xAB);
+    for (size_t i = 9 * 1024; i < 12 * 1024; ++i) {
+        ASSERT_EQ(disk.current()[i], 0) << i;
+    }
+    store.set_block_size(1024);
+    EXPECT_EQ(store.block_count(), 11u);  // the file now has 12 whole blocks
+}
+
+TEST(BackingStore, ByteRangesCrossBlocksAndShortReadsStopAtTheEnd) {
+    SimDisk disk(std::vector<uint8_t>(8 * 1024, 0));
+    BackingStore store = store_on(disk);
+    store.set_block_size(1024);
+    const std::string text = "crossing a block boundary";
+    store.btbo_WriteFile(2, 2040, reinterpret_cast<const uint8_t*>(text.data()),
+                         static_cast<uint32_t>(text.size()));
+    EXPECT_EQ(std::memcmp(disk.current().data() + 2 * 1024 + 2040, text.data(), text.size()), 0);
+    std::string back(text.size(), '\0');
+    EXPECT_EQ(store.botb_ReadFile(reinterpret_cast<uint8_t*>(back.data()), 0, 4088,
+                                  static_cast<uint32_t>(back.size())),
+              text.size());
+    EXPECT_EQ(back, text);
+    uint8_t tail[100];
+    EXPECT_EQ(store.botb_ReadFile(tail, 7, 1000, 100), 24u);
+    EXPECT_EQ(
+        failure_text<tsdb::error_read>([&] { store.btb_ReadFile(tail, 8, 1); }),
+        "Cannot seq. read 1024 bytes at block 8 offset 0: \"" + std::string(strerror(EIO)) + "\"");
+}
+
+TEST(BackingStore, FailuresNameTheTransferAndTheSystemText) {
+    SimDisk disk(std::vector<uint8_t>(8 * 1024, 0));
+    FaultPlan plan;
+    plan.fail_write = 1;
+    plan.write_errno = ENOSPC;
+    plan.fail_sync = 0;
+    plan.sync_errno = EIO;
+    plan.free_bytes = 4ull << 40;
+    BackingStore store = store_on(disk, plan);
+    store.set_block_size(1024);
+    const std::vector<uint8_t> block(1024, 7);
+    store.btb_WriteFile(1, block.data(), 1);
+    const std::string no_space = std::strerror(ENOSPC);
+    EXPECT_EQ(failure_text<tsdb::error_read>([&] { store.btb_WriteFile(3, block.data(), 1); }),
+              "Cannot seq. write 1024 bytes at block 3 offset 0: \"" + no_space + "\"");
+    EXPECT_EQ(failure_text<tsdb::error_io>([&] { store.sync_writes(); }),
+              "flush failed with error: \"" + std::string(std::strerror(EIO)) + "\"");
+    EXPECT_EQ(failure_text<tsdb::error_toobig>([&] { store.cgs_space(); }),
+              "TSDB backing store is more than 2^32 blocks");
+    store.set_block_size(2048);
+    EXPECT_EQ(store.cgs_space(), 2147483648u);
+}

@@ -1,0 +1,221 @@
+// Crashes and faults at every write of a workload of catalogue changes and
+// phase shifts. After each, the database must open, be consistent, and hold
+// either the state of the last completed phase shift or of the next one.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <sstream>
+
+#include "tests/support/sim_database.h"
+#include "tsdb/consistency_check.h"
+#include "tsdb/error.h"
+
+using namespace testing_support;
+using tsdb::ChainKind;
+using tsdb::Database;
+
+namespace {
+
+// Every series with its levels, ring positions and ring contents.
+std::string state_of(Database& db) {
+    std::ostringstream out;
+    const tsdb::PointerChain& checks = db.chain(ChainKind::check);
+    for (uint32_t id = 0; id < checks.capacity(); ++id) {
+        if (!db.check_id_exists(id)) {
+            continue;
+        }
+        out << "series " << id << " type " << checks.check_entry(id).data_type << ":";
+        for (uint32_t l = checks.check_entry(id).first_lblock; l != 0;) {
+            const tsdb::lblock_entry_t e = db.chain(ChainKind::lblock).lblock_entry(l);
+            const uint32_t size = e.dblocks * db.block_size();
+            const uint32_t head = db.committed_heads().position(l);
+            const uint32_t tail = db.chain(ChainKind::tail).position(l);
+            std::vector<uint8_t> contents((tail + size - head) % size);
+            db.read_from_lblock(e, head, static_cast<uint32_t>(contents.size()), contents.data());
+            out << " [" << e.dblocks << "x" << e.resolution << " " << head << ".." << tail << " ";
+            for (uint8_t b : contents) {
+                out << static_cast<char>('a' + b % 26);
+            }
+            out << "]";
+            l = e.next;
+        }
+        out << "\n";
+    }
+    return out.str();
+}
+
+std::vector<uint8_t> bytes(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(seed + i * 7);
+    }
+    return v;
+}
+
+void append(Database& db, uint32_t id, size_t n, uint8_t seed) {
+    const uint32_t l = db.chain(ChainKind::check).check_entry(id).first_lblock;
+    const std::vector<uint8_t> v = bytes(n, seed);
+    ASSERT_TRUE(db.write_to_lblock(l, v.data(), static_cast<uint32_t>(n)));
+}
+
+// Each step ends with its changes committed.
+std::vector<std::function<void(Database&)>> workload() {
+    std::vector<std::function<void(Database&)>> steps = {
+        [](Database& db) {
+            db.allocate_described_ts({1, {{100, 60}, {20, 300}}});
+        },
+        [](Database& db) {
+            append(db, 0, 140, 1);
+            db.phase_shift_all();
+        },
+        [](Database& db) {
+            db.allocate_described_ts({2, {{50, 60}}});
+        },
+        [](Database& db) {
+            db.deallocate_check_id(0);
+            db.phase_shift_all();
+        },
+        [](Database& db) {
+            db.allocate_described_ts({4, {{2000, 60}, {500, 600}}});
+        },
+        [](Database& db) {
+            append(db, 0, 700, 3);
+            db.phase_shift_all();
+        },
+    };
+    for (int i = 0; i < 70; ++i) {  // grows the LBlock chain past one block
+        steps.push_back([](Database& db) { db.allocate_described_ts({2, {{10, 60}}}); });
+    }
+    steps.push_back([](Database& db) {
+        db.allocate_described_ts({1, {{9000, 60}}});
+    });  // grows the file
+    steps.push_back([](Database& db) {
+        const uint32_t level = db.chain(ChainKind::check).check_entry(0).first_lblock;
+        db.chain(ChainKind::head).set_position(level, 200);
+        db.phase_shift_all();
+    });
+    // Heads and tails commit one after the other: keep their changes in separate shifts.
+    steps.push_back([](Database& db) {
+        append(db, 0, 900, 5);
+        db.phase_shift_all();
+    });
+    return steps;
+}
+
+struct Reference {
+    std::vector<int64_t> writes_after;  // the disk's write count after each step
+    std::vector<int64_t> syncs_after;
+    std::vector<std::string> states;  // states[0] before the first step
+};
+
+Reference reference_run(const SimDisk& fresh) {
+    SimDisk disk = fresh;
+    Database db = open_on(disk);
+    Reference ref;
+    ref.writes_after.push_back(disk.writes());
+    ref.syncs_after.push_back(disk.syncs());
+    ref.states.push_back(state_of(db));
+    for (const auto& step : workload()) {
+        step(db);
+        ref.writes_after.push_back(disk.writes());
+        ref.syncs_after.push_back(disk.syncs());
+        ref.states.push_back(state_of(db));
+    }
+    return ref;
+}
+
+// The index of the last step completed when the event numbered `index`
+// happened, given the event counts after each step.
+size_t completed_before(const std::vector<int64_t>& counts_after, int64_t index) {
+    size_t completed = 0;
+    while (completed + 1 < counts_after.size() && counts_after[completed] <= index &&
+           counts_after[completed + 1] <= index) {
+        ++completed;
+    }
+    return completed;
+}
+
+// Runs the workload until it stops by a crash or a failure.
+void run_until_stopped(SimDisk& disk, const FaultPlan& plan) {
+    Database db = open_on(disk, plan);
+    for (const auto& step : workload()) {
+        step(db);
+    }
+}
+
+// The image must load as found, open with its repairs into a consistent
+// database, and hold one of the two allowed states.
+void expect_recovers(const std::vector<uint8_t>& image, const Reference& ref, size_t completed,
+                     const std::string& what) {
+    SimDisk as_found(image);
+    const std::string failure =
+        failure_text<tsdb::error_generic>([&] { Database::inspect(store_on(as_found)); });
+    ASSERT_EQ(failure, "(no failure)") << what;
+    SimDisk disk(image);
+    Database db = open_on(disk);
+    const std::string state = state_of(db);
+    const bool allowed = state == ref.states[completed] ||
+                         (completed + 1 < ref.states.size() && state == ref.states[completed + 1]);
+    ASSERT_TRUE(allowed) << what << " after step " << completed << " left:\n"
+                         << state << "expected:\n"
+                         << ref.states[completed];
+    const std::vector<std::string> problems = find_problems(db);
+    ASSERT_TRUE(problems.empty()) << what << ": " << problems.front();
+}
+
+class CrashConsistency : public ::testing::Test {
+protected:
+    SimDisk fresh = formatted_disk(small_database(600));
+    Reference ref = reference_run(fresh);
+};
+
+}  // namespace
+
+TEST_F(CrashConsistency, EveryWriteAsACrashPointWithAndWithoutTearing) {
+    const int64_t first = ref.writes_after.front();
+    const int64_t last = ref.writes_after.back();
+    ASSERT_GT(last - first, 100);
+    for (uint32_t torn : {0u, 1u}) {
+        for (int64_t k = first; k < last; ++k) {
+            SimDisk disk = fresh;
+            FaultPlan plan;
+            plan.crash_at_write = k;
+            plan.torn_sectors = torn;
+            EXPECT_THROW(run_until_stopped(disk, plan), Crash);
+            expect_recovers(
+                disk.durable(), ref, completed_before(ref.writes_after, k),
+                "crash at write " + std::to_string(k) + " torn " + std::to_string(torn));
+        }
+    }
+}
+
+TEST_F(CrashConsistency, FailedWritesAndFlushesAreReportedAndLoseNothingCommitted) {
+    const auto expect_failure_then_recovery = [&](FaultPlan plan, size_t completed,
+                                                  const std::string& what) {
+        SimDisk disk = fresh;
+        const std::string text =
+            failure_text<tsdb::error_io>([&] { run_until_stopped(disk, plan); });
+        ASSERT_TRUE(text.starts_with("Cannot seq. write ") ||
+                    text.starts_with("Cannot ofs. seq. write ") ||
+                    text.starts_with("flush failed with error: "))
+            << what << ": " << text;
+        // The process could go on or crash now: both images must recover.
+        expect_recovers(disk.current(), ref, completed, what + " (running)");
+        expect_recovers(disk.durable(), ref, completed, what + " (crashed)");
+    };
+    for (int64_t k = ref.writes_after.front(); k < ref.writes_after.back(); k += 3) {
+        FaultPlan plan;
+        plan.fail_write = k;
+        plan.write_errno = k % 2 == 0 ? ENOSPC : EIO;
+        expect_failure_then_recovery(plan, completed_before(ref.writes_after, k),
+                                     "write " + std::to_string(k) + " failing");
+    }
+    for (int64_t k = ref.syncs_after.front(); k < ref.syncs_after.back(); ++k) {
+        FaultPlan plan;
+        plan.fail_sync = k;
+        plan.sync_errno = EIO;
+        expect_failure_then_recovery(plan, completed_before(ref.syncs_after, k),
+                                     "flush " + std::to_string(k) + " failing");
+    }
+}

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include "log/log.h"
+#include "log/storage_log.h"
+#include "meter/metric.h"
+#include "tests/support/sim_database.h"
+
+using namespace testing_support;
+using tsdb::ChainKind;
+
+namespace {
+
+uint64_t phase_shift_count() {
+    if (!meter::metering_active()) {
+        meter::activate_metering();
+    }
+    const auto* low = dynamic_cast<const meter::Group*>(meter::Group::root().child("low"));
+    const auto* counter = dynamic_cast<const meter::IntegerCounter*>(low->child("phase_shifts"));
+    return counter->value();
+}
+
+}  // namespace
+
+TEST(PhaseShift, NothingDirtyWritesNothing) {
+    SimDisk disk = formatted_disk();
+    tsdb::Database db = open_on(disk);
+    const uint64_t shifts = phase_shift_count();
+    const int64_t writes = disk.writes();
+    const int64_t syncs = disk.syncs();
+
+    struct : logging::Sink {
+        void send(const std::string& line, int32_t) override { last = line; }
+        std::string last;
+    } log;
+    logging::set_sink(&log);
+    logging::set_storage_verbosity(14);
+    db.phase_shift_all();
+    logging::set_storage_verbosity(12);
+    logging::set_sink(nullptr);
+
+    EXPECT_EQ(log.last, "Phase shift of all chains avoided");
+    EXPECT_EQ(disk.writes(), writes);
+    EXPECT_EQ(disk.syncs(), syncs);
+    EXPECT_EQ(phase_shift_count(), shifts);
+    EXPECT_GT(db.last_phase_shift_attempt(), 1790000000);
+}
+
+TEST(PhaseShift, OnlyTheDirtyKindIsWrittenCommittedAndShifted) {
+    SimDisk disk = formatted_disk();
+    tsdb::Database db = open_on(disk);
+    const uint32_t head = db.copy_in_use(ChainKind::head);
+    const uint32_t check = db.copy_in_use(ChainKind::check);
+    const uint64_t generation = db.header().generation(ChainKind::check, check);
+    const uint64_t shifts = phase_shift_count();
+    const int64_t writes = disk.writes();
+    const int64_t syncs = disk.syncs();
+
+    db.chain(ChainKind::check).set_check_entry(5, {2, 1});
+    db.phase_shift_all();
+
+    EXPECT_EQ(disk.writes() - writes, 2);  // the Check run, then block 0
+    EXPECT_EQ(disk.syncs() - syncs, 2);
+    EXPECT_EQ(db.copy_in_use(ChainKind::check), (check + 1) % 3);
+    EXPECT_EQ(db.copy_in_use(ChainKind::head), head);
+    EXPECT_EQ(db.header().generation(ChainKind::check, check), generation + 1);
+    EXPECT_TRUE(db.header().checksum_matches(ChainKind::check, check));
+    // The next copy carries the generation it was shifted from, unchecked.
+    EXPECT_EQ(db.header().generation(ChainKind::check, (check + 1) % 3), generation + 1);
+    EXPECT_EQ(db.chain(ChainKind::check).check_entry(5), (tsdb::check_entry_t{2, 1}));
+    EXPECT_EQ(phase_shift_count(), shifts + 1);
+}
+
+TEST(PhaseShift, RotationAndTheCommittedHeadCopy) {
+    SimDisk disk = formatted_disk(small_database(256, 1024, 2));
+    tsdb::Database db = open_on(disk);
+    const uint32_t start = db.copy_in_use(ChainKind::head);
+    for (int round = 0; round < 2; ++round) {
+        const uint32_t before = db.copy_in_use(ChainKind::head);
+        db.chain(ChainKind::head).set_position(3, 100 + static_cast<uint32_t>(round));
+        db.phase_shift_all();
+        EXPECT_EQ(&db.committed_heads(), &db.copies(ChainKind::head)[before]);
+        EXPECT_EQ(db.committed_heads().position(3), 100u + static_cast<uint32_t>(round));
+        EXPECT_NE(db.copy_in_use(ChainKind::head), before);
+    }
+    EXPECT_EQ(db.copy_in_use(ChainKind::head), start);
+}
+
+TEST(PhaseShift, ShiftingIntoASmallerCopyGrowsItFirst) {
+    SimDisk disk = formatted_disk();
+    tsdb::Database db = open_on(disk);
+    const uint32_t per_block = db.chain(ChainKind::check).entries_per_block();
+    // Fill the Check chain so that the next series grows it.
+    for (uint32_t id = 0; id < per_block; ++id) {
+        db.chain(ChainKind::check).set_check_entry(id, {1, 1});
+    }
+    const uint32_t id = db.allocate_check_id(2, 1);
+    EXPECT_EQ(id, per_block);
+    const tsdb::PointerChain& now = db.chain(ChainKind::check);
+    EXPECT_EQ(now.capacity(), 2 * per_block);
+    EXPECT_EQ(now.check_entry(id), (tsdb::check_entry_t{2, 1}));
+
+    // The grown chain survives a reopen: its new run is on disk and committed.
+    SimDisk reopened(disk.durable());
+    tsdb::Database again = tsdb::Database::inspect(store_on(reopened));
+    EXPECT_EQ(again.chain(ChainKind::check).capacity(), 2 * per_block);
+    EXPECT_EQ(again.chain(ChainKind::check).check_entry(id), (tsdb::check_entry_t{2, 1}));
+}

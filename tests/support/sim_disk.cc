@@ -1,0 +1,63 @@
+#include "tests/support/sim_disk.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace testing_support {
+
+class SimFile final : public platform::RandomAccessFile {
+public:
+    SimFile(SimDisk& disk, FaultPlan plan) : disk_(disk), plan_(plan) {}
+
+    platform::Transfer read_at(uint64_t offset, void* buffer, size_t length) override {
+        const auto& bytes = disk_.current_;
+        if (offset >= bytes.size()) {
+            return {};
+        }
+        const size_t n = std::min<uint64_t>(length, bytes.size() - offset);
+        std::memcpy(buffer, bytes.data() + offset, n);
+        return {n, 0};
+    }
+
+    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t length) override {
+        const int64_t index = disk_.writes_++;
+        if (index == plan_.fail_write) {
+            return {0, plan_.write_errno};
+        }
+        if (index == plan_.crash_at_write) {
+            const size_t landed = std::min<size_t>(length, size_t{plan_.torn_sectors} * 512);
+            apply(disk_.durable_, offset, buffer, landed);
+            disk_.current_ = disk_.durable_;
+            throw Crash{};
+        }
+        apply(disk_.current_, offset, buffer, length);
+        return {length, 0};
+    }
+
+    int sync() override {
+        if (disk_.syncs_++ == plan_.fail_sync) {
+            return plan_.sync_errno;
+        }
+        disk_.durable_ = disk_.current_;
+        return 0;
+    }
+
+    Space free_space() override { return {plan_.free_bytes, 0}; }
+
+private:
+    static void apply(std::vector<uint8_t>& bytes, uint64_t offset, const void* data, size_t n) {
+        if (bytes.size() < offset + n) {
+            bytes.resize(offset + n, 0);
+        }
+        std::memcpy(bytes.data() + offset, data, n);
+    }
+
+    SimDisk& disk_;
+    FaultPlan plan_;
+};
+
+std::unique_ptr<platform::RandomAccessFile> SimDisk::open(FaultPlan plan) {
+    return std::make_unique<SimFile>(*this, plan);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,49 @@
+// A simulated disk for storage tests: files in memory that can fail a chosen
+// write or flush with an errno, or "crash" at a chosen write, keeping only
+// what was flushed before it (optionally with a torn prefix of that write).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/random_access_file.h"
+
+namespace testing_support {
+
+// Thrown by the simulated file when the planned crash happens.
+struct Crash {};
+
+struct FaultPlan {
+    int64_t crash_at_write = -1;  // 0-based write index, -1 for never
+    uint32_t torn_sectors = 0;    // 512-byte sectors of the crashing write that land
+    int64_t fail_write = -1;
+    int write_errno = 0;
+    int64_t fail_sync = -1;
+    int sync_errno = 0;
+    uint64_t free_bytes = 1ull << 40;
+};
+
+class SimDisk {
+public:
+    explicit SimDisk(std::vector<uint8_t> image = {})
+        : current_(image), durable_(std::move(image)) {}
+
+    // A file over this disk; several may be open in turn.
+    std::unique_ptr<platform::RandomAccessFile> open(FaultPlan plan = {});
+
+    // What a crash right now would leave.
+    const std::vector<uint8_t>& durable() const { return durable_; }
+    const std::vector<uint8_t>& current() const { return current_; }
+    int64_t writes() const { return writes_; }
+    int64_t syncs() const { return syncs_; }
+
+private:
+    friend class SimFile;
+    std::vector<uint8_t> current_;
+    std::vector<uint8_t> durable_;
+    int64_t writes_ = 0;
+    int64_t syncs_ = 0;
+};
+
+}  // namespace testing_support

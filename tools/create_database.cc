@@ -1,0 +1,81 @@
+#include "tools/create_database.h"
+
+#include <vector>
+
+#include "tsdb/backing_store.h"
+#include "tsdb/error.h"
+#include "tsdb/header.h"
+#include "tsdb/pointer_chain.h"
+#include "util/bytes.h"
+#include "util/system_error.h"
+
+namespace tools {
+
+using tsdb::ChainKind;
+
+uint32_t minimum_blocks(uint32_t chain_copies) {
+    // Header, a pointer block per copy of each kind, lblock 0's block.
+    return 1 + 4 * chain_copies + 1;
+}
+
+namespace {
+
+void validate(const NewDatabase& o) {
+    if (o.block_size < 1024 || o.block_size > 16384 || o.block_size % 1024 != 0) {
+        throw tsdb::error_range("block size must be a multiple of 1024 from 1024 to 16384, not " +
+                                std::to_string(o.block_size));
+    }
+    if (o.chain_copies < 2 || o.chain_copies > 5) {
+        throw tsdb::error_range("chain copies must be 2 to 5, not " +
+                                std::to_string(o.chain_copies));
+    }
+    if (o.blocks < minimum_blocks(o.chain_copies)) {
+        throw tsdb::error_range("a database needs at least " +
+                                std::to_string(minimum_blocks(o.chain_copies)) + " blocks");
+    }
+}
+
+}  // namespace
+
+uint64_t file_size(const NewDatabase& o) {
+    // The file's last block lies outside the database.
+    return (uint64_t{o.blocks} + 1) * o.block_size;
+}
+
+void create_database(const NewDatabase& o) {
+    validate(o);
+    if (const int error = platform::create_file(o.path, file_size(o), o.replace); error != 0) {
+        util::raise_system_error("Cannot create " + o.path, error);
+    }
+    tsdb::BackingStore store = tsdb::BackingStore::open_backing_store(o.path);
+    format_database(store, o);
+}
+
+void format_database(tsdb::BackingStore& store, const NewDatabase& o) {
+    validate(o);
+    const uint32_t n = o.chain_copies;
+    const uint32_t lblock_zero_block = 1 + 4 * n;
+    std::vector<uint32_t> first_dblocks;
+    std::vector<uint8_t> blocks(size_t{lblock_zero_block} * o.block_size, 0);
+    for (ChainKind kind : tsdb::all_chain_kinds) {
+        for (uint32_t copy = 0; copy < n; ++copy) {
+            const uint32_t block = 1 + static_cast<uint32_t>(kind) * n + copy;
+            first_dblocks.push_back(block);
+            uint8_t* p = blocks.data() + size_t{block} * o.block_size;
+            tsdb::format_pointer_block(p, o.block_size, kind, copy, 0, 0);
+            if (kind == ChainKind::lblock) {
+                // Lblock 0 means "none": reserve it so no series gets it.
+                util::store_be32(p + tsdb::pointer_block_header_size, lblock_zero_block);
+                util::store_be32(p + tsdb::pointer_block_header_size + 4, 1);
+            }
+        }
+    }
+    const std::vector<uint8_t> header = tsdb::Header::make(o.block_size, n, first_dblocks);
+    std::copy(header.begin(), header.end(), blocks.begin());
+
+    store.set_block_size(o.block_size);
+    store.btb_WriteFile(0, blocks.data(), lblock_zero_block);
+    store.sync_writes();
+}
+
+}  // namespace tools

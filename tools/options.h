@@ -1,0 +1,24 @@
+// Small helpers shared by the operator programs: reading option values and
+// naming files the way the database process accepts them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tools {
+
+// Thrown for a bad command line; main prints it and exits with status 2.
+struct UsageError {
+    std::string text;
+};
+
+// A whole number in [low, high]; the option's name goes into the error.
+uint32_t parse_number(const std::string& option, const std::string& value, uint32_t low,
+                      uint32_t high);
+// A size as blocks ("2048") or bytes with a K, M or G suffix ("64M"),
+// returned in blocks of `block_size`.
+uint32_t parse_size_in_blocks(const std::string& value, uint32_t block_size);
+// The database process refuses a path without a directory part.
+std::string with_directory(const std::string& path);
+
+}  // namespace tools

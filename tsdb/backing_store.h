@@ -1,0 +1,64 @@
+// The database file as an array of fixed-size blocks numbered from 0. Every
+// other storage module reaches the file through these operations.
+//
+// The block count is one less than the number of whole blocks in the file:
+// the file's last block lies outside the database and growth starts by
+// overwriting it. All failures throw tsdb::error_io or a class below it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/random_access_file.h"
+
+namespace tsdb {
+
+class BackingStore {
+public:
+    // Opens an existing database file at `path` (exclusively, unless read-only).
+    // A path without a directory part is refused.
+    static BackingStore open_backing_store(const std::string& path,
+                                           platform::Access access = platform::Access::read_write);
+    // Uses an already open file; `path` only names it in messages.
+    BackingStore(std::unique_ptr<platform::RandomAccessFile> file, std::string path);
+
+    // The directory part of a path, with its trailing separator.
+    static std::string store_directory(const std::string& path);
+
+    // Sets the block size and determines the block count by probing.
+    void set_block_size(uint32_t block_size);
+    uint32_t block_size() const { return block_size_; }
+    uint32_t block_count() const { return block_count_; }
+
+    // True when the first byte of `block` can be read.
+    bool probe_block(uint32_t block);
+
+    void btb_ReadFile(uint8_t* buffer, uint32_t first_block, uint32_t blocks);
+    void btb_WriteFile(uint32_t first_block, const uint8_t* buffer, uint32_t blocks);
+    // Byte ranges at `offset` from the start of `block`; the range may cross
+    // any number of blocks. A read returns fewer bytes at the end of the file.
+    uint32_t botb_ReadFile(uint8_t* buffer, uint32_t block, uint32_t offset, uint32_t length);
+    void btbo_WriteFile(uint32_t block, uint32_t offset, const uint8_t* buffer, uint32_t length);
+
+    // Free space of the file's volume, in blocks.
+    uint32_t cgs_space();
+    // Appends n zero-filled blocks.
+    void grow_backing_store(uint32_t n);
+    void sync_writes();
+
+    const std::string& path() const { return path_; }
+
+private:
+    uint64_t position(uint32_t block, uint32_t offset) const {
+        return uint64_t{block} * block_size_ + offset;
+    }
+
+    std::unique_ptr<platform::RandomAccessFile> file_;
+    std::string path_;
+    std::string directory_;
+    uint32_t block_size_ = 1024;
+    uint32_t block_count_ = 0;
+};
+
+}  // namespace tsdb

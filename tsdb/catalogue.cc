@@ -1,0 +1,172 @@
+// The series catalogue: check ids in the Check chain, each naming a data type
+// and a list of levels (lblocks) through the LBlock chain, finest first.
+#include <string>
+
+#include "log/storage_log.h"
+#include "tsdb/database.h"
+#include "tsdb/error.h"
+
+namespace tsdb {
+
+namespace {
+
+using logging::Verbosity;
+
+std::string text(uint64_t number) { return std::to_string(number); }
+
+}  // namespace
+
+uint32_t record_unit_size(uint32_t data_type) {
+    switch (data_type) {
+        case type_continuous:
+        case type_monotonic:
+            return 28;
+        case type_enum:
+            return 20;
+        case type_incident:
+            return 1;
+        default:
+            throw error_dbtype("Datatype out of range");
+    }
+}
+
+uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) {
+    PointerChain& checks = chain(ChainKind::check);
+    uint32_t id = checks.first_free();
+    if (id == PointerChain::no_free_entry) {
+        logging::storage_log(Verbosity::verbose,
+                             "No free check IDs in check chain - will attempt to grow check chain");
+        checks.grow(store_, map_, 1);
+        id = checks.first_free();
+        if (id == PointerChain::no_free_entry) {
+            throw error_dbnospace("Could not allocate check ID after attempted Check Chain growth");
+        }
+    }
+    checks.set_check_entry(id, {data_type, first_lblock});
+    phase_shift_all();
+    return id;
+}
+
+uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
+    if (layout.levels.empty()) {
+        throw error_internal("allocate_described_ts() invoked with no levels");
+    }
+    const uint32_t unit = record_unit_size(layout.data_type);
+    uint32_t next = 0;
+    for (auto level = layout.levels.rbegin(); level != layout.levels.rend(); ++level) {
+        const uint64_t bytes = uint64_t{level->size} * unit;
+        const uint64_t dblocks = (bytes + block_size() - 1) / block_size();
+        if (dblocks > 0xFFFFFFFF) {
+            throw error_range("Level of " + text(level->size) + " records is too large");
+        }
+        next = allocate_level(static_cast<uint32_t>(dblocks), level->resolution, next);
+        if (next == 0) {
+            throw error_internal("allocate_level() returned 0");
+        }
+    }
+    return allocate_check_id(layout.data_type, next);
+}
+
+uint32_t Database::allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next) {
+    const uint32_t first = map_.allocate_growing(store_, dblocks);
+    if (first == 0) {
+        throw error_dbnospace("Unable to allocate " + text(dblocks) + " blocks in db file");
+    }
+    PointerChain& lblocks = chain(ChainKind::lblock);
+    uint32_t l = lblocks.first_free();
+    if (l == PointerChain::no_free_entry) {
+        lblocks.grow(store_, map_, 1);
+        l = lblocks.first_free();
+        if (l == PointerChain::no_free_entry) {
+            throw error_dbnospace("Unable to get free lblock pointer");
+        }
+    }
+    lblocks.set_lblock_entry(l, {first, dblocks, next, resolution});
+    for (ChainKind kind : {ChainKind::head, ChainKind::tail}) {
+        while (chain(kind).capacity() <= l) {
+            chain(kind).grow(store_, map_, 1);
+        }
+        chain(kind).set_position(l, 0);
+    }
+    // Lblock 0 means "none": it stays filled and is never handed out.
+    return l == 0 ? allocate_level(dblocks, resolution, next) : l;
+}
+
+uint32_t Database::allocate_like(uint32_t first_lblock) {
+    const lblock_entry_t e = chain(ChainKind::lblock).lblock_entry(first_lblock);
+    const uint32_t next = e.next != 0 ? allocate_like(e.next) : 0;
+    return allocate_level(e.dblocks, e.resolution, next);
+}
+
+bool Database::check_id_exists(uint32_t check_id) const {
+    const PointerChain& checks = chain(ChainKind::check);
+    if (check_id >= checks.capacity()) {
+        return false;
+    }
+    const check_entry_t c = checks.check_entry(check_id);
+    const PointerChain& lblocks = chain(ChainKind::lblock);
+    return c.data_type != 0 && c.first_lblock != 0 && c.first_lblock < lblocks.capacity() &&
+           lblocks.lblock_entry(c.first_lblock).first_dblock != 0;
+}
+
+void Database::check_allocated(uint32_t check_id) const {
+    if (!check_id_exists(check_id)) {
+        throw error_internal("Referenced unallocated check_id (" + text(check_id) + ")");
+    }
+}
+
+time_series_layout_t Database::fetch_ts_description(uint32_t check_id) const {
+    check_allocated(check_id);
+    const check_entry_t c = chain(ChainKind::check).check_entry(check_id);
+    const uint32_t unit = record_unit_size(c.data_type);
+    time_series_layout_t layout{c.data_type, {}};
+    const PointerChain& lblocks = chain(ChainKind::lblock);
+    // A list can hold each lblock once; a longer walk has met a loop.
+    for (uint32_t l = c.first_lblock; l != 0 && layout.levels.size() <= lblocks.capacity();) {
+        const lblock_entry_t e = lblocks.lblock_entry(l);
+        layout.levels.push_back(
+            {static_cast<uint32_t>(uint64_t{block_size()} * e.dblocks / unit), e.resolution});
+        l = e.next;
+    }
+    if (layout.levels.empty()) {
+        throw error_internal("fetch_ts_description(" + text(check_id) + ") found no levels");
+    }
+    if (layout.levels.size() > lblocks.capacity()) {
+        throw error_consistency("Level list of check id " + text(check_id) + " loops");
+    }
+    return layout;
+}
+
+void Database::release_lblock(uint32_t lblock) {
+    const lblock_entry_t e = chain(ChainKind::lblock).lblock_entry(lblock);
+    map_.release(e.first_dblock, e.dblocks);
+    chain(ChainKind::head).set_position(lblock, 0);
+    chain(ChainKind::tail).set_position(lblock, 0);
+    chain(ChainKind::lblock).set_lblock_entry(lblock, {});
+}
+
+void Database::release_lblock_list(uint32_t first_lblock) {
+    for (uint32_t l = first_lblock; l != 0;) {
+        const uint32_t next = chain(ChainKind::lblock).lblock_entry(l).next;
+        release_lblock(l);
+        l = next;
+    }
+}
+
+void Database::deallocate_check_id(uint32_t check_id) {
+    PointerChain& checks = chain(ChainKind::check);
+    if (check_id >= checks.capacity()) {
+        throw error_range("Given check id for deallocation is out of range");
+    }
+    release_lblock_list(checks.check_entry(check_id).first_lblock);
+    checks.set_check_entry(check_id, {});
+}
+
+void Database::publish_heads(uint32_t first_lblock) {
+    PointerChain& committed = chains_[index(ChainKind::head)][last_committed_head_];
+    for (uint32_t l = first_lblock; l != 0; l = chain(ChainKind::lblock).lblock_entry(l).next) {
+        committed.set_position(l, chain(ChainKind::head).position(l));
+    }
+}
+
+}  // namespace tsdb

@@ -1,0 +1,162 @@
+#include "tsdb/database.h"
+
+#include <string>
+#include <vector>
+
+#include "log/storage_log.h"
+#include "tsdb/error.h"
+#include "util/bytes.h"
+
+namespace tsdb {
+
+namespace {
+
+using logging::Verbosity;
+
+std::string text(uint64_t number) { return std::to_string(number); }
+
+}  // namespace
+
+Database::Database(BackingStore store) : store_(std::move(store)) {}
+
+Database Database::open(const std::string& path) {
+    return open(BackingStore::open_backing_store(path));
+}
+
+Database Database::open(BackingStore store) {
+    Database db(std::move(store));
+    db.load(Mode::repair);
+    return db;
+}
+
+Database Database::inspect(BackingStore store) {
+    Database db(std::move(store));
+    db.load(Mode::look);
+    return db;
+}
+
+void Database::load(Mode mode) {
+    store_.set_block_size(1024);
+    std::vector<uint8_t> first_kib(1024);
+    store_.btb_ReadFile(first_kib.data(), 0, 1);
+    Header::validate(first_kib.data());
+
+    const uint32_t block_size = util::load_be32(first_kib.data() + 8);
+    store_.set_block_size(block_size);
+    logging::storage_log(Verbosity::verbose, "Block size set to: " + text(block_size));
+    map_.initialise(store_.block_count());
+
+    header_.load(store_);
+    const uint32_t n = header_.copies();
+    for (ChainKind kind : all_chain_kinds) {
+        copies_of(kind).clear();
+        for (uint32_t copy = 0; copy < n; ++copy) {
+            copies_of(kind).emplace_back(kind, copy, block_size);
+        }
+    }
+    for (uint32_t copy = 0; copy < n; ++copy) {
+        for (ChainKind kind : all_chain_kinds) {
+            if (!header_.checksum_matches(kind, copy)) {
+                logging::storage_log(Verbosity::verbose, "Checksum for pointer chain " +
+                                                             text(copy) + " does not match.");
+            }
+            copies_of(kind)[copy].load(store_, map_, header_.first_dblock(kind, copy));
+        }
+    }
+    map_.mark(0, 1);
+    consistency_pass(mode);
+    logging::storage_log(Verbosity::verbose,
+                         "Database file has " + text(map_.allocated_count()) + " allocated blocks");
+}
+
+uint32_t Database::choose_copy(ChainKind kind) const {
+    bool found = false;
+    uint32_t best = 0;
+    for (uint32_t copy = 0; copy < header_.copies(); ++copy) {
+        if (!header_.checksum_matches(kind, copy)) {
+            continue;
+        }
+        if (!found || header_.generation(kind, copy) >= header_.generation(kind, best)) {
+            best = copy;
+            found = true;
+        }
+    }
+    if (!found) {
+        throw error_consistency(std::string("No valid ") + chain_kind_info(kind).lower_name +
+                                " pointer chain found");
+    }
+    logging::storage_log(Verbosity::verbose, std::string(chain_kind_info(kind).name) + " chain " +
+                                                 text(best) + " is our consistent chain");
+    return best;
+}
+
+void Database::drop_broken_levels() {
+    PointerChain& lblocks = chain(ChainKind::lblock);
+    for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
+        const lblock_entry_t e = lblocks.lblock_entry(l);
+        if (uint64_t{e.first_dblock} + e.dblocks > store_.block_count()) {
+            logging::storage_log(
+                Verbosity::warning,
+                "LBlock " + text(l) + " points beyond the end of the TSDB - removing LBlock!");
+            lblocks.set_lblock_entry(l, {});
+        } else if (map_.overlaps(e.first_dblock, e.dblocks)) {
+            logging::storage_log(
+                Verbosity::warning,
+                "LBlock " + text(l) + " points to referenced space - removing LBlock!");
+            lblocks.set_lblock_entry(l, {});
+        } else if (e.first_dblock != 0) {
+            map_.mark(e.first_dblock, e.dblocks);
+        }
+    }
+}
+
+void Database::drop_broken_checks() {
+    PointerChain& checks = chain(ChainKind::check);
+    const PointerChain& lblocks = chain(ChainKind::lblock);
+    for (uint32_t c = 0; c < checks.capacity(); ++c) {
+        const uint32_t f = checks.check_entry(c).first_lblock;
+        if (f == 0) {
+            continue;
+        }
+        if (f >= lblocks.capacity()) {
+            logging::storage_log(Verbosity::notice, "Check #" + text(c) + " referenced lblock " +
+                                                        text(f) +
+                                                        " which is out of bounds. Removing check!");
+            checks.set_check_entry(c, {});
+        } else if (lblocks.lblock_entry(f).first_dblock == 0) {
+            logging::storage_log(
+                Verbosity::notice,
+                "Check #" + text(c) + " referenced unallocated lblock. Removing check!");
+            checks.set_check_entry(c, {});
+        }
+    }
+}
+
+void Database::grow_to_match_lblocks(ChainKind kind, const char* message) {
+    while (chain(kind).capacity() < chain(ChainKind::lblock).capacity()) {
+        logging::storage_log(Verbosity::verbose, message);
+        chain(kind).grow(store_, map_, 1);
+    }
+}
+
+void Database::consistency_pass(Mode mode) {
+    in_use_[index(ChainKind::head)] = choose_copy(ChainKind::head);
+    last_committed_head_ = in_use_[index(ChainKind::head)];
+    in_use_[index(ChainKind::tail)] = choose_copy(ChainKind::tail);
+    in_use_[index(ChainKind::lblock)] = choose_copy(ChainKind::lblock);
+    if (mode == Mode::look) {
+        in_use_[index(ChainKind::check)] = choose_copy(ChainKind::check);
+        return;
+    }
+    drop_broken_levels();
+    in_use_[index(ChainKind::check)] = choose_copy(ChainKind::check);
+    for (ChainKind kind : all_chain_kinds) {
+        shift(kind);
+    }
+    grow_to_match_lblocks(ChainKind::tail, "Will grow tail chain to match lblock chain");
+    grow_to_match_lblocks(ChainKind::head, "Will grow head chain to match lblock chain");
+    drop_broken_checks();
+    phase_shift_all();
+}
+
+}  // namespace tsdb

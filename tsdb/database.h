@@ -1,0 +1,100 @@
+// The open database: the backing store, the header, the allocation map and
+// the N copies of each of the four pointer chains, with the catalogue of
+// series and the byte rings of their levels on top.
+//
+// Changes to chain entries are made in memory, in the copy in use of each
+// kind; phase_shift_all() commits them. On disk, a copy with the greatest
+// generation and a matching checksum is always one that was written and
+// flushed whole, so a crash at any moment leaves the last committed state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tsdb/allocation_map.h"
+#include "tsdb/backing_store.h"
+#include "tsdb/header.h"
+#include "tsdb/layout.h"
+#include "tsdb/pointer_chain.h"
+
+namespace tsdb {
+
+class Database {
+public:
+    // Opens an existing database: header, chains, allocation map, the
+    // consistency pass with its repairs, and a phase shift.
+    static Database open(const std::string& path);
+    static Database open(BackingStore store);
+    // Opens for looking only: chooses the copies in use but repairs, grows and
+    // shifts nothing, so a damaged file is seen as it is.
+    static Database inspect(BackingStore store);
+
+    BackingStore& store() { return store_; }
+    const Header& header() const { return header_; }
+    const AllocationMap& allocation() const { return map_; }
+    uint32_t block_size() const { return store_.block_size(); }
+    uint32_t store_block_count() const { return store_.block_count(); }
+
+    // The copy in use of a kind, and a given copy.
+    PointerChain& chain(ChainKind kind) { return copies_of(kind)[in_use_[index(kind)]]; }
+    const PointerChain& chain(ChainKind kind) const { return copies(kind)[in_use_[index(kind)]]; }
+    uint32_t copy_in_use(ChainKind kind) const { return in_use_[index(kind)]; }
+    const std::vector<PointerChain>& copies(ChainKind kind) const { return chains_[index(kind)]; }
+    // The Head copy last committed: writers measure room against it.
+    const PointerChain& committed_heads() const { return chains_[0][last_committed_head_]; }
+
+    // Commits every dirty chain copy and moves each to its next copy.
+    void phase_shift_all();
+    int64_t last_phase_shift_attempt() const { return last_attempt_; }
+
+    // --- catalogue ---
+    uint32_t allocate_described_ts(const time_series_layout_t& layout);
+    uint32_t allocate_check_id(uint32_t data_type, uint32_t first_lblock);
+    uint32_t allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next);
+    uint32_t allocate_like(uint32_t first_lblock);
+    time_series_layout_t fetch_ts_description(uint32_t check_id) const;
+    bool check_id_exists(uint32_t check_id) const;
+    // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
+    void check_allocated(uint32_t check_id) const;
+    void deallocate_check_id(uint32_t check_id);
+    void release_lblock(uint32_t lblock);
+    void release_lblock_list(uint32_t first_lblock);
+    void publish_heads(uint32_t first_lblock);
+
+    // --- level rings ---
+    // Appends at the level's tail; false, changing nothing, without room.
+    bool write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t length);
+    // Reads `length` bytes at `position`, wrapping at the level's end;
+    // returns the position after them.
+    uint32_t read_from_lblock(const lblock_entry_t& level, uint32_t position, uint32_t length,
+                              uint8_t* destination, bool dynamic = false);
+
+private:
+    enum class Mode { repair, look };
+
+    explicit Database(BackingStore store);
+    static size_t index(ChainKind kind) { return static_cast<size_t>(kind); }
+    std::vector<PointerChain>& copies_of(ChainKind kind) { return chains_[index(kind)]; }
+
+    void load(Mode mode);
+    void consistency_pass(Mode mode);
+    uint32_t choose_copy(ChainKind kind) const;
+    void drop_broken_levels();
+    void drop_broken_checks();
+    void grow_to_match_lblocks(ChainKind kind, const char* message);
+    void shift(ChainKind kind);
+    void commit(ChainKind kind);
+    uint32_t level_size(const lblock_entry_t& level) const { return level.dblocks * block_size(); }
+
+    BackingStore store_;
+    Header header_;
+    AllocationMap map_;
+    std::array<std::vector<PointerChain>, 4> chains_;
+    std::array<uint32_t, 4> in_use_{};
+    uint32_t last_committed_head_ = 0;
+    int64_t last_attempt_ = 0;
+};
+
+}  // namespace tsdb
