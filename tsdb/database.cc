@@ -90,7 +90,7 @@ uint32_t Database::choose_copy(ChainKind kind) const {
     return best;
 }
 
-void Database::drop_broken_levels() {
+void Database::drop_broken_levels(Mode mode) {
     PointerChain& lblocks = chain(ChainKind::lblock);
     for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
         const lblock_entry_t e = lblocks.lblock_entry(l);
@@ -98,15 +98,21 @@ void Database::drop_broken_levels() {
             logging::storage_log(
                 Verbosity::warning,
                 "LBlock " + text(l) + " points beyond the end of the TSDB - removing LBlock!");
-            lblocks.set_lblock_entry(l, {});
+            clear_if_repairing(mode, lblocks, l);
         } else if (map_.overlaps(e.first_dblock, e.dblocks)) {
             logging::storage_log(
                 Verbosity::warning,
                 "LBlock " + text(l) + " points to referenced space - removing LBlock!");
-            lblocks.set_lblock_entry(l, {});
+            clear_if_repairing(mode, lblocks, l);
         } else if (e.first_dblock != 0) {
             map_.mark(e.first_dblock, e.dblocks);
         }
+    }
+}
+
+void Database::clear_if_repairing(Mode mode, PointerChain& lblocks, uint32_t l) {
+    if (mode == Mode::repair) {
+        lblocks.set_lblock_entry(l, {});
     }
 }
 
@@ -144,12 +150,11 @@ void Database::consistency_pass(Mode mode) {
     last_committed_head_ = in_use_[index(ChainKind::head)];
     in_use_[index(ChainKind::tail)] = choose_copy(ChainKind::tail);
     in_use_[index(ChainKind::lblock)] = choose_copy(ChainKind::lblock);
+    drop_broken_levels(mode);
+    in_use_[index(ChainKind::check)] = choose_copy(ChainKind::check);
     if (mode == Mode::look) {
-        in_use_[index(ChainKind::check)] = choose_copy(ChainKind::check);
         return;
     }
-    drop_broken_levels();
-    in_use_[index(ChainKind::check)] = choose_copy(ChainKind::check);
     for (ChainKind kind : all_chain_kinds) {
         shift(kind);
     }

@@ -81,7 +81,8 @@ private:
     void load(Mode mode);
     void consistency_pass(Mode mode);
     uint32_t choose_copy(ChainKind kind) const;
-    void drop_broken_levels();
+    void drop_broken_levels(Mode mode);
+    static void clear_if_repairing(Mode mode, PointerChain& lblocks, uint32_t l);
     void drop_broken_checks();
     void grow_to_match_lblocks(ChainKind kind, const char* message);
     void shift(ChainKind kind);

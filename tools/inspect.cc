@@ -1,0 +1,297 @@
+// tsdb-inspect: looks at a database file without changing it. It opens the
+// file read-only (refusing one that a running database process holds) and
+// uses the engine's own loading code.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "error/exception.h"
+#include "tools/json.h"
+#include "tools/options.h"
+#include "tsdb/consistency_check.h"
+#include "tsdb/database.h"
+#include "util/bytes.h"
+#include "util/time_value.h"
+
+namespace {
+
+using tsdb::ChainKind;
+using tsdb::Database;
+
+const char* const usage =
+    "usage: tsdb-inspect COMMAND [--json] PATH\n"
+    "  header   format, block size and count, chain descriptors and the copies in use\n"
+    "  chains   each chain kind's copies: runs, capacity, entries differing from the copy in use\n"
+    "  space    allocated and free blocks, the largest free run, fragmentation\n"
+    "  series   every series with its data type and levels\n"
+    "  check    a full consistency check; exit status 1 when problems are found\n";
+
+// Writes nested fields either as indented "name: value" lines or as JSON.
+class Out {
+public:
+    explicit Out(bool json) : json_(json) {
+        if (json_) {
+            j_.begin_object();
+        }
+    }
+    void field(const std::string& name, const std::string& value) {
+        json_ ? (void)j_.key(name).value(value) : line(name + ": " + value);
+    }
+    void field(const std::string& name, uint64_t value) {
+        json_ ? (void)j_.key(name).value(value) : line(name + ": " + std::to_string(value));
+    }
+    void flag(const std::string& name, bool value) {
+        json_ ? (void)j_.key(name).value(value) : line(name + ": " + (value ? "yes" : "no"));
+    }
+    void begin_list(const std::string& name) {
+        json_ ? (void)j_.key(name).begin_array() : line(name + ":");
+        ++depth_;
+    }
+    void end_list() {
+        --depth_;
+        if (json_) {
+            j_.end_array();
+        }
+    }
+    void begin_item(const std::string& title) {
+        json_ ? (void)j_.begin_object() : line("- " + title);
+        ++depth_;
+    }
+    void end_item() {
+        --depth_;
+        if (json_) {
+            j_.end_object();
+        }
+    }
+    void item(const std::string& text) { json_ ? (void)j_.value(text) : line("- " + text); }
+    void finish() {
+        if (json_) {
+            j_.end_object();
+            std::printf("%s\n", j_.text().c_str());
+        }
+    }
+
+private:
+    void line(const std::string& text) { std::printf("%*s%s\n", 2 * depth_, "", text.c_str()); }
+
+    bool json_;
+    tools::Json j_;
+    int depth_ = 0;
+};
+
+std::string kind_name(ChainKind kind) { return tsdb::chain_kind_info(kind).name; }
+
+void show_header(Database& db, Out& out) {
+    const tsdb::Header& h = db.header();
+    out.field("format version", tsdb::Header::version);
+    out.field("block size", h.block_size());
+    out.field("block count", db.store_block_count());
+    out.field("chain copies", h.copies());
+    out.begin_list("descriptors");
+    for (ChainKind kind : tsdb::all_chain_kinds) {
+        for (uint32_t copy = 0; copy < h.copies(); ++copy) {
+            out.begin_item(kind_name(kind) + " copy " + std::to_string(copy));
+            out.field("kind", kind_name(kind));
+            out.field("copy", copy);
+            out.field("generation", h.generation(kind, copy));
+            out.field("first dblock", h.first_dblock(kind, copy));
+            out.flag("checksum ok", h.checksum_matches(kind, copy));
+            out.flag("in use", db.copy_in_use(kind) == copy);
+            out.end_item();
+        }
+    }
+    out.end_list();
+}
+
+uint32_t differing_entries(const tsdb::PointerChain& a, const tsdb::PointerChain& b) {
+    const uint32_t common = std::min(a.capacity(), b.capacity());
+    const uint32_t fields = tsdb::chain_kind_info(a.kind()).entry_size / 4;
+    uint32_t differ = std::max(a.capacity(), b.capacity()) - common;
+    for (uint32_t i = 0; i < common; ++i) {
+        bool same = true;
+        if (fields == 1) {
+            same = a.position(i) == b.position(i);
+        } else if (fields == 2) {
+            same = a.check_entry(i) == b.check_entry(i);
+        } else {
+            same = a.lblock_entry(i) == b.lblock_entry(i);
+        }
+        differ += same ? 0 : 1;
+    }
+    return differ;
+}
+
+void show_chains(Database& db, Out& out) {
+    out.begin_list("chains");
+    for (ChainKind kind : tsdb::all_chain_kinds) {
+        for (const tsdb::PointerChain& copy : db.copies(kind)) {
+            out.begin_item(kind_name(kind) + " copy " + std::to_string(copy.copy()) +
+                           (db.copy_in_use(kind) == copy.copy() ? " (in use)" : ""));
+            out.field("kind", kind_name(kind));
+            out.field("copy", copy.copy());
+            out.field("capacity", copy.capacity());
+            std::string runs;
+            for (const tsdb::ChainRun& run : copy.runs()) {
+                runs += (runs.empty() ? "" : ", ") + std::to_string(run.first_dblock) + "+" +
+                        std::to_string(run.blocks);
+            }
+            out.field("runs", runs);
+            out.field("entries differing from the copy in use",
+                      differing_entries(copy, db.chain(kind)));
+            out.end_item();
+        }
+    }
+    out.end_list();
+}
+
+void show_space(Database& db, Out& out) {
+    // Free blocks as the open found them: the header, the chains and the levels.
+    const tsdb::AllocationMap& map = db.allocation();
+    std::vector<bool> used(map.size());
+    uint32_t allocated = 0;
+    uint32_t largest = 0;
+    uint32_t run = 0;
+    for (uint32_t b = 0; b < map.size(); ++b) {
+        used[b] = map.test(b);
+        allocated += used[b] ? 1 : 0;
+        run = used[b] ? 0 : run + 1;
+        largest = std::max(largest, run);
+    }
+    const uint32_t free = map.size() - allocated;
+    out.field("blocks", map.size());
+    out.field("allocated", allocated);
+    out.field("free", free);
+    out.field("largest free run", largest);
+    out.field("fragmentation percent", free == 0 ? 0 : 100 - uint64_t{largest} * 100 / free);
+    std::string bar;
+    constexpr uint32_t width = 64;
+    for (uint32_t i = 0; i < width && map.size() > 0; ++i) {
+        const uint64_t from = uint64_t{i} * map.size() / width;
+        const uint64_t to = std::max(from + 1, uint64_t{i + 1} * map.size() / width);
+        uint64_t in_use = 0;
+        for (uint64_t b = from; b < to && b < map.size(); ++b) {
+            in_use += used[b] ? 1 : 0;
+        }
+        bar += in_use == 0 ? '.' : in_use * 2 < to - from ? ':' : '#';
+    }
+    out.field("map", "[" + bar + "]");
+}
+
+std::string utc(uint32_t seconds) {
+    return util::TimeValue(static_cast<int32_t>(seconds), 0)
+        .calendar_text(util::TimeValue::Zone::utc, "%Y-%m-%dT%H:%M:%SZ");
+}
+
+void show_level(Database& db, uint32_t data_type, uint32_t l, Out& out) {
+    const tsdb::lblock_entry_t e = db.chain(ChainKind::lblock).lblock_entry(l);
+    const uint32_t size = e.dblocks * db.block_size();
+    const uint32_t head = db.committed_heads().position(l);
+    const uint32_t tail = db.chain(ChainKind::tail).position(l);
+    const uint32_t used = (tail + size - head) % size;
+    const uint32_t unit = tsdb::record_unit_size(data_type);
+    out.begin_item("lblock " + std::to_string(l));
+    out.field("lblock", l);
+    out.field("size", size / unit);
+    out.field("resolution", e.resolution);
+    out.field("fill percent", uint64_t{used} * 100 / (size - 1));
+    if (used >= unit && unit > 1) {
+        uint8_t start[4];
+        db.read_from_lblock(e, head, 4, start);
+        uint8_t newest[4];
+        db.read_from_lblock(e, (tail + size - unit) % size, 4, newest);
+        out.field("from", utc(util::load_be32(start)));
+        out.field("to", utc(util::load_be32(newest)));
+    }
+    out.end_item();
+}
+
+void show_series(Database& db, Out& out) {
+    const tsdb::PointerChain& checks = db.chain(ChainKind::check);
+    out.begin_list("series");
+    for (uint32_t id = 0; id < checks.capacity(); ++id) {
+        if (!db.check_id_exists(id)) {
+            continue;
+        }
+        const tsdb::check_entry_t c = checks.check_entry(id);
+        out.begin_item("check id " + std::to_string(id));
+        out.field("check id", id);
+        out.field("data type", c.data_type);
+        out.begin_list("levels");
+        for (uint32_t l = c.first_lblock, seen = 0; l != 0 && seen <= checks.capacity(); ++seen) {
+            show_level(db, c.data_type, l, out);
+            l = db.chain(ChainKind::lblock).lblock_entry(l).next;
+        }
+        out.end_list();
+        out.end_item();
+    }
+    out.end_list();
+}
+
+bool run_check(Database& db, Out& out) {
+    const std::vector<std::string> problems = tsdb::find_problems(db);
+    out.field("problems", problems.size());
+    out.begin_list("details");
+    for (const std::string& p : problems) {
+        out.item(p);
+    }
+    out.end_list();
+    return problems.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string command;
+    std::string path;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (arg == "--json") {
+            json = true;
+        } else if (command.empty()) {
+            command = arg;
+        } else if (path.empty()) {
+            path = tools::with_directory(arg);
+        } else {
+            std::fprintf(stderr, "tsdb-inspect: unexpected argument %s\n%s", arg.c_str(), usage);
+            return 2;
+        }
+    }
+    const bool known = command == "header" || command == "chains" || command == "space" ||
+                       command == "series" || command == "check";
+    if (!known || path.empty()) {
+        std::fprintf(stderr, "tsdb-inspect: %s\n%s",
+                     command.empty() ? "COMMAND is missing"
+                     : !known        ? ("unknown command " + command).c_str()
+                                     : "PATH is missing",
+                     usage);
+        return 2;
+    }
+    try {
+        Database db = Database::inspect(
+            tsdb::BackingStore::open_backing_store(path, platform::Access::read_only));
+        Out out(json);
+        bool clean = true;
+        if (command == "header") {
+            show_header(db, out);
+        } else if (command == "chains") {
+            show_chains(db, out);
+        } else if (command == "space") {
+            show_space(db, out);
+        } else if (command == "series") {
+            show_series(db, out);
+        } else {
+            clean = run_check(db, out);
+        }
+        out.finish();
+        return clean ? 0 : 1;
+    } catch (const error::Exception& e) {
+        std::fprintf(stderr, "tsdb-inspect: %s\n", e.text().c_str());
+        return 1;
+    }
+}
