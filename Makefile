@@ -21,7 +21,10 @@ build-%: build/%/build.ninja
 	cmake --build build/$* -j $(JOBS)
 
 demo: build-Release
-	./build/Release/tools/tsdb-smoke
+	./build/Release/tools/tsdb-demo build/demo.tsdb
+	./build/Release/tools/tsdb-inspect series build/demo.tsdb
+	./build/Release/tools/tsdb-inspect space build/demo.tsdb
+	./build/Release/tools/tsdb-inspect check build/demo.tsdb
 
 test-release: build-Release
 	cd build/Release && ctest --output-on-failure -j $(JOBS)
@@ -33,6 +36,7 @@ test: test-release test-sanitize
 
 bench: build-Release
 	./build/Release/bench/checksum_bench
+	./build/Release/bench/storage_bench
 
 format:
 	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i

@@ -110,6 +110,9 @@ void PointerChain::set_fields(uint32_t index, std::initializer_list<uint32_t> fi
     error::require(fields.size() * 4 == chain_kind_info(kind_).entry_size,
                    "entry written with the wrong number of fields");
     uint8_t* entry = locate_for_change(index);
+    if (*fields.begin() == 0) {
+        scan_from_ = std::min(scan_from_, index);
+    }
     for (uint32_t value : fields) {
         util::store_be32(entry, value);
         entry += 4;
@@ -137,19 +140,13 @@ void PointerChain::set_check_entry(uint32_t check_id, const check_entry_t& e) {
 }
 
 uint32_t PointerChain::first_free() const {
-    const uint32_t entry_size = chain_kind_info(kind_).entry_size;
-    uint32_t index = 0;
-    for (const ChainRun& run : runs_) {
-        for (uint32_t b = 0; b < run.blocks; ++b) {
-            const uint8_t* entries =
-                run.buffer.data() + size_t{b} * block_size_ + pointer_block_header_size;
-            for (uint32_t slot = 0; slot < per_block_; ++slot, ++index) {
-                if (util::load_be32(entries + slot * entry_size) == 0) {
-                    return index;
-                }
-            }
+    for (uint32_t index = scan_from_; index < capacity(); ++index) {
+        if (util::load_be32(locate(index)) == 0) {
+            scan_from_ = index;
+            return index;
         }
     }
+    scan_from_ = capacity();
     return no_free_entry;
 }
 
@@ -194,6 +191,7 @@ void PointerChain::write_all(BackingStore& store) {
 }
 
 void PointerChain::copy_entries_from(const PointerChain& source) {
+    scan_from_ = 0;
     error::require(capacity() >= source.capacity(), "chain copied into a smaller copy");
     const uint32_t entry_bytes = block_size_ - pointer_block_header_size;
     const uint32_t source_blocks = source.total_blocks();

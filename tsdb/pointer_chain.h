@@ -99,6 +99,9 @@ private:
     uint32_t per_block_;
     std::vector<ChainRun> runs_;
     std::vector<uint32_t> run_first_index_;  // global block index of each run's first block
+    // No entry below this is free: spares the free-entry search a scan of
+    // the entries it has already found in use.
+    mutable uint32_t scan_from_ = 0;
 };
 
 }  // namespace tsdb

@@ -41,6 +41,17 @@ public:
     void field(const std::string& name, uint64_t value) {
         json_ ? (void)j_.key(name).value(value) : line(name + ": " + std::to_string(value));
     }
+    // A field that only repeats the item's title: JSON needs it, text has it.
+    void key_field(const std::string& name, uint64_t value) {
+        if (json_) {
+            j_.key(name).value(value);
+        }
+    }
+    void key_field(const std::string& name, const std::string& value) {
+        if (json_) {
+            j_.key(name).value(value);
+        }
+    }
     void flag(const std::string& name, bool value) {
         json_ ? (void)j_.key(name).value(value) : line(name + ": " + (value ? "yes" : "no"));
     }
@@ -92,8 +103,8 @@ void show_header(Database& db, Out& out) {
     for (ChainKind kind : tsdb::all_chain_kinds) {
         for (uint32_t copy = 0; copy < h.copies(); ++copy) {
             out.begin_item(kind_name(kind) + " copy " + std::to_string(copy));
-            out.field("kind", kind_name(kind));
-            out.field("copy", copy);
+            out.key_field("kind", kind_name(kind));
+            out.key_field("copy", copy);
             out.field("generation", h.generation(kind, copy));
             out.field("first dblock", h.first_dblock(kind, copy));
             out.flag("checksum ok", h.checksum_matches(kind, copy));
@@ -128,8 +139,8 @@ void show_chains(Database& db, Out& out) {
         for (const tsdb::PointerChain& copy : db.copies(kind)) {
             out.begin_item(kind_name(kind) + " copy " + std::to_string(copy.copy()) +
                            (db.copy_in_use(kind) == copy.copy() ? " (in use)" : ""));
-            out.field("kind", kind_name(kind));
-            out.field("copy", copy.copy());
+            out.key_field("kind", kind_name(kind));
+            out.key_field("copy", copy.copy());
             out.field("capacity", copy.capacity());
             std::string runs;
             for (const tsdb::ChainRun& run : copy.runs()) {
@@ -191,7 +202,7 @@ void show_level(Database& db, uint32_t data_type, uint32_t l, Out& out) {
     const uint32_t used = (tail + size - head) % size;
     const uint32_t unit = tsdb::record_unit_size(data_type);
     out.begin_item("lblock " + std::to_string(l));
-    out.field("lblock", l);
+    out.key_field("lblock", l);
     out.field("size", size / unit);
     out.field("resolution", e.resolution);
     out.field("fill percent", uint64_t{used} * 100 / (size - 1));
@@ -215,7 +226,7 @@ void show_series(Database& db, Out& out) {
         }
         const tsdb::check_entry_t c = checks.check_entry(id);
         out.begin_item("check id " + std::to_string(id));
-        out.field("check id", id);
+        out.key_field("check id", id);
         out.field("data type", c.data_type);
         out.begin_list("levels");
         for (uint32_t l = c.first_lblock, seen = 0; l != 0 && seen <= checks.capacity(); ++seen) {
