@@ -115,6 +115,16 @@ void Database::check_allocated(uint32_t check_id) const {
     }
 }
 
+uint32_t Database::check_type(uint32_t check_id, uint32_t expected) const {
+    check_allocated(check_id);
+    const check_entry_t c = chain(ChainKind::check).check_entry(check_id);
+    if (c.data_type != expected) {
+        throw error_dbtype("Type mismatch - given check id (" + text(check_id) + ") has type " +
+                           text(c.data_type) + " but we expected " + text(expected));
+    }
+    return c.first_lblock;
+}
+
 time_series_layout_t Database::fetch_ts_description(uint32_t check_id) const {
     check_allocated(check_id);
     const check_entry_t c = chain(ChainKind::check).check_entry(check_id);

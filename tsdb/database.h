@@ -58,6 +58,9 @@ public:
     bool check_id_exists(uint32_t check_id) const;
     // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
     void check_allocated(uint32_t check_id) const;
+    // The series' finest level; tsdb::error_dbtype "Type mismatch - ..." when
+    // the series holds another data type.
+    uint32_t check_type(uint32_t check_id, uint32_t expected) const;
     void deallocate_check_id(uint32_t check_id);
     void release_lblock(uint32_t lblock);
     void release_lblock_list(uint32_t first_lblock);

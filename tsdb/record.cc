@@ -1,0 +1,203 @@
+#include "tsdb/record.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "tsdb/error.h"
+#include "util/bytes.h"
+#include "util/format.h"
+
+namespace tsdb {
+
+namespace {
+
+void encode_span(uint32_t timestart, uint32_t duration, uint8_t* out) {
+    util::store_be32(out, timestart);
+    util::store_be32(out + 4, duration);
+}
+
+void store_float(uint8_t* out, float v) { util::store_be32(out, std::bit_cast<uint32_t>(v)); }
+float load_float(const uint8_t* in) { return std::bit_cast<float>(util::load_be32(in)); }
+
+// Both records' spans and the gap between them.
+template <typename Record>
+void merge_span(Record& into, const Record& r) {
+    const uint32_t end = std::max(into.timestart + into.duration, r.timestart + r.duration);
+    into.timestart = std::min(into.timestart, r.timestart);
+    into.duration = end - into.timestart;
+}
+
+std::string span_text(uint32_t timestart, uint32_t duration) {
+    return "(timestart " + std::to_string(timestart) + ")(duration " + std::to_string(duration) +
+           ")";
+}
+
+std::string counts_text(uint32_t ngood, uint32_t nbad) {
+    return "(ngood " + std::to_string(ngood) + ")(nbad " + std::to_string(nbad) + ")";
+}
+
+}  // namespace
+
+bool is_empty(uint32_t duration) { return duration == no_duration; }
+
+bool valid_span(uint32_t timestart, uint32_t duration) {
+    return !is_empty(duration) && uint64_t{timestart} + duration <= 0xFFFFFFFF;
+}
+
+bool is_valid(const continuous_record_t& r) {
+    if (!valid_span(r.timestart, r.duration)) {
+        return false;
+    }
+    if (r.ngood == 0) {
+        return true;
+    }
+    return std::isfinite(r.min) && std::isfinite(r.avg) && std::isfinite(r.max) && r.min <= r.avg &&
+           r.avg <= r.max;
+}
+
+bool is_valid(const enum_record_t& r) { return valid_span(r.timestart, r.duration); }
+
+bool is_valid(const incident_record_t& r) {
+    return valid_span(r.timestart, r.duration) && r.text.size() <= max_incident_text;
+}
+
+size_t encoded_size(const continuous_record_t&) { return continuous_record_t::size; }
+size_t encoded_size(const enum_record_t&) { return enum_record_t::size; }
+size_t encoded_size(const incident_record_t& r) {
+    return incident_record_t::header_size + padded_text_size(static_cast<uint32_t>(r.text.size()));
+}
+
+uint32_t padded_text_size(uint32_t text_length) { return (text_length + 3) / 4 * 4; }
+
+void encode(const continuous_record_t& r, uint8_t* out) {
+    if (!is_valid(r)) {
+        throw error_range("Trying to insert invalid record: " + text(r));
+    }
+    encode_span(r.timestart, r.duration, out);
+    util::store_be32(out + 8, r.ngood);
+    util::store_be32(out + 12, r.nbad);
+    store_float(out + 16, r.min);
+    store_float(out + 20, r.max);
+    store_float(out + 24, r.avg);
+}
+
+void encode(const enum_record_t& r, uint8_t* out) {
+    if (!is_valid(r)) {
+        throw error_range("Trying to insert invalid record");
+    }
+    encode_span(r.timestart, r.duration, out);
+    util::store_be32(out + 8, r.ngood);
+    util::store_be32(out + 12, r.nbad);
+    util::store_be32(out + 16, r.mask);
+}
+
+void encode(const incident_record_t& r, uint8_t* out) {
+    if (!valid_span(r.timestart, r.duration)) {
+        throw error_range("Trying to insert invalid record");
+    }
+    if (r.text.size() > max_incident_text) {
+        throw error_range("About to write incident record with excessive length (" +
+                          std::to_string(r.text.size()) + " bytes)");
+    }
+    const auto length = static_cast<uint32_t>(r.text.size());
+    encode_span(r.timestart, r.duration, out);
+    util::store_be32(out + 8, r.severity);
+    util::store_be32(out + 12, length);
+    std::memcpy(out + 16, r.text.data(), length);
+    std::memset(out + 16 + length, 0, padded_text_size(length) - length);
+}
+
+continuous_record_t decode_continuous(const uint8_t* in) {
+    continuous_record_t r{util::load_be32(in),     util::load_be32(in + 4),
+                          util::load_be32(in + 8), util::load_be32(in + 12),
+                          load_float(in + 16),     load_float(in + 20),
+                          load_float(in + 24)};
+    if (!is_valid(r)) {
+        r.nbad += r.ngood;
+        r.ngood = 0;
+        r.min = r.max = r.avg = 0;
+    }
+    return r;
+}
+
+enum_record_t decode_enum(const uint8_t* in) {
+    return {util::load_be32(in), util::load_be32(in + 4), util::load_be32(in + 8),
+            util::load_be32(in + 12), util::load_be32(in + 16)};
+}
+
+uint32_t decode_incident_head(const uint8_t* in, incident_record_t& r) {
+    const uint32_t length = util::load_be32(in + 12);
+    if (length > max_incident_text) {
+        throw error_need_repair("Incident record had excessive length (" + std::to_string(length) +
+                                " bytes)");
+    }
+    r.timestart = util::load_be32(in);
+    r.duration = util::load_be32(in + 4);
+    r.severity = util::load_be32(in + 8);
+    r.text.assign(length, '\0');
+    return length;
+}
+
+void merge(continuous_record_t& into, const continuous_record_t& r) {
+    if (is_empty(into.duration)) {
+        into = r;
+        return;
+    }
+    if (is_empty(r.duration)) {
+        return;
+    }
+    if (into.ngood == 0 && r.ngood != 0) {
+        into.min = r.min;
+        into.max = r.max;
+        into.avg = r.avg;
+    } else if (into.ngood != 0 && r.ngood != 0) {
+        into.min = r.min < into.min ? r.min : into.min;
+        into.max = r.max > into.max ? r.max : into.max;
+        const double sum = double{r.avg} * r.ngood + double{into.avg} * into.ngood;
+        into.avg = static_cast<float>(sum / (static_cast<double>(r.ngood) + into.ngood));
+        into.avg = std::min(std::max(into.avg, into.min), into.max);
+    }
+    into.ngood += r.ngood;
+    into.nbad += r.nbad;
+    merge_span(into, r);
+}
+
+void merge(enum_record_t& into, const enum_record_t& r) {
+    if (is_empty(into.duration)) {
+        into = r;
+        return;
+    }
+    if (is_empty(r.duration)) {
+        return;
+    }
+    into.ngood += r.ngood;
+    into.nbad += r.nbad;
+    into.mask |= r.mask;
+    merge_span(into, r);
+}
+
+void merge(incident_record_t& into, const incident_record_t& r) {
+    if (is_empty(into.duration)) {
+        into = r;
+    }
+}
+
+std::string text(const continuous_record_t& r) {
+    return span_text(r.timestart, r.duration) + counts_text(r.ngood, r.nbad) + "(min " +
+           util::format_double(r.min) + ")(max " + util::format_double(r.max) + ")(avg " +
+           util::format_double(r.avg) + ")";
+}
+
+std::string text(const enum_record_t& r) {
+    return span_text(r.timestart, r.duration) + counts_text(r.ngood, r.nbad) + "(mask " +
+           util::format_hex32(r.mask) + ")";
+}
+
+std::string text(const incident_record_t& r) {
+    return span_text(r.timestart, r.duration) + "(severity " + std::to_string(r.severity) +
+           ")(text \"" + r.text + "\")";
+}
+
+}  // namespace tsdb
