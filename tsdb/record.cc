@@ -21,12 +21,14 @@ void encode_span(uint32_t timestart, uint32_t duration, uint8_t* out) {
 void store_float(uint8_t* out, float v) { util::store_be32(out, std::bit_cast<uint32_t>(v)); }
 float load_float(const uint8_t* in) { return std::bit_cast<float>(util::load_be32(in)); }
 
-// Both records' spans and the gap between them.
+// Both records' spans and the gap between them. Ends are computed in 64
+// bits, so that a span passing the largest time stays invalid.
 template <typename Record>
 void merge_span(Record& into, const Record& r) {
-    const uint32_t end = std::max(into.timestart + into.duration, r.timestart + r.duration);
+    const uint64_t end =
+        std::max(uint64_t{into.timestart} + into.duration, uint64_t{r.timestart} + r.duration);
     into.timestart = std::min(into.timestart, r.timestart);
-    into.duration = end - into.timestart;
+    into.duration = static_cast<uint32_t>(std::min<uint64_t>(end - into.timestart, 0xFFFFFFFE));
 }
 
 std::string span_text(uint32_t timestart, uint32_t duration) {

@@ -1,0 +1,170 @@
+#include "tsdb/level_insert.h"
+
+#include <string>
+#include <vector>
+
+#include "error/assert.h"
+#include "log/storage_log.h"
+#include "tsdb/database.h"
+#include "tsdb/error.h"
+
+namespace tsdb {
+
+namespace {
+
+using logging::Verbosity;
+
+constexpr uint32_t entries_per_run = 500;
+
+std::string text(uint64_t n) { return std::to_string(n); }
+
+template <uint32_t DataType>
+bool has_goal_reached(const record_t<DataType>& trial, uint32_t goal, uint32_t count) {
+    return trial.duration >= goal && count > 0;
+}
+
+// A monotonic entry never holds a fall of the value.
+template <uint32_t DataType>
+bool falls(const record_t<DataType>& a, const record_t<DataType>& x) {
+    if constexpr (DataType == type_monotonic) {
+        return !is_empty(a.duration) && !is_empty(x.duration) && a.ngood > 0 && x.ngood > 0 &&
+               x.min < a.max;
+    } else {
+        return false;
+    }
+}
+
+struct Step {
+    uint32_t head;
+    bool goal_reached;
+};
+
+// Folds records from the head into `a` while its span stays below the goal.
+template <uint32_t DataType>
+Step collect(LblockCursor& cursor, uint32_t lblock, uint32_t head, uint32_t tail, uint32_t size,
+             record_t<DataType>& a, uint32_t goal) {
+    uint32_t position = head;
+    for (uint32_t count = 0; position != tail; ++count) {
+        record_t<DataType> x;
+        const uint32_t after = read_record(cursor, position, (tail + size - position) % size, x);
+        record_t<DataType> trial = a;
+        merge(trial, x);
+        if (has_goal_reached<DataType>(trial, goal, count)) {
+            return {position, true};
+        }
+        if (falls<DataType>(a, x)) {
+            return {position, false};
+        }
+        if (is_valid(trial)) {
+            merge(a, x);
+        } else {
+            logging::storage_log(
+                Verbosity::warning,
+                "Aggregation caused invalid record - ignoring last record. lblock=" + text(lblock) +
+                    " time_goal=" + text(goal));
+        }
+        position = after;
+    }
+    return {position, false};
+}
+
+}  // namespace
+
+template <uint32_t DataType>
+bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& record) {
+    if (!is_valid(record)) {
+        error::assertion_failed("aggregate_level_insert got invalid data for lblock " +
+                                text(lblock));
+    }
+    std::vector<uint8_t> bytes(encoded_size(record));
+    encode(record, bytes.data());
+    if (db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()))) {
+        return true;
+    }
+    aggregate_level<DataType>(db, lblock);
+    return false;
+}
+
+template <uint32_t DataType>
+bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType>& record) {
+    db.check_allocated(check_id);
+    const check_entry_t series = db.chain(ChainKind::check).check_entry(check_id);
+    if (series.data_type != DataType) {
+        throw error_dbtype("Type mismatch - trying to insert type " + text(DataType) +
+                           " in a type " + text(series.data_type) +
+                           " level (id: " + text(check_id) + ")");
+    }
+    return insert_into_level<DataType>(db, series.first_lblock, record);
+}
+
+template <uint32_t DataType>
+bool guarded_insert(Database& db, uint32_t check_id, const record_t<DataType>& record) {
+    try {
+        return insert_into_series<DataType>(db, check_id, record);
+    } catch (const error_range& e) {
+        logging::storage_log(Verbosity::notice, "Insert to id " + text(check_id) +
+                                                    " failed with: \"" + e.text() + "\"");
+        return true;
+    }
+}
+
+template <uint32_t DataType>
+bool aggregate_level(Database& db, uint32_t lblock) {
+    const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
+    const uint32_t next = level.next;
+    const uint32_t goal = next != 0 ? db.chain(ChainKind::lblock).lblock_entry(next).resolution : 0;
+    const uint32_t size = level.dblocks * db.block_size();
+    const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
+    const uint32_t enough_room = static_cast<uint32_t>(size * 5u) / 100;
+    LblockCursor cursor(db.store(), level);
+    uint32_t count = 0;
+    for (;;) {
+        record_t<DataType> a;
+        const Step step = collect<DataType>(
+            cursor, lblock, db.chain(ChainKind::head).position(lblock), tail, size, a, goal);
+        if (next != 0) {
+            if (is_empty(a.duration)) {
+                logging::storage_log(Verbosity::warning,
+                                     "Aggregation found nothing but invalid records, skipping");
+            } else if (!insert_into_level<DataType>(db, next, a)) {
+                return false;
+            }
+        }
+        db.chain(ChainKind::head).set_position(lblock, step.head);
+        ++count;
+        const uint32_t room = (step.head - tail + size - 1) % size;
+        if (count > entries_per_run || !step.goal_reached || room >= enough_room) {
+            break;
+        }
+    }
+    logging::storage_log(Verbosity::verbose, "Wrote " + text(count) + " target records to lblock " +
+                                                 text(lblock) + " in aggregation");
+    return true;
+}
+
+template <uint32_t DataType>
+void drain_first_level(Database& db, uint32_t check_id) {
+    const uint32_t finest = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
+    while (db.chain(ChainKind::head).position(finest) !=
+           db.chain(ChainKind::tail).position(finest)) {
+        if (!aggregate_level<DataType>(db, finest)) {
+            db.phase_shift_all();
+        }
+    }
+}
+
+#define TSDB_LEVEL_INSERT_FOR(T)                                                  \
+    template bool insert_into_level<T>(Database&, uint32_t, const record_t<T>&);  \
+    template bool insert_into_series<T>(Database&, uint32_t, const record_t<T>&); \
+    template bool guarded_insert<T>(Database&, uint32_t, const record_t<T>&);     \
+    template bool aggregate_level<T>(Database&, uint32_t);                        \
+    template void drain_first_level<T>(Database&, uint32_t);
+
+TSDB_LEVEL_INSERT_FOR(1)
+TSDB_LEVEL_INSERT_FOR(2)
+TSDB_LEVEL_INSERT_FOR(3)
+TSDB_LEVEL_INSERT_FOR(4)
+
+#undef TSDB_LEVEL_INSERT_FOR
+
+}  // namespace tsdb
