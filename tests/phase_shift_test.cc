@@ -2,7 +2,7 @@
 
 #include "log/log.h"
 #include "log/storage_log.h"
-#include "meter/metric.h"
+#include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
 
 using namespace testing_support;
@@ -10,14 +10,7 @@ using tsdb::ChainKind;
 
 namespace {
 
-uint64_t phase_shift_count() {
-    if (!meter::metering_active()) {
-        meter::activate_metering();
-    }
-    const auto* low = dynamic_cast<const meter::Group*>(meter::Group::root().child("low"));
-    const auto* counter = dynamic_cast<const meter::IntegerCounter*>(low->child("phase_shifts"));
-    return counter->value();
-}
+uint64_t phase_shift_count() { return counter("low", "phase_shifts"); }
 
 }  // namespace
 

@@ -1,0 +1,287 @@
+#include "tsdb/write_buffer.h"
+
+#include <string>
+
+#include "error/assert.h"
+#include "log/storage_log.h"
+#include "meter/metric.h"
+#include "tsdb/database.h"
+#include "tsdb/error.h"
+#include "tsdb/level_insert.h"
+
+namespace tsdb {
+
+namespace {
+
+using logging::Verbosity;
+
+meter::Group cache_metrics(nullptr, "entrycache");
+meter::IntegerCounter newest_entry_hits(
+    &cache_metrics, "newest_entry_hits",
+    "Number of times we avoided going to disk to retrieve the most recent record");
+meter::IntegerCounter newest_entry_misses(
+    &cache_metrics, "newest_entry_misses",
+    "Number of times we had to access disk to retrieve the most recent record");
+meter::IntegerCounter buffer_write_aggr(
+    &cache_metrics, "buffer_write_aggr",
+    "Number of times a record was simply aggregated into the in-memory write buffer");
+meter::IntegerCounter buffer_write_ins(
+    &cache_metrics, "buffer_write_ins",
+    "Number of times a new record was inserted into the in-memory write buffer");
+meter::IntegerCounter buffer_size_flush(
+    &cache_metrics, "buffer_size_flush",
+    "Number of write buffer flush attempts caused by buffer size threshold crossing");
+meter::IntegerCounter buffer_age_flush(
+    &cache_metrics, "buffer_age_flush",
+    "Number of write buffer flush attempts caused by buffer entry age threshold crossing");
+meter::IntegerCounter buffer_filled(&cache_metrics, "buffer_filled",
+                                    "Number of times the write buffer for a check filled up so "
+                                    "that it required flushing before the could commence");
+meter::IntegerCounter buffer_filled_block(
+    &cache_metrics, "buffer_filled_block",
+    "Number of times the flush of a full write buffer required a phase shift to commence");
+meter::IntegerCounter external_buffer_flush(
+    &cache_metrics, "external_buffer_flush",
+    "Number of times a write buffer was forced to flush for external reasons");
+
+std::string text(uint64_t n) { return std::to_string(n); }
+
+}  // namespace
+
+template <uint32_t DataType>
+WriteBuffer::CheckBuffer<DataType>& WriteBuffer::buffer_for(uint32_t check_id,
+                                                            const char* duplicate_text) {
+    auto& buffers = map<DataType>().buffers;
+    if (const auto found = buffers.find(check_id); found != buffers.end()) {
+        return found->second;
+    }
+    const uint32_t finest = db_.chain(ChainKind::check).check_entry(check_id).first_lblock;
+    const uint32_t resolution = db_.chain(ChainKind::lblock).lblock_entry(finest).resolution;
+    const auto [placed, fresh] = buffers.emplace(
+        check_id,
+        CheckBuffer<DataType>{resolution, cyclic_vector<record_t<DataType>>(settings_.entries)});
+    error::require(fresh, duplicate_text);
+    return placed->second;
+}
+
+template <uint32_t DataType>
+void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
+    db_.check_type(check_id, DataType);
+    CheckBuffer<DataType>& b =
+        buffer_for<DataType>(check_id, "duplicate insert of check id in write buffer");
+    if (b.resolution > 1 && !b.ring.empty()) {
+        record_t<DataType> merged = b.ring.peek_head();
+        merge(merged, record);
+        if (merged.duration < b.resolution) {
+            b.ring.peek_head() = merged;
+            b.newest = record;
+            buffer_write_aggr.increment();
+            return;
+        }
+    }
+    if (b.ring.full()) {
+        buffer_filled.increment();
+        if (!attempted_flush(check_id, b)) {
+            logging::storage_log(Verbosity::notice, "Insert into check " + text(check_id) +
+                                                        " write buffer blocked on phase shift!");
+            buffer_filled_block.increment();
+            forced_flush_one(check_id, b);
+        }
+    }
+    b.ring.push(record);
+    b.newest = record;
+    buffer_write_ins.increment();
+    if (b.ring.size() >= settings_.write_min && attempted_flush(check_id, b)) {
+        buffer_size_flush.increment();
+    }
+}
+
+template <uint32_t DataType>
+bool WriteBuffer::attempted_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
+    bool wrote = false;
+    while (!b.ring.empty()) {
+        // The newest record may still accumulate samples.
+        if (b.resolution > 1 && b.ring.size() == 1) {
+            break;
+        }
+        if (!guarded_insert<DataType>(db_, check_id, b.ring.peek())) {
+            break;
+        }
+        b.ring.pop();
+        wrote = true;
+    }
+    return wrote;
+}
+
+template <uint32_t DataType>
+void WriteBuffer::forced_flush_one(uint32_t check_id, CheckBuffer<DataType>& b) {
+    while (!guarded_insert<DataType>(db_, check_id, b.ring.peek())) {
+        db_.phase_shift_all();
+    }
+    b.ring.pop();
+}
+
+template <uint32_t DataType>
+void WriteBuffer::size_and_age_check(uint32_t check_id, CheckBuffer<DataType>& b, uint32_t now) {
+    if (b.ring.size() >= settings_.write_min) {
+        if (attempted_flush(check_id, b)) {
+            buffer_size_flush.increment();
+        }
+    } else if (!b.ring.empty() && uint64_t{b.ring.peek().timestart} + settings_.age_max < now) {
+        if (attempted_flush(check_id, b)) {
+            buffer_age_flush.increment();
+        }
+    }
+}
+
+template <uint32_t DataType>
+void WriteBuffer::age_flush_map(uint32_t now) {
+    BufferMap<DataType>& m = map<DataType>();
+    for (uint32_t visit = 0; visit < settings_.flush_batch; ++visit) {
+        const auto found = m.buffers.lower_bound(m.cursor);
+        if (found == m.buffers.end()) {
+            m.cursor = 0;
+            continue;
+        }
+        size_and_age_check(found->first, found->second, now);
+        m.cursor = found->first + 1;
+    }
+}
+
+void WriteBuffer::age_flush(uint32_t now) {
+    age_flush_map<1>(now);
+    age_flush_map<3>(now);
+    age_flush_map<2>(now);
+    age_flush_map<4>(now);
+}
+
+template <uint32_t DataType>
+void WriteBuffer::external_flush_in(uint32_t check_id) {
+    auto& buffers = map<DataType>().buffers;
+    const auto found = buffers.find(check_id);
+    if (found == buffers.end() || found->second.ring.empty()) {
+        return;
+    }
+    external_buffer_flush.increment();
+    while (!found->second.ring.empty()) {
+        forced_flush_one(check_id, found->second);
+    }
+}
+
+void WriteBuffer::external_flush(uint32_t check_id) {
+    if (!db_.check_id_exists(check_id)) {
+        return;
+    }
+    switch (db_.chain(ChainKind::check).check_entry(check_id).data_type) {
+        case 1:
+            return external_flush_in<1>(check_id);
+        case 2:
+            return external_flush_in<2>(check_id);
+        case 3:
+            return external_flush_in<3>(check_id);
+        case 4:
+            return external_flush_in<4>(check_id);
+        default:
+            return;
+    }
+}
+
+template <uint32_t DataType>
+void WriteBuffer::flush_map() {
+    auto& buffers = map<DataType>().buffers;
+    while (!buffers.empty()) {
+        for (auto& [id, b] : buffers) {
+            attempted_flush(id, b);
+        }
+        for (auto it = buffers.begin(); it != buffers.end();) {
+            if (it->second.ring.empty()) {
+                it = buffers.erase(it);
+            } else {
+                forced_flush_one(it->first, it->second);
+                ++it;
+            }
+        }
+    }
+}
+
+void WriteBuffer::flush_all() {
+    logging::storage_log(Verbosity::notice, "Flushing all in-memory buffers to disk");
+    flush_map<1>();
+    flush_map<3>();
+    flush_map<2>();
+    flush_map<4>();
+    logging::storage_log(Verbosity::notice, "In-memory buffer flush complete");
+}
+
+template <uint32_t DataType>
+record_t<DataType> WriteBuffer::extract_newest(uint32_t check_id) {
+    db_.check_allocated(check_id);
+    const check_entry_t series = db_.chain(ChainKind::check).check_entry(check_id);
+    if (series.data_type != DataType) {
+        throw error_dbtype("Type mismatch - trying to extract type " + text(DataType) +
+                           " in a type " + text(series.data_type) + " level");
+    }
+    auto& buffers = map<DataType>().buffers;
+    if (const auto found = buffers.find(check_id);
+        found != buffers.end() && !is_empty(found->second.newest.duration)) {
+        newest_entry_hits.increment();
+        return found->second.newest;
+    }
+    newest_entry_misses.increment();
+    check_empty(check_id);
+    const lblock_entry_t level = db_.chain(ChainKind::lblock).lblock_entry(series.first_lblock);
+    const uint32_t size = level.dblocks * db_.block_size();
+    const uint32_t tail = db_.chain(ChainKind::tail).position(series.first_lblock);
+    uint32_t position = db_.chain(ChainKind::head).position(series.first_lblock);
+    if (position == tail) {
+        throw error_empty("No records in given series, cannot extract newest");
+    }
+    LblockCursor cursor(db_.store(), level);
+    record_t<DataType> newest;
+    while (position != tail) {
+        position = read_record(cursor, position, (tail + size - position) % size, newest);
+    }
+    buffer_for<DataType>(check_id, "duplicate insert of check id in newest entry set").newest =
+        newest;
+    return newest;
+}
+
+void WriteBuffer::check_empty(uint32_t check_id) const {
+    const auto has_records = [check_id](const auto& m) {
+        const auto found = m.buffers.find(check_id);
+        return found != m.buffers.end() && !found->second.ring.empty();
+    };
+    if (std::apply([&](const auto&... m) { return (has_records(m) || ...); }, maps_)) {
+        throw error_internal("Non-empty write buffer when empty write buffer expected");
+    }
+}
+
+size_t WriteBuffer::forget(uint32_t check_id) {
+    return std::apply([check_id](auto&... m) { return (m.buffers.erase(check_id) + ...); }, maps_);
+}
+
+template <uint32_t DataType>
+std::vector<record_t<DataType>> WriteBuffer::buffered(uint32_t check_id) const {
+    std::vector<record_t<DataType>> records;
+    const auto& buffers = map<DataType>().buffers;
+    if (const auto found = buffers.find(check_id); found != buffers.end()) {
+        for (size_t i = 0; i < found->second.ring.size(); ++i) {
+            records.push_back(found->second.ring.at(i));
+        }
+    }
+    return records;
+}
+
+#define TSDB_WRITE_BUFFER_FOR(T)                                        \
+    template void WriteBuffer::insert<T>(uint32_t, const record_t<T>&); \
+    template record_t<T> WriteBuffer::extract_newest<T>(uint32_t);      \
+    template std::vector<record_t<T>> WriteBuffer::buffered<T>(uint32_t) const;
+
+TSDB_WRITE_BUFFER_FOR(1)
+TSDB_WRITE_BUFFER_FOR(2)
+TSDB_WRITE_BUFFER_FOR(3)
+TSDB_WRITE_BUFFER_FOR(4)
+
+#undef TSDB_WRITE_BUFFER_FOR
+
+}  // namespace tsdb
