@@ -1,0 +1,199 @@
+#include "tsdb/extraction.h"
+
+#include <algorithm>
+#include <string>
+
+#include "log/storage_log.h"
+#include "tsdb/database.h"
+#include "tsdb/error.h"
+#include "tsdb/write_buffer.h"
+#include "util/bytes.h"
+
+namespace tsdb {
+
+namespace {
+
+std::string text(uint64_t n) { return std::to_string(n); }
+
+void expect_type(const Database& db, uint32_t check_id, uint32_t expected, const char* verb) {
+    db.check_allocated(check_id);
+    const uint32_t found = db.chain(ChainKind::check).check_entry(check_id).data_type;
+    if (found != expected) {
+        throw error_dbtype(std::string("Type mismatch - trying to ") + verb + " type " +
+                           text(expected) + " in a type " + text(found) + " level");
+    }
+}
+
+// The series' levels, coarsest first.
+std::vector<uint32_t> coarsest_first(const Database& db, uint32_t check_id) {
+    std::vector<uint32_t> levels;
+    for (uint32_t l = db.chain(ChainKind::check).check_entry(check_id).first_lblock; l != 0;
+         l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
+        levels.push_back(l);
+    }
+    std::reverse(levels.begin(), levels.end());
+    return levels;
+}
+
+// Visits the records of one level from its head; `visit` gets each record
+// and the position after it, and returns false to stop.
+template <typename Record, typename Visit>
+void for_each_record(Database& db, uint32_t lblock, Visit&& visit) {
+    const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
+    const uint32_t size = level.dblocks * db.block_size();
+    const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
+    LblockCursor cursor(db.store(), level);
+    for (uint32_t p = db.chain(ChainKind::head).position(lblock); p != tail;) {
+        Record r;
+        p = read_record(cursor, p, (tail + size - p) % size, r);
+        if (!visit(r, p)) {
+            return;
+        }
+    }
+}
+
+uint64_t end_of(uint32_t timestart, uint32_t duration) { return uint64_t{timestart} + duration; }
+
+// Appends x after the records collected so far, cutting spans where x and
+// the last record overlap.
+template <typename Record>
+void append_without_overlap(std::vector<Record>& result, Record x) {
+    if (result.empty()) {
+        result.push_back(std::move(x));
+        return;
+    }
+    Record& last = result.back();
+    const uint64_t last_end = end_of(last.timestart, last.duration);
+    const uint64_t x_end = end_of(x.timestart, x.duration);
+    const auto cut_to_last_end = [&] {
+        x.timestart = static_cast<uint32_t>(last_end);
+        x.duration = static_cast<uint32_t>(x_end - last_end);
+    };
+    if (x.timestart < last.timestart) {
+        if (x_end < last_end) {
+            return;
+        }
+        cut_to_last_end();
+    } else if (x.timestart < last_end) {
+        if (x.duration > last.duration) {
+            cut_to_last_end();
+        } else {
+            last.duration = x.timestart - last.timestart;
+        }
+    }
+    result.push_back(std::move(x));
+}
+
+}  // namespace
+
+template <uint32_t DataType>
+std::vector<record_t<DataType>> get_data(Database& db, const WriteBuffer& buffer, uint32_t check_id,
+                                         int64_t from, int64_t to) {
+    expect_type(db, check_id, DataType, "extract");
+    std::vector<record_t<DataType>> result;
+    bool started = false;
+    bool ended = false;
+    for (uint32_t lblock : coarsest_first(db, check_id)) {
+        for_each_record<record_t<DataType>>(db, lblock, [&](record_t<DataType>& x, uint32_t) {
+            started = started || x.timestart >= from;
+            if (!started) {
+                return true;
+            }
+            if (x.timestart >= to) {
+                ended = true;
+                return false;
+            }
+            append_without_overlap(result, std::move(x));
+            return true;
+        });
+        if (ended) {
+            break;
+        }
+    }
+    for (record_t<DataType>& r : buffer.buffered<DataType>(check_id)) {
+        if (r.timestart >= to) {
+            break;
+        }
+        if (r.timestart >= from) {
+            result.push_back(std::move(r));
+        }
+    }
+    return result;
+}
+
+template <uint32_t DataType>
+void read_whole_series(Database& db, WriteBuffer& buffer, uint32_t check_id, const ByteSink& sink) {
+    expect_type(db, check_id, DataType, "extract");
+    buffer.external_flush(check_id);
+    std::vector<uint8_t> bytes;
+    for (uint32_t lblock : coarsest_first(db, check_id)) {
+        for_each_record<record_t<DataType>>(db, lblock, [&](const record_t<DataType>& r, uint32_t) {
+            bytes.resize(encoded_size(r));
+            encode(r, bytes.data());
+            sink(bytes.data(), bytes.size());
+            return true;
+        });
+    }
+}
+
+template <uint32_t DataType>
+void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int64_t t) {
+    expect_type(db, check_id, DataType, "truncate");
+    buffer.external_flush(check_id);
+    for (uint32_t lblock : coarsest_first(db, check_id)) {
+        bool kept = false;
+        const uint32_t head = db.chain(ChainKind::head).position(lblock);
+        uint32_t after_passed = head;
+        for_each_record<record_t<DataType>>(db, lblock,
+                                            [&](const record_t<DataType>& r, uint32_t next) {
+                                                if (r.timestart > t) {
+                                                    kept = true;
+                                                    return false;
+                                                }
+                                                after_passed = next;
+                                                return true;
+                                            });
+        if (after_passed != head) {
+            db.chain(ChainKind::head).set_position(lblock, after_passed);
+        }
+        if (kept) {
+            return;
+        }
+    }
+}
+
+uint32_t oldest_time(Database& db, uint32_t check_id) {
+    db.check_allocated(check_id);
+    const auto empty = [&db](uint32_t l) {
+        return db.chain(ChainKind::head).position(l) == db.chain(ChainKind::tail).position(l);
+    };
+    uint32_t level = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
+    for (uint32_t next = db.chain(ChainKind::lblock).lblock_entry(level).next;
+         next != 0 && !empty(next); next = db.chain(ChainKind::lblock).lblock_entry(next).next) {
+        level = next;
+    }
+    if (empty(level)) {
+        return 0;
+    }
+    logging::storage_log(logging::Verbosity::verbose,
+                         "Will read time from check id " + text(check_id));
+    uint8_t start[4];
+    db.read_from_lblock(db.chain(ChainKind::lblock).lblock_entry(level),
+                        db.chain(ChainKind::head).position(level), 4, start);
+    return util::load_be32(start);
+}
+
+#define TSDB_EXTRACTION_FOR(T)                                                              \
+    template std::vector<record_t<T>> get_data<T>(Database&, const WriteBuffer&, uint32_t,  \
+                                                  int64_t, int64_t);                        \
+    template void read_whole_series<T>(Database&, WriteBuffer&, uint32_t, const ByteSink&); \
+    template void truncate_old_data<T>(Database&, WriteBuffer&, uint32_t, int64_t);
+
+TSDB_EXTRACTION_FOR(1)
+TSDB_EXTRACTION_FOR(2)
+TSDB_EXTRACTION_FOR(3)
+TSDB_EXTRACTION_FOR(4)
+
+#undef TSDB_EXTRACTION_FOR
+
+}  // namespace tsdb
