@@ -1,0 +1,315 @@
+#include "tsdb/recovery.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "error/assert.h"
+#include "log/storage_log.h"
+#include "tsdb/database.h"
+#include "tsdb/error.h"
+#include "tsdb/extraction.h"
+#include "tsdb/level_insert.h"
+#include "tsdb/write_buffer.h"
+#include "util/bytes.h"
+
+namespace tsdb {
+
+namespace {
+
+using logging::Verbosity;
+
+std::string text(uint64_t n) { return std::to_string(n); }
+
+uint64_t end_of(const auto& r) { return uint64_t{r.timestart} + r.duration; }
+
+// Decodes the record at `at` of a patch; the bytes it takes, or 0 when the
+// patch ends inside it.
+size_t decode_at(const std::string& patch, size_t at, continuous_record_t& r) {
+    if (patch.size() - at < continuous_record_t::size) {
+        return 0;
+    }
+    r = decode_continuous(reinterpret_cast<const uint8_t*>(patch.data()) + at);
+    return continuous_record_t::size;
+}
+
+size_t decode_at(const std::string& patch, size_t at, enum_record_t& r) {
+    if (patch.size() - at < enum_record_t::size) {
+        return 0;
+    }
+    r = decode_enum(reinterpret_cast<const uint8_t*>(patch.data()) + at);
+    return enum_record_t::size;
+}
+
+size_t decode_at(const std::string& patch, size_t at, incident_record_t& r) {
+    if (patch.size() - at < incident_record_t::header_size) {
+        return 0;
+    }
+    const uint32_t length =
+        decode_incident_head(reinterpret_cast<const uint8_t*>(patch.data()) + at, r);
+    const size_t size = incident_record_t::header_size + padded_text_size(length);
+    if (patch.size() - at < size) {
+        return 0;
+    }
+    r.text.assign(patch, at + incident_record_t::header_size, length);
+    return size;
+}
+
+double score(const continuous_record_t& r) {
+    const double samples = static_cast<double>(r.ngood) + r.nbad;
+    return samples == 0 ? 0 : (1 + r.ngood / samples) / std::max(double{r.avg}, 0.0001);
+}
+
+double score(const enum_record_t& r) {
+    const double samples = static_cast<double>(r.ngood) + r.nbad;
+    return samples == 0 ? 0 : r.ngood / samples + 1;
+}
+
+double score(const incident_record_t&) { return 0; }
+
+template <uint32_t DataType>
+void check_patches(const std::vector<std::string>& patches) {
+    for (const std::string& patch : patches) {
+        if (patch.size() < 4) {
+            throw error_range("Invalid patch (too short)");
+        }
+        if (util::load_be32(reinterpret_cast<const uint8_t*>(patch.data())) != DataType) {
+            throw error_range("Patch of wrong type");
+        }
+        record_t<DataType> r;
+        for (size_t at = 4; at < patch.size();) {
+            const size_t taken = decode_at(patch, at, r);
+            if (taken == 0) {
+                throw error_range("Invalid patch (record cut off at byte " + text(at) + ")");
+            }
+            at += taken;
+        }
+    }
+}
+
+template <uint32_t DataType>
+class PatchReader {
+public:
+    PatchReader(const std::string& patch, uint32_t check_id) : patch_(patch), check_id_(check_id) {
+        advance();
+    }
+    const std::optional<record_t<DataType>>& candidate() const { return candidate_; }
+
+    // The next valid record becomes the candidate, or none.
+    void advance() {
+        candidate_.reset();
+        record_t<DataType> r;
+        while (at_ < patch_.size()) {
+            at_ += decode_at(patch_, at_, r);
+            if (is_valid(r)) {
+                candidate_ = std::move(r);
+                return;
+            }
+            logging::storage_log(Verbosity::notice, "Encountered invalid record in TSDB check id " +
+                                                        text(check_id_) +
+                                                        " during recovery - ignoring...");
+        }
+    }
+
+private:
+    const std::string& patch_;
+    uint32_t check_id_;
+    size_t at_ = 4;
+    std::optional<record_t<DataType>> candidate_;
+};
+
+// Switches the series to a fresh list of levels, commits, and frees the old.
+void switch_levels(Database& db, uint32_t check_id, uint32_t fresh) {
+    const check_entry_t old = db.chain(ChainKind::check).check_entry(check_id);
+    db.chain(ChainKind::check).set_check_entry(check_id, {old.data_type, fresh});
+    db.phase_shift_all();
+    db.release_lblock_list(old.first_lblock);
+}
+
+template <uint32_t DataType>
+std::vector<record_t<DataType>> select_from(const std::vector<std::string>& patches,
+                                            uint32_t check_id) {
+    std::vector<PatchReader<DataType>> readers;
+    for (const std::string& patch : patches) {
+        readers.emplace_back(patch, check_id);
+    }
+    std::vector<record_t<DataType>> chosen;  // oldest first; reversed at the end
+    uint64_t last_start = 0;
+    uint64_t last_end = 0;
+    std::optional<size_t> last_patch;
+    for (;;) {
+        for (size_t i = 0; i < readers.size(); ++i) {
+            while (readers[i].candidate() &&
+                   (readers[i].candidate()->timestart < last_end ||
+                    (last_patch && readers[i].candidate()->timestart == last_start &&
+                     last_patch != i))) {
+                readers[i].advance();
+            }
+        }
+        std::optional<size_t> s;
+        for (size_t i = 0; i < readers.size(); ++i) {
+            const auto& c = readers[i].candidate();
+            if (!c) {
+                continue;
+            }
+            error::require(is_valid(*c), "Invalid record during recovery");
+            if (!s) {
+                s = i;
+                continue;
+            }
+            const record_t<DataType>& best = *readers[*s].candidate();
+            const bool earlier = end_of(*c) <= best.timestart;
+            const bool overlap = end_of(*c) > best.timestart && end_of(best) > c->timestart;
+            if (earlier || (overlap && score(*c) > score(best))) {
+                s = i;
+            }
+        }
+        if (!s) {
+            break;
+        }
+        const record_t<DataType>& selected = *readers[*s].candidate();
+        error::require(is_valid(selected), "Invalid selected record during recovery");
+        last_start = selected.timestart;
+        last_end = end_of(selected);
+        last_patch = *s;
+        chosen.push_back(selected);
+        readers[*s].advance();
+    }
+    std::reverse(chosen.begin(), chosen.end());
+    return chosen;
+}
+
+}  // namespace
+
+template <uint32_t DataType>
+void recovery_checksum(Database& db, WriteBuffer& buffer, uint32_t check_id, security::Hash& hash) {
+    uint8_t type[4];
+    util::store_be32(type, DataType);
+    db.check_allocated(check_id);
+    hash.update(type, 4);
+    read_whole_series<DataType>(db, buffer, check_id,
+                                [&hash](const uint8_t* b, size_t n) { hash.update(b, n); });
+}
+
+template <uint32_t DataType>
+std::string recovery_extract(Database& db, WriteBuffer& buffer, uint32_t check_id) {
+    std::string patch(4, '\0');
+    util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), DataType);
+    read_whole_series<DataType>(db, buffer, check_id, [&patch](const uint8_t* b, size_t n) {
+        patch.append(reinterpret_cast<const char*>(b), n);
+    });
+    return patch;
+}
+
+template <uint32_t DataType>
+void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                    const std::vector<std::string>& patches) {
+    buffer.external_flush(check_id);
+    check_patches<DataType>(patches);
+    const uint32_t fresh =
+        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
+    entry_series_flush<DataType>(db, fresh, select_from<DataType>(patches, check_id));
+    switch_levels(db, check_id, fresh);
+}
+
+template <uint32_t DataType>
+void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                  const std::vector<record_t<DataType>>& records) {
+    for (const record_t<DataType>& r : records) {
+        if (!is_valid(r)) {
+            throw error_range("Trying to insert invalid record");
+        }
+    }
+    const uint32_t fresh =
+        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
+    buffer.external_flush(check_id);
+    const auto insert = [&](const record_t<DataType>& r) {
+        while (!insert_into_level<DataType>(db, fresh, r)) {
+            db.publish_heads(fresh);  // no series refers to these levels yet
+        }
+    };
+    const std::string patch = recovery_extract<DataType>(db, buffer, check_id);
+    record_t<DataType> x;
+    size_t next = 0;
+    for (size_t at = 4; at < patch.size();) {
+        at += decode_at(patch, at, x);
+        while (next < records.size() && end_of(records[next]) <= x.timestart) {
+            insert(records[next++]);
+        }
+        if (next < records.size() && end_of(x) > records[next].timestart) {
+            merge(x, records[next++]);
+        }
+        insert(x);
+    }
+    for (; next < records.size(); ++next) {
+        insert(records[next]);
+    }
+    switch_levels(db, check_id, fresh);
+}
+
+template <uint32_t DataType>
+void entry_series_flush(Database& db, uint32_t first_lblock,
+                        const std::vector<record_t<DataType>>& newest_first) {
+    size_t next = 0;
+    for (uint32_t l = first_lblock; l != 0 && next < newest_first.size();
+         l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
+        const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(l);
+        const uint32_t size = level.dblocks * db.block_size();
+        uint32_t p = size - 1;
+        db.chain(ChainKind::tail).set_position(l, size - 1);
+        uint64_t previous_end = 0;
+        std::vector<uint8_t> bytes;
+        while (next < newest_first.size()) {
+            record_t<DataType> entry = newest_first[next];
+            size_t taken = 1;
+            // The window from the oldest start taken to the entry's end stays below
+            // the level's resolution.
+            for (; next + taken < newest_first.size(); ++taken) {
+                const record_t<DataType>& older = newest_first[next + taken];
+                const uint64_t window = std::max(end_of(entry), end_of(older)) -
+                                        std::min(entry.timestart, older.timestart);
+                if (window >= level.resolution) {
+                    break;
+                }
+                merge(entry, older);
+            }
+            if (previous_end != 0 && previous_end < entry.timestart) {
+                error::assertion_failed("Time not descending in flush data");
+            }
+            bytes.resize(encoded_size(entry));
+            if (p < bytes.size()) {
+                break;
+            }
+            encode(entry, bytes.data());
+            p -= static_cast<uint32_t>(bytes.size());
+            db.store().btbo_WriteFile(level.first_dblock, p, bytes.data(),
+                                      static_cast<uint32_t>(bytes.size()));
+            previous_end = end_of(entry);
+            next += taken;
+        }
+        db.chain(ChainKind::head).set_position(l, p);
+        db.publish_heads(l);
+    }
+    if (next < newest_first.size()) {
+        logging::storage_log(Verbosity::notice, "Discarding " + text(newest_first.size() - next) +
+                                                    " entries during entry series flush");
+    }
+}
+
+#define TSDB_RECOVERY_FOR(T)                                                                \
+    template void recovery_checksum<T>(Database&, WriteBuffer&, uint32_t, security::Hash&); \
+    template std::string recovery_extract<T>(Database&, WriteBuffer&, uint32_t);            \
+    template void recovery_merge<T>(Database&, WriteBuffer&, uint32_t,                      \
+                                    const std::vector<std::string>&);                       \
+    template void merge_writer<T>(Database&, WriteBuffer&, uint32_t,                        \
+                                  const std::vector<record_t<T>>&);                         \
+    template void entry_series_flush<T>(Database&, uint32_t, const std::vector<record_t<T>>&);
+
+TSDB_RECOVERY_FOR(1)
+TSDB_RECOVERY_FOR(2)
+TSDB_RECOVERY_FOR(3)
+TSDB_RECOVERY_FOR(4)
+
+#undef TSDB_RECOVERY_FOR
+
+}  // namespace tsdb

@@ -1,0 +1,46 @@
+// Recovery of a series: its checksum, its extraction as a patch (the type
+// word and every record in its encoding, coarsest level first), the merge
+// of several patches into the best record for every stretch of time, and
+// the merge of a caller's records into the stored series.
+//
+// Both merges build a fresh set of levels beside the old one and switch the
+// series to it in one committed step: a failure part-way leaves the series
+// as it was.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tsdb/hash.h"
+#include "tsdb/record_reader.h"
+
+namespace tsdb {
+
+class Database;
+class WriteBuffer;
+
+template <uint32_t DataType>
+void recovery_checksum(Database& db, WriteBuffer& buffer, uint32_t check_id, security::Hash& hash);
+
+template <uint32_t DataType>
+std::string recovery_extract(Database& db, WriteBuffer& buffer, uint32_t check_id);
+
+// Patches that are too short, of another type or with a cut-off record are
+// refused (tsdb::error_range) before anything changes.
+template <uint32_t DataType>
+void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                    const std::vector<std::string>& patches);
+
+// `records` in time order; an invalid one refuses the whole list.
+template <uint32_t DataType>
+void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                  const std::vector<record_t<DataType>>& records);
+
+// Lays records (newest first) into a fresh list of levels, each level merged
+// to its own resolution, the newest in the finest level.
+template <uint32_t DataType>
+void entry_series_flush(Database& db, uint32_t first_lblock,
+                        const std::vector<record_t<DataType>>& newest_first);
+
+}  // namespace tsdb
