@@ -1,0 +1,66 @@
+// The storage engine as the request handlers, the tools and the benchmarks
+// use it: one open database with its write buffer. Nobody reaches around
+// it into the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tsdb/database.h"
+#include "tsdb/write_buffer.h"
+
+namespace tsdb {
+
+class Engine {
+public:
+    // The write buffer refers to the database: an engine stays where it is made.
+    explicit Engine(Database db) : db_(std::move(db)), buffer_(db_) {}
+    static std::unique_ptr<Engine> open(const std::string& path) {
+        return std::make_unique<Engine>(Database::open(path));
+    }
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    void configure(const buffer_settings_t& settings) { buffer_.configure(settings); }
+
+    // --- series ---
+    uint32_t create_series(const time_series_layout_t& layout);
+    time_series_layout_t describe_series(uint32_t check_id) const;
+    // Drops the series and its buffered records; freed at the next phase shift.
+    void delete_series(uint32_t check_id);
+    uint32_t data_type(uint32_t check_id) const;
+
+    // --- data, one instance per data type ---
+    template <uint32_t DataType>
+    void put(uint32_t check_id, const record_t<DataType>& record);
+    template <uint32_t DataType>
+    std::vector<record_t<DataType>> get(uint32_t check_id, int64_t from, int64_t to);
+    template <uint32_t DataType>
+    record_t<DataType> newest(uint32_t check_id);
+    template <uint32_t DataType>
+    void truncate(uint32_t check_id, int64_t before_or_at);
+    // Replaces the series by the merge of its records and `records` (time order).
+    template <uint32_t DataType>
+    void rebuild(uint32_t check_id, const std::vector<record_t<DataType>>& records);
+    uint32_t oldest(uint32_t check_id);
+
+    // --- recovery, by the series' own type ---
+    std::string checksum(uint32_t check_id);  // 8 bytes
+    std::string extract(uint32_t check_id);   // a patch
+    void merge(uint32_t check_id, const std::vector<std::string>& patches);
+
+    // --- timed duties and shutdown ---
+    void phase_shift() { db_.phase_shift_all(); }
+    void age_flush(uint32_t now) { buffer_.age_flush(now); }
+    void flush_all() { buffer_.flush_all(); }
+
+    Database& database() { return db_; }
+
+private:
+    Database db_;
+    WriteBuffer buffer_;
+};
+
+}  // namespace tsdb
