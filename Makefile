@@ -37,6 +37,7 @@ test: test-release test-sanitize
 bench: build-Release
 	./build/Release/bench/checksum_bench
 	./build/Release/bench/storage_bench
+	./build/Release/bench/engine_bench
 
 format:
 	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i

@@ -116,6 +116,10 @@ bool aggregate_level(Database& db, uint32_t lblock) {
     const uint32_t size = level.dblocks * db.block_size();
     const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
     const uint32_t enough_room = static_cast<uint32_t>(size * 5u) / 100;
+    // Already drained, the level only waits for a phase shift to commit its head.
+    if (db.chain(ChainKind::head).position(lblock) == tail) {
+        return true;
+    }
     LblockCursor cursor(db.store(), level);
     uint32_t count = 0;
     for (;;) {
