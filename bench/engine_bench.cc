@@ -8,35 +8,17 @@
 #include <memory>
 #include <string>
 
+#include "bench/counting_file.h"
 #include "bench/workload.h"
 #include "tools/create_database.h"
 #include "tsdb/engine.h"
 
 namespace {
 
-// Counts the writes of the file beneath the engine.
-struct CountingFile final : platform::RandomAccessFile {
-    explicit CountingFile(std::unique_ptr<platform::RandomAccessFile> inner)
-        : inner(std::move(inner)) {}
-    platform::Transfer read_at(uint64_t o, void* b, size_t n) override {
-        return inner->read_at(o, b, n);
-    }
-    platform::Transfer write_at(uint64_t o, const void* b, size_t n) override {
-        ++writes;
-        bytes += n;
-        return inner->write_at(o, b, n);
-    }
-    int sync() override { return inner->sync(); }
-    Space free_space() override { return inner->free_space(); }
-    std::unique_ptr<platform::RandomAccessFile> inner;
-    uint64_t writes = 0;
-    uint64_t bytes = 0;
-};
-
 struct Fixture {
     explicit Fixture(uint32_t blocks) {
         tools::create_database({path, 4096, 3, blocks, true});
-        auto counted = std::make_unique<CountingFile>(
+        auto counted = std::make_unique<bench_support::CountingFile>(
             platform::open_random_access_file(path, platform::Access::read_write).file);
         file = counted.get();
         engine = std::make_unique<tsdb::Engine>(
@@ -45,7 +27,7 @@ struct Fixture {
     ~Fixture() { std::remove(path.c_str()); }
 
     const std::string path = "/tmp/tsdb_engine_bench.tsdb";
-    CountingFile* file;
+    bench_support::CountingFile* file;
     std::unique_ptr<tsdb::Engine> engine;
 };
 

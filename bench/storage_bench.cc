@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 
+#include "bench/counting_file.h"
 #include "tools/create_database.h"
 #include "tsdb/allocation_map.h"
 #include "tsdb/database.h"
@@ -57,32 +58,11 @@ void open_database(benchmark::State& state) {
 }
 BENCHMARK(open_database)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// Counts the writes and flushes of the file beneath the database.
-struct CountingFile final : platform::RandomAccessFile {
-    explicit CountingFile(std::unique_ptr<platform::RandomAccessFile> inner)
-        : inner(std::move(inner)) {}
-    platform::Transfer read_at(uint64_t o, void* b, size_t n) override {
-        return inner->read_at(o, b, n);
-    }
-    platform::Transfer write_at(uint64_t o, const void* b, size_t n) override {
-        ++writes;
-        return inner->write_at(o, b, n);
-    }
-    int sync() override {
-        ++syncs;
-        return inner->sync();
-    }
-    Space free_space() override { return inner->free_space(); }
-    std::unique_ptr<platform::RandomAccessFile> inner;
-    int64_t writes = 0;
-    int64_t syncs = 0;
-};
-
 void phase_shift(benchmark::State& state) {
     const std::string path = database_with(10000);
-    auto counting = std::make_unique<CountingFile>(
+    auto counting = std::make_unique<bench_support::CountingFile>(
         platform::open_random_access_file(path, platform::Access::read_write).file);
-    CountingFile& file = *counting;
+    bench_support::CountingFile& file = *counting;
     tsdb::Database db = tsdb::Database::open(tsdb::BackingStore(std::move(counting), path));
     const uint32_t dirty = static_cast<uint32_t>(state.range(0));
     const int64_t writes = file.writes;

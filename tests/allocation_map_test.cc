@@ -4,6 +4,7 @@
 
 #include "log/log.h"
 #include "log/storage_log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/error.h"
 
@@ -18,11 +19,6 @@ AllocationMap fresh_map(uint32_t blocks) {
     map.mark(0, 1);
     return map;
 }
-
-struct Lines : logging::Sink {
-    void send(const std::string& line, int32_t) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
 
 }  // namespace
 
@@ -109,10 +105,8 @@ TEST(AllocationMap, GrowthAsksForTenPercentAndSettlesForTheFreeSpace) {
     EXPECT_EQ(grown_by(12345, 2000, 1 << 20), 2000u);
     EXPECT_EQ(grown_by(99, 7, 1 << 20), 7u);
 
-    Lines log;
-    logging::set_sink(&log);
+    testing_support::LogCapture log;
     EXPECT_EQ(grown_by(20000, 1000, 50), 50u);
-    logging::set_sink(nullptr);
     ASSERT_FALSE(log.lines.empty());
     EXPECT_EQ(log.lines[0],
               "Wanted to grow TSDB with 2000 blocks, but only 50 blocks are available");

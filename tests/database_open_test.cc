@@ -2,6 +2,7 @@
 
 #include "log/log.h"
 #include "log/storage_log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
@@ -55,16 +56,6 @@ struct Image {
         return failure_text<tsdb::error_generic>([this] { open(); });
     }
     SimDisk disk;
-};
-
-struct Lines : logging::Sink {
-    Lines() { logging::set_sink(this); }
-    ~Lines() override { logging::set_sink(nullptr); }
-    void send(const std::string& line, int32_t) override { lines.push_back(line); }
-    bool has(const std::string& line) const {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-    std::vector<std::string> lines;
 };
 
 }  // namespace
@@ -170,7 +161,7 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     check(3, {2, 3});
 
     logging::set_storage_verbosity(14);
-    Lines log;
+    testing_support::LogCapture log;
     const Database db = image.open();
     logging::set_storage_verbosity(12);
     EXPECT_TRUE(log.has("LBlock 1 points beyond the end of the TSDB - removing LBlock!"));
@@ -197,7 +188,7 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     // The repairs were committed: a second open finds nothing to repair.
     Image again;
     again.bytes = image.disk.durable();
-    Lines second;
+    testing_support::LogCapture second;
     again.open();
     EXPECT_FALSE(second.has("Check #0 referenced unallocated lblock. Removing check!"));
 }

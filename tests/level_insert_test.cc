@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
@@ -11,13 +12,6 @@ using namespace tsdb;
 using namespace testing_support;
 
 namespace {
-
-struct Lines : logging::Sink {
-    Lines() { logging::set_sink(this); }
-    ~Lines() override { logging::set_sink(nullptr); }
-    void send(const std::string& line, int32_t) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
 
 class LevelInsert : public ::testing::Test {
 protected:
@@ -127,7 +121,7 @@ TEST_F(LevelInsert, BrokenStoredRecordsAreSkipped) {
     uint8_t broken[28] = {0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 1, 0};  // its span passes the largest time
     ASSERT_TRUE(db.write_to_lblock(l[0], broken, 28));
     ASSERT_TRUE(insert_into_series<1>(db, id, sample(60, 3)));
-    Lines log;
+    testing_support::LogCapture log;
     drain_first_level<1>(db, id);
     EXPECT_NE(std::find(log.lines.begin(), log.lines.end(),
                         "Aggregation caused invalid record - ignoring last record. lblock=" +
@@ -171,7 +165,7 @@ TEST_F(LevelInsert, RefusalsByTypeAndSize) {
     EXPECT_TRUE(contents<enum_record_t>(levels(id)[0]).empty());
 
     const uint32_t small = create({4, {{1000, 60}}});
-    Lines log;
+    testing_support::LogCapture log;
     EXPECT_TRUE(guarded_insert<4>(db, small, incident_record_t{0, 60, 1, std::string(1100, 'x')}));
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(log.lines[0],

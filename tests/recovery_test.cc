@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
@@ -15,13 +16,6 @@ using namespace tsdb;
 using namespace testing_support;
 
 namespace {
-
-struct Lines : logging::Sink {
-    Lines() { logging::set_sink(this); }
-    ~Lines() override { logging::set_sink(nullptr); }
-    void send(const std::string& line, int32_t) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
 
 class Recovery : public ::testing::Test {
 protected:
@@ -122,7 +116,7 @@ TEST_F(Recovery, BadPatchesChangeNothingAndEmptyOnesEmptyTheSeries) {
     std::string broken = patch_of({sample(0, 1), sample(60, 1)});
     util::store_be32(reinterpret_cast<uint8_t*>(broken.data()) + 32, 0xFFFFFFF0);  // span wraps
     util::store_be32(reinterpret_cast<uint8_t*>(broken.data()) + 36, 0x100);
-    Lines log;
+    testing_support::LogCapture log;
     recovery_merge<1>(db, buffer, id, {patch_of({}), broken});
     EXPECT_EQ(all(id), (std::vector<continuous_record_t>{sample(0, 1)}));
     EXPECT_EQ(log.lines,
@@ -139,7 +133,7 @@ TEST_F(Recovery, EntrySeriesFlushKeepsTheNewest) {
     for (uint32_t i = 2000; i-- > 0;) {
         newest_first.push_back(sample(i * 60, 1));
     }
-    Lines log;
+    testing_support::LogCapture log;
     recovery_merge<1>(db, buffer, id, {patch_of({newest_first.rbegin(), newest_first.rend()})});
     const auto kept = all(id);
     ASSERT_FALSE(kept.empty());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/error.h"
@@ -12,16 +13,6 @@ using namespace tsdb;
 using namespace testing_support;
 
 namespace {
-
-struct Lines : logging::Sink {
-    Lines() { logging::set_sink(this); }
-    ~Lines() override { logging::set_sink(nullptr); }
-    void send(const std::string& line, int32_t) override { lines.push_back(line); }
-    size_t count(const std::string& line) const {
-        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-    }
-    std::vector<std::string> lines;
-};
 
 class Buffer : public ::testing::Test {
 protected:
@@ -111,7 +102,7 @@ TEST_F(Buffer, AFullRingWaitsForAPhaseShiftOnlyWhenItMust) {
         buffer.insert<1>(id, sample(t));
     }
     const uint64_t blocked = counter("entrycache", "buffer_filled_block");
-    Lines log;
+    testing_support::LogCapture log;
     buffer.insert<1>(id, sample(t));
     EXPECT_EQ(log.count("Insert into check " + std::to_string(id) +
                         " write buffer blocked on phase shift!"),
@@ -160,7 +151,7 @@ TEST_F(Buffer, FlushAllLosesNothingAndForgetWritesNothing) {
     buffer.insert<2>(dropped, enum_record_t{0, 60, 1, 0, 1});
     EXPECT_EQ(buffer.forget(dropped), 1u);
 
-    Lines log;
+    testing_support::LogCapture log;
     buffer.flush_all();
     EXPECT_EQ(log.count("Flushing all in-memory buffers to disk"), 1u);
     EXPECT_EQ(log.count("In-memory buffer flush complete"), 1u);

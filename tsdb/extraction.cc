@@ -6,6 +6,7 @@
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
 
@@ -33,23 +34,6 @@ std::vector<uint32_t> coarsest_first(const Database& db, uint32_t check_id) {
     }
     std::reverse(levels.begin(), levels.end());
     return levels;
-}
-
-// Visits the records of one level from its head; `visit` gets each record
-// and the position after it, and returns false to stop.
-template <typename Record, typename Visit>
-void for_each_record(Database& db, uint32_t lblock, Visit&& visit) {
-    const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
-    const uint32_t size = level.dblocks * db.block_size();
-    const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
-    LblockCursor cursor(db.store(), level);
-    for (uint32_t p = db.chain(ChainKind::head).position(lblock); p != tail;) {
-        Record r;
-        p = read_record(cursor, p, (tail + size - p) % size, r);
-        if (!visit(r, p)) {
-            return;
-        }
-    }
 }
 
 uint64_t end_of(uint32_t timestart, uint32_t duration) { return uint64_t{timestart} + duration; }

@@ -1,5 +1,6 @@
 #include "tsdb/write_buffer.h"
 
+#include <optional>
 #include <string>
 
 #include "error/assert.h"
@@ -8,6 +9,7 @@
 #include "tsdb/database.h"
 #include "tsdb/error.h"
 #include "tsdb/level_insert.h"
+#include "tsdb/level_records.h"
 
 namespace tsdb {
 
@@ -229,21 +231,18 @@ record_t<DataType> WriteBuffer::extract_newest(uint32_t check_id) {
     }
     newest_entry_misses.increment();
     check_empty(check_id);
-    const lblock_entry_t level = db_.chain(ChainKind::lblock).lblock_entry(series.first_lblock);
-    const uint32_t size = level.dblocks * db_.block_size();
-    const uint32_t tail = db_.chain(ChainKind::tail).position(series.first_lblock);
-    uint32_t position = db_.chain(ChainKind::head).position(series.first_lblock);
-    if (position == tail) {
+    std::optional<record_t<DataType>> newest;
+    for_each_record<record_t<DataType>>(db_, series.first_lblock,
+                                        [&newest](record_t<DataType>& r, uint32_t) {
+                                            newest = std::move(r);
+                                            return true;
+                                        });
+    if (!newest) {
         throw error_empty("No records in given series, cannot extract newest");
     }
-    LblockCursor cursor(db_.store(), level);
-    record_t<DataType> newest;
-    while (position != tail) {
-        position = read_record(cursor, position, (tail + size - position) % size, newest);
-    }
     buffer_for<DataType>(check_id, "duplicate insert of check id in newest entry set").newest =
-        newest;
-    return newest;
+        *newest;
+    return *newest;
 }
 
 void WriteBuffer::check_empty(uint32_t check_id) const {
