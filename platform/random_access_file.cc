@@ -20,38 +20,17 @@ public:
 
     Transfer read_at(uint64_t offset, void* buffer, size_t length) override {
         auto* bytes = static_cast<char*>(buffer);
-        Transfer t;
-        while (t.done < length) {
-            const ssize_t n =
-                pread(fd_, bytes + t.done, length - t.done, static_cast<off_t>(offset + t.done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                t.error = n < 0 ? errno : 0;
-                break;
-            }
-            t.done += static_cast<size_t>(n);
-        }
-        return t;
+        // A read that returns nothing has met the end of the file.
+        return transfer(length, 0, [&](size_t done) {
+            return pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+        });
     }
 
     Transfer write_at(uint64_t offset, const void* buffer, size_t length) override {
         const auto* bytes = static_cast<const char*>(buffer);
-        Transfer t;
-        while (t.done < length) {
-            const ssize_t n =
-                pwrite(fd_, bytes + t.done, length - t.done, static_cast<off_t>(offset + t.done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                t.error = n < 0 ? errno : EIO;
-                break;
-            }
-            t.done += static_cast<size_t>(n);
-        }
-        return t;
+        return transfer(length, EIO, [&](size_t done) {
+            return pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+        });
     }
 
     int sync() override { return fdatasync(fd_) == 0 ? 0 : errno; }
@@ -65,6 +44,25 @@ public:
     }
 
 private:
+    // Repeats `call` over short transfers and interruptions; a call that moves
+    // no bytes ends the transfer with `no_progress_error`.
+    template <typename Call>
+    static Transfer transfer(size_t length, int no_progress_error, Call&& call) {
+        Transfer t;
+        while (t.done < length) {
+            const ssize_t n = call(t.done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                t.error = n < 0 ? errno : no_progress_error;
+                break;
+            }
+            t.done += static_cast<size_t>(n);
+        }
+        return t;
+    }
+
     int fd_;
 };
 

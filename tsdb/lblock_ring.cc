@@ -7,6 +7,7 @@
 
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/ring_reads.h"
 
 namespace tsdb {
 
@@ -45,26 +46,16 @@ bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t l
 
 uint32_t Database::read_from_lblock(const lblock_entry_t& level, uint32_t position, uint32_t length,
                                     uint8_t* destination, bool dynamic) {
-    const uint32_t size = level_size(level);
-    for (uint32_t done = 0; done < length;) {
-        if (position >= size) {
-            throw error_internal("Read beyond end of lblock");
-        }
-        const uint32_t piece = std::min(size - position, length - done);
-        const uint32_t got =
-            store_.botb_ReadFile(destination + done, level.first_dblock, position, piece);
-        if (got != piece) {
-            throw error_read(std::string(dynamic ? "When dynamic-reading lblock, got "
-                                                 : "When reading lblock, got ") +
-                             std::to_string(got) + " bytes but requested " + std::to_string(piece));
-        }
-        done += piece;
-        position += piece;
-        if (position == size) {
-            position = 0;
-        }
-    }
-    return position;
+    return read_ring_pieces(
+        level_size(level), position, length, [&](uint32_t done, uint32_t at, uint32_t n) {
+            const uint32_t got =
+                store_.botb_ReadFile(destination + done, level.first_dblock, at, n);
+            if (got != n) {
+                throw error_read(std::string(dynamic ? "When dynamic-reading lblock, got "
+                                                     : "When reading lblock, got ") +
+                                 std::to_string(got) + " bytes but requested " + std::to_string(n));
+            }
+        });
 }
 
 }  // namespace tsdb

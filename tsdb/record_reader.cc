@@ -15,24 +15,26 @@ void require_bytes(uint32_t needed, uint32_t available, uint32_t position) {
     }
 }
 
+template <typename Record, Record (*decode)(const uint8_t*)>
+uint32_t read_fixed_size(LblockCursor& cursor, uint32_t position, uint32_t available, Record& out) {
+    require_bytes(Record::size, available, position);
+    uint8_t bytes[Record::size];
+    position = cursor.read(bytes, position, Record::size);
+    out = decode(bytes);
+    return position;
+}
+
 }  // namespace
 
 uint32_t read_record(LblockCursor& cursor, uint32_t position, uint32_t available,
                      continuous_record_t& out) {
-    require_bytes(continuous_record_t::size, available, position);
-    uint8_t bytes[continuous_record_t::size];
-    position = cursor.read(bytes, position, continuous_record_t::size);
-    out = decode_continuous(bytes);
-    return position;
+    return read_fixed_size<continuous_record_t, decode_continuous>(cursor, position, available,
+                                                                   out);
 }
 
 uint32_t read_record(LblockCursor& cursor, uint32_t position, uint32_t available,
                      enum_record_t& out) {
-    require_bytes(enum_record_t::size, available, position);
-    uint8_t bytes[enum_record_t::size];
-    position = cursor.read(bytes, position, enum_record_t::size);
-    out = decode_enum(bytes);
-    return position;
+    return read_fixed_size<enum_record_t, decode_enum>(cursor, position, available, out);
 }
 
 uint32_t read_record(LblockCursor& cursor, uint32_t position, uint32_t available,
