@@ -35,7 +35,10 @@ protected:
     void TearDown() override { unlink(path.c_str()); }
     std::string inspect(const std::string& args) { return std::string(TSDB_INSPECT) + " " + args; }
 
-    const std::string path = testing::TempDir() + "tools_test.tsdb";
+    // Tests run in parallel processes: one file each.
+    const std::string path = testing::TempDir() +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() +
+                             ".tsdb";
 };
 
 }  // namespace

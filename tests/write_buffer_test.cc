@@ -79,8 +79,10 @@ TEST_F(Buffer, SizeThresholdWritesAllButTheNewest) {
         buffer.insert<1>(id, sample(i * 60));
     }
     EXPECT_EQ(stored(id), 0u);
+    const int64_t writes = disk.writes();
     buffer.insert<1>(id, sample(7 * 60));
     EXPECT_EQ(stored(id), 7u);
+    EXPECT_EQ(disk.writes() - writes, 1) << "a batch that fits is one write";
     EXPECT_EQ(buffer.buffered<1>(id).size(), 1u);
 
     const uint32_t exact = db.allocate_described_ts({1, {{100, 1}}});  // no accumulation

@@ -90,6 +90,8 @@ private:
     void grow_to_match_lblocks(ChainKind kind, const char* message);
     void shift(ChainKind kind);
     void commit(ChainKind kind);
+    // Sets the descriptor of the copy in use in the header buffer only.
+    void new_generation(ChainKind kind);
     uint32_t level_size(const lblock_entry_t& level) const { return level.dblocks * block_size(); }
 
     BackingStore store_;

@@ -86,7 +86,7 @@ bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& 
 }
 
 template <uint32_t DataType>
-bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType>& record) {
+uint32_t finest_level(const Database& db, uint32_t check_id) {
     db.check_allocated(check_id);
     const check_entry_t series = db.chain(ChainKind::check).check_entry(check_id);
     if (series.data_type != DataType) {
@@ -94,7 +94,32 @@ bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType
                            " in a type " + text(series.data_type) +
                            " level (id: " + text(check_id) + ")");
     }
-    return insert_into_level<DataType>(db, series.first_lblock, record);
+    return series.first_lblock;
+}
+
+template <uint32_t DataType>
+bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType>& record) {
+    return insert_into_level<DataType>(db, finest_level<DataType>(db, check_id), record);
+}
+
+template <uint32_t DataType>
+bool append_to_series(Database& db, uint32_t check_id,
+                      const std::vector<record_t<DataType>>& records) {
+    const uint32_t lblock = finest_level<DataType>(db, check_id);
+    thread_local std::vector<uint8_t> bytes;
+    bytes.clear();
+    for (const record_t<DataType>& r : records) {
+        if (!is_valid(r)) {
+            error::assertion_failed("append_to_series got invalid data for lblock " + text(lblock));
+        }
+        const size_t at = bytes.size();
+        bytes.resize(at + encoded_size(r));
+        encode(r, bytes.data() + at);
+    }
+    const uint32_t size =
+        db.chain(ChainKind::lblock).lblock_entry(lblock).dblocks * db.block_size();
+    return bytes.size() < size &&
+           db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 template <uint32_t DataType>
@@ -157,11 +182,12 @@ void drain_first_level(Database& db, uint32_t check_id) {
     }
 }
 
-#define TSDB_LEVEL_INSERT_FOR(T)                                                  \
-    template bool insert_into_level<T>(Database&, uint32_t, const record_t<T>&);  \
-    template bool insert_into_series<T>(Database&, uint32_t, const record_t<T>&); \
-    template bool guarded_insert<T>(Database&, uint32_t, const record_t<T>&);     \
-    template bool aggregate_level<T>(Database&, uint32_t);                        \
+#define TSDB_LEVEL_INSERT_FOR(T)                                                             \
+    template bool insert_into_level<T>(Database&, uint32_t, const record_t<T>&);             \
+    template bool insert_into_series<T>(Database&, uint32_t, const record_t<T>&);            \
+    template bool append_to_series<T>(Database&, uint32_t, const std::vector<record_t<T>>&); \
+    template bool guarded_insert<T>(Database&, uint32_t, const record_t<T>&);                \
+    template bool aggregate_level<T>(Database&, uint32_t);                                   \
     template void drain_first_level<T>(Database&, uint32_t);
 
 TSDB_LEVEL_INSERT_FOR(1)

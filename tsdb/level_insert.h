@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "tsdb/record_reader.h"
 
@@ -24,6 +25,13 @@ bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& 
 // Checks the id and the series' type, then inserts into its finest level.
 template <uint32_t DataType>
 bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType>& record);
+
+// Appends valid records, oldest first, to the series' finest level in one
+// write; false, with nothing written and no aggregation, when they do not
+// all fit.
+template <uint32_t DataType>
+bool append_to_series(Database& db, uint32_t check_id,
+                      const std::vector<record_t<DataType>>& records);
 
 // insert_into_series, with a record the level refuses as invalid logged and
 // dropped (returns true).

@@ -56,14 +56,18 @@ void Database::phase_shift_all() {
         commit(ChainKind::lblock);
         store_.sync_writes();
     }
+    // Heads and tails land in one write of block 0: an aggregation's moved
+    // head must never become durable without the tail of the level that
+    // received its entries.
     if (dirty[index(ChainKind::head)]) {
-        commit(ChainKind::head);
+        new_generation(ChainKind::head);
         last_committed_head_ = in_use_[index(ChainKind::head)];
     }
     if (dirty[index(ChainKind::tail)]) {
-        commit(ChainKind::tail);
+        new_generation(ChainKind::tail);
     }
     if (dirty[index(ChainKind::head)] || dirty[index(ChainKind::tail)]) {
+        header_.write(store_);
         store_.sync_writes();
     }
     if (dirty[index(ChainKind::check)]) {
@@ -80,10 +84,14 @@ void Database::phase_shift_all() {
 }
 
 void Database::commit(ChainKind kind) {
+    new_generation(kind);
+    header_.write(store_);
+}
+
+void Database::new_generation(ChainKind kind) {
     const uint32_t copy = in_use_[index(kind)];
     const uint64_t generation = header_.generation(kind, copy) + 1;
     header_.commit_descriptor(kind, copy, generation, chain(kind).first_dblock());
-    header_.write(store_);
     if (logging::storage_logs(Verbosity::debug)) {
         logging::storage_log(Verbosity::debug,
                              "New timestamp for chain " + std::to_string(copy) + " in block 0 is " +

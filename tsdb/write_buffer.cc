@@ -100,6 +100,35 @@ void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
 
 template <uint32_t DataType>
 bool WriteBuffer::attempted_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
+    return batch_flush(check_id, b) || flush_one_by_one(check_id, b);
+}
+
+// The common case: every settled record fits in the level as it stands.
+template <uint32_t DataType>
+bool WriteBuffer::batch_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
+    // The newest record may still accumulate samples.
+    const size_t settled = b.ring.size() - (b.resolution > 1 && !b.ring.empty() ? 1 : 0);
+    if (settled < 2) {
+        return false;
+    }
+    thread_local std::vector<record_t<DataType>> batch;
+    batch.clear();
+    for (size_t i = 0; i < settled; ++i) {
+        batch.push_back(b.ring.at(i));
+    }
+    if (!append_to_series<DataType>(db_, check_id, batch)) {
+        return false;
+    }
+    for (size_t i = 0; i < settled; ++i) {
+        b.ring.pop();
+    }
+    return true;
+}
+
+// Record by record, so that a full level aggregates and a refused record is
+// dropped alone.
+template <uint32_t DataType>
+bool WriteBuffer::flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& b) {
     bool wrote = false;
     while (!b.ring.empty()) {
         // The newest record may still accumulate samples.

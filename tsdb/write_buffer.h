@@ -84,6 +84,10 @@ private:
     template <uint32_t DataType>
     bool attempted_flush(uint32_t check_id, CheckBuffer<DataType>& buffer);
     template <uint32_t DataType>
+    bool batch_flush(uint32_t check_id, CheckBuffer<DataType>& buffer);
+    template <uint32_t DataType>
+    bool flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& buffer);
+    template <uint32_t DataType>
     void forced_flush_one(uint32_t check_id, CheckBuffer<DataType>& buffer);
     template <uint32_t DataType>
     void size_and_age_check(uint32_t check_id, CheckBuffer<DataType>& buffer, uint32_t now);
