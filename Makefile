@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps demo test test-release test-sanitize bench format clean
+.PHONY: deps demo test test-release test-sanitize bench fuzz format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -38,6 +38,18 @@ bench: build-Release
 	./build/Release/bench/checksum_bench
 	./build/Release/bench/storage_bench
 	./build/Release/bench/engine_bench
+	./build/Release/bench/event_bench
+
+# The event reader under libFuzzer (needs clang); not part of the tests.
+FUZZ_SECONDS ?= 60
+fuzz: | deps
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTSDB_FUZZ=ON -DTSDB_TESTS=OFF -DTSDB_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="-O1 -g -fsanitize=fuzzer-no-link,address,undefined"
+	cmake --build build/fuzz -j $(JOBS)
+	mkdir -p build/fuzz/corpus
+	./build/fuzz/fuzz/event_reader_fuzz build/fuzz/corpus fuzz/seeds -max_total_time=$(FUZZ_SECONDS) \
+	  -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=5
 
 format:
 	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i

@@ -1,0 +1,143 @@
+#include "queues/ioprim.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "error/assert.h"
+#include "queues/error.h"
+#include "util/bytes.h"
+
+namespace protocol {
+
+void ioprim::next_write_area() {
+    error::require(out_ != nullptr, "ioprim written without an output stream");
+    if (write_used_ > 0) {
+        out_->writeCommit(write_used_);
+    }
+    write_used_ = 0;
+    write_area_ = out_->writeBegin();
+}
+
+void ioprim::write_primitive(const uint8_t* bytes, size_t n) {
+    if (write_area_.size - write_used_ < n) {
+        next_write_area();
+        if (write_area_.size < n) {
+            error::assertion_failed("New write area of size " + std::to_string(write_area_.size) +
+                                    " too small for primitive write");
+        }
+    }
+    std::memcpy(write_area_.data + write_used_, bytes, n);
+    write_used_ += n;
+}
+
+void ioprim::write_run(const uint8_t* bytes, size_t n) {
+    while (n > 0) {
+        if (write_used_ == write_area_.size) {
+            next_write_area();
+            if (write_area_.size == 0) {
+                io::waitReady(*out_);
+                continue;
+            }
+        }
+        const size_t piece = std::min(n, write_area_.size - write_used_);
+        std::memcpy(write_area_.data + write_used_, bytes, piece);
+        write_used_ += piece;
+        bytes += piece;
+        n -= piece;
+    }
+}
+
+void ioprim::write_u32(uint32_t v) {
+    uint8_t b[4];
+    util::store_le32(b, v);
+    write_primitive(b, sizeof b);
+}
+
+void ioprim::write_u64(uint64_t v) {
+    uint8_t b[8];
+    util::store_le64(b, v);
+    write_primitive(b, sizeof b);
+}
+
+void ioprim::write_f32(float v) { write_u32(std::bit_cast<uint32_t>(v)); }
+void ioprim::write_f64(double v) { write_u64(std::bit_cast<uint64_t>(v)); }
+
+void ioprim::write_string(std::string_view s) {
+    write_u64(s.size());
+    write_run(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+void ioprim::flush() {
+    error::require(out_ != nullptr, "ioprim flushed without an output stream");
+    if (write_used_ > 0) {
+        out_->writeCommit(write_used_);
+    }
+    write_area_ = {};
+    write_used_ = 0;
+    out_->flush();
+}
+
+void ioprim::next_read_area() {
+    error::require(in_ != nullptr, "ioprim read without an input stream");
+    for (;;) {
+        read_area_ = in_->readBegin();
+        read_used_ = 0;
+        if (read_area_.size > 0) {
+            return;
+        }
+        io::waitReady(*in_);
+    }
+}
+
+void ioprim::read_run(uint8_t* bytes, size_t n) {
+    while (n > 0) {
+        if (read_used_ == read_area_.size) {
+            next_read_area();
+        }
+        const size_t piece = std::min(n, read_area_.size - read_used_);
+        std::memcpy(bytes, read_area_.data + read_used_, piece);
+        read_used_ += piece;
+        bytes += piece;
+        n -= piece;
+        // A consumed area goes back to the stream at once.
+        if (read_used_ == read_area_.size) {
+            in_->readCommit(read_used_);
+            read_area_ = {};
+            read_used_ = 0;
+        }
+    }
+}
+
+uint32_t ioprim::read_u32() {
+    uint8_t b[4];
+    read_run(b, sizeof b);
+    return util::load_le32(b);
+}
+
+uint64_t ioprim::read_u64() {
+    uint8_t b[8];
+    read_run(b, sizeof b);
+    return util::load_le64(b);
+}
+
+float ioprim::read_f32() { return std::bit_cast<float>(read_u32()); }
+double ioprim::read_f64() { return std::bit_cast<double>(read_u64()); }
+
+std::string ioprim::read_string() {
+    const uint64_t length = read_u64();
+    if (length > max_string_length) {
+        throw EMalformedEvent("fdio >> string: length " + std::to_string(length) +
+                              " beyond the limit of " + std::to_string(max_string_length));
+    }
+    std::string s;
+    constexpr size_t chunk = 64 * 1024;
+    while (s.size() < length) {
+        const size_t at = s.size();
+        s.resize(at + std::min<uint64_t>(chunk, length - at));
+        read_run(reinterpret_cast<uint8_t*>(s.data() + at), s.size() - at);
+    }
+    return s;
+}
+
+}  // namespace protocol

@@ -1,0 +1,67 @@
+// The primitive stream ("fdio"): little-endian, unaligned values and byte
+// runs over a zero-copy input and output stream. Values may straddle the
+// areas the streams hand out; writes stay in the current area until
+// flush().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "io/stream.h"
+
+namespace protocol {
+
+// The longest string a reader accepts; longer ones are malformed.
+inline constexpr uint64_t max_string_length = uint64_t{1} << 30;
+
+class ioprim {
+public:
+    // Either side may be null for a stream used one way only.
+    ioprim(io::IStream* in, io::OStream* out) : in_(in), out_(out) {}
+    ioprim(const ioprim&) = delete;
+    ioprim& operator=(const ioprim&) = delete;
+
+    void write_u32(uint32_t v);
+    void write_i32(int32_t v) { write_u32(static_cast<uint32_t>(v)); }
+    void write_u64(uint64_t v);
+    void write_i64(int64_t v) { write_u64(static_cast<uint64_t>(v)); }
+    void write_f32(float v);
+    void write_f64(double v);
+    void write_bool(bool v) { write_u32(v ? 1 : 0); }
+    void write_string(std::string_view s);
+    // Commits the used part of the write area and flushes the output.
+    void flush();
+
+    uint32_t read_u32();
+    int32_t read_i32() { return static_cast<int32_t>(read_u32()); }
+    uint64_t read_u64();
+    int64_t read_i64() { return static_cast<int64_t>(read_u64()); }
+    float read_f32();
+    double read_f64();
+    bool read_bool() { return read_u32() != 0; }
+    // protocol::EMalformedEvent when the length passes max_string_length;
+    // the string grows only as its bytes arrive.
+    std::string read_string();
+
+    // The type and dest of the last event read here, for failure texts.
+    uint32_t previous_type = 0;
+    int32_t previous_dest = 0;
+
+private:
+    void write_primitive(const uint8_t* bytes, size_t n);
+    void write_run(const uint8_t* bytes, size_t n);
+    void next_write_area();
+    void read_run(uint8_t* bytes, size_t n);
+    void next_read_area();
+
+    io::IStream* in_;
+    io::OStream* out_;
+    io::Area<uint8_t> write_area_;
+    size_t write_used_ = 0;
+    io::Area<const uint8_t> read_area_;
+    size_t read_used_ = 0;
+};
+
+}  // namespace protocol
