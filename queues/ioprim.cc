@@ -20,9 +20,11 @@ void ioprim::next_write_area() {
 }
 
 void ioprim::write_primitive(const uint8_t* bytes, size_t n) {
-    if (write_area_.size - write_used_ < n) {
+    while (write_area_.size - write_used_ < n) {
         next_write_area();
-        if (write_area_.size < n) {
+        if (write_area_.size == 0) {
+            io::waitReady(*out_);
+        } else if (write_area_.size < n) {
             error::assertion_failed("New write area of size " + std::to_string(write_area_.size) +
                                     " too small for primitive write");
         }

@@ -1,0 +1,86 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+
+extern char** environ;
+
+namespace platform {
+
+int current_pid() noexcept { return getpid(); }
+int parent_pid() noexcept { return getppid(); }
+
+int watch_process(int pid) noexcept {
+#ifdef SYS_pidfd_open
+    const long fd = syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return static_cast<int>(fd);
+    }
+#endif
+    return -1;
+}
+
+void ignore_broken_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
+
+std::optional<std::string> environment(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+int spawn(const std::string& path, const std::vector<std::string>& arguments,
+          const std::vector<std::pair<std::string, std::string>>& environment,
+          const std::vector<int>& inherited) {
+    for (int fd : inherited) {
+        fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
+    }
+    std::vector<std::string> strings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        strings.emplace_back(*e);
+    }
+    for (const auto& [key, value] : environment) {
+        strings.push_back(key + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (std::string& s : strings) {
+        envp.push_back(s.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> args{path};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& s : args) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), envp.data());
+    return failed == 0 ? pid : -failed;
+}
+
+std::optional<int> wait_for_exit(int pid, int timeout_ms) {
+    for (int waited = 0;; waited += 5) {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        }
+        if (done < 0 || waited >= timeout_ms) {
+            return std::nullopt;
+        }
+        const timespec pause{0, 5'000'000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+void kill_process(int pid, int signal) noexcept { kill(pid, signal); }
+
+}  // namespace platform
