@@ -1,0 +1,142 @@
+// Both roles of the messenger in one process, over a real pool and FIFOs;
+// protocol breaches are sent to the child as raw control messages.
+#include "io/sibling_messenger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "io/error.h"
+#include "platform/descriptor.h"
+#include "platform/process.h"
+#include "queues/event_stream.h"
+#include "util/bytes.h"
+
+using namespace io;
+
+namespace {
+
+class Messengers : public ::testing::Test {
+protected:
+    static constexpr uint64_t area = 64 << 10;
+
+    Messengers() {
+        const platform::Opened pool = platform::create_shared_memory(64 + 2 * area);
+        fd = pool.fd;
+        int failure = 0;
+        uint8_t* base = platform::map_shared(fd, 64 + 2 * area, failure);
+        util::store_le32(base, pool_magic);
+        platform::unmap_shared(base, 64 + 2 * area);
+        conf = {static_cast<uint32_t>(fd),
+                testing::TempDir() + "messenger" + std::to_string(platform::current_pid()),
+                static_cast<uint32_t>(64 + 2 * area)};
+        parent = std::make_unique<SiblingMessenger>(
+            conf, SiblingMessenger::AreaOf{64, area}, [](int32_t) {
+                return SiblingMessenger::AreaOf{64 + area, area};
+            });
+    }
+    ~Messengers() override {
+        child.reset();
+        parent.reset();
+        platform::close_descriptor(fd);
+    }
+
+    void start_child() {
+        child = std::make_unique<SiblingMessenger>(20, conf);
+        settle();
+    }
+    // Lets both sides handle their control messages.
+    void settle() {
+        for (int i = 0; i < 5; ++i) {
+            for (SiblingMessenger* m : {parent.get(), child.get()}) {
+                try {
+                    waitReady(m->front(), util::TimeValue(0, 2000));
+                } catch (const ETimeout&) {
+                }
+            }
+        }
+    }
+    void raw_to_child(std::vector<ControlMessage> messages) {
+        std::vector<uint8_t> bytes(messages.size() * 8);
+        for (size_t i = 0; i < messages.size(); ++i) {
+            messages[i].encode(bytes.data() + i * 8);
+        }
+        const platform::Opened fifo = platform::open_fifo_writer(conf.fifoprefix + ".20.fifo");
+        platform::write_some(fifo.fd, bytes.data(), bytes.size());
+        platform::close_descriptor(fifo.fd);
+        settle();
+    }
+
+    int fd = -1;
+    siblingmessenger_conf_t conf;
+    std::unique_ptr<SiblingMessenger> parent;
+    std::unique_ptr<SiblingMessenger> child;
+};
+
+ControlMessage valued(ControlType t, uint64_t v) { return ControlMessage::valued(t, v, 0); }
+ControlMessage about(ControlType t, int32_t s) { return ControlMessage::about(t, s, 0); }
+
+}  // namespace
+
+TEST_F(Messengers, AnEventCrossesAndTheChildShutsDownByTheProtocol) {
+    start_child();
+    protocol::ioprim to_parent(nullptr, &child->output(0));
+    queues::write_event(to_parent, queues::event_of<queues::INIT_OK>(0, 0, {{queues::queue_brdc}}));
+    to_parent.flush();
+    EXPECT_EQ(child->unacknowledged(), 1u);
+    protocol::ioprim from_child(&parent->input(20), nullptr);
+    EXPECT_EQ(queues::read_event(from_child)->type, queues::INIT_OK);
+    settle();
+    EXPECT_EQ(child->unacknowledged(), 0u);
+
+    child->initiateShutdown();
+    settle();
+    // After the parent's acknowledgement the child's input from it ends.
+    EXPECT_THROW(child->input(0).readBegin(), EEndOfStream);
+    EXPECT_THROW(child->output(0).writeBegin(), EEndOfStream);
+    child->completeShutdown();
+    settle();
+    EXPECT_THROW(parent->input(20).readBegin(), EEndOfStream);
+    EXPECT_DEATH(child->completeShutdown(), "Protocol violation; duplicate completeShutdown\\(\\)");
+}
+
+TEST_F(Messengers, ProtocolBreachesStopTheChild) {
+    start_child();
+    EXPECT_DEATH(
+        raw_to_child({valued(ControlType::ExtraSize, 8), valued(ControlType::ExtraOffset, 8),
+                      about(ControlType::SiblingAt, 3)}),
+        "No ExtraOffset on SiblingAt");
+    EXPECT_DEATH(
+        raw_to_child({valued(ControlType::ExtraOffset, 8), valued(ControlType::ExtraOffset, 8),
+                      valued(ControlType::ExtraOffset, 8)}),
+        "Too big a stack: ");
+    EXPECT_DEATH(raw_to_child({ControlMessage{8, 0}}), "Got MT_Undefined");
+    EXPECT_DEATH(raw_to_child({about(ControlType::IAmUp, 0)}), "Got IAmUp but we're a child");
+    EXPECT_DEATH(raw_to_child({about(ControlType::AckShutdown, 20)}),
+                 "Protocol violation; got AckShutdown unexpectedly");
+    EXPECT_DEATH(raw_to_child({valued(ControlType::AckMessageAt, 4096)}),
+                 "Not one of my messages: AckMessageAt\\(4096\\)");
+    EXPECT_DEATH(child->completeShutdown(), "Protocol violation; premature completeShutdown\\(\\)");
+    const platform::Opened fifo = platform::open_fifo_writer(conf.fifoprefix + ".20.fifo");
+    const uint8_t twelve[12] = {};
+    platform::write_some(fifo.fd, twelve, sizeof twelve);
+    platform::close_descriptor(fifo.fd);
+    EXPECT_DEATH(settle(), "Read 12 bytes on input FIFO");
+}
+
+TEST_F(Messengers, TheEnvironmentAndThePoolAreCheckedAtStart) {
+    EXPECT_EQ(std::string([] {
+                  try {
+                      conf_from_environment("nosuch");
+                  } catch (const error::ESystemError& e) {
+                      return e.text();
+                  }
+                  return std::string("(no failure)");
+              }()),
+              "No mapfile passed in environment");
+    const platform::Opened bad = platform::create_shared_memory(4096);
+    EXPECT_DEATH(SiblingMessenger(20, {static_cast<uint32_t>(bad.fd), conf.fifoprefix, 4096}),
+                 "Wrong header of shared memory pool");
+    EXPECT_DEATH(SiblingMessenger(200, conf), "my_sibling_id is out of range.");
+    platform::close_descriptor(bad.fd);
+}
