@@ -6,10 +6,13 @@
 
 #include <cstdlib>
 
+#include "error/anomaly.h"
 #include "io/error.h"
 #include "platform/descriptor.h"
 #include "platform/process.h"
+#include "queues/childqueue.h"
 #include "queues/event_stream.h"
+#include "tests/support/metrics.h"
 #include "util/bytes.h"
 
 using namespace io;
@@ -139,4 +142,44 @@ TEST_F(Messengers, TheEnvironmentAndThePoolAreCheckedAtStart) {
                  "Wrong header of shared memory pool");
     EXPECT_DEATH(SiblingMessenger(200, conf), "my_sibling_id is out of range.");
     platform::close_descriptor(bad.fd);
+}
+
+TEST_F(Messengers, TheParentQueueSetsAsideWhatADialogDidNotWaitFor) {
+    start_child();
+    queues::childqueue queue(*child);
+    protocol::ioprim to_child(nullptr, &parent->output(20));
+    const auto send = [&](const queues::event& e) {
+        queues::write_event(to_child, e);
+        to_child.flush();
+        settle();
+    };
+    using queues::event_of;
+    // A request of the parent that happens to share the reply's uid is no reply.
+    send(event_of<queues::GET_DATA>(20, 1));
+    send(event_of<queues::RETURN_METRIC_UINT64>(20, 2, 5));
+    send(event_of<queues::RETURN_METRIC_UINT64>(20, 1, 7));
+    const auto reply = queue.awaitReply(1, 0, queues::RETURN_METRIC_UINT64);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(*static_cast<const uint64_t*>(reply->data), 7u);
+    EXPECT_TRUE(queue.front().isReady()) << "set-aside events wait for the main loop";
+    // A reply already set aside comes at once.
+    const uint64_t immediate = testing_support::counter("queues", "noblockings");
+    const auto early = queue.awaitReply(2, 0, queues::RETURN_METRIC_UINT64);
+    ASSERT_NE(early, nullptr);
+    EXPECT_EQ(early->uid, 2u);
+    EXPECT_EQ(testing_support::counter("queues", "noblockings") - immediate, 1u);
+    const auto request = queue.next();
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(request->type, queues::GET_DATA);
+    EXPECT_EQ(request->dest, 0) << "dest names the queue it came from";
+
+    // A failure reply to a dialog raises the peer's text; the dialog's first uid is 1.
+    send(queues::exevent(20, 1, "No such instance"));
+    queues::event_of<queues::GET_METRIC> ask(0);
+    try {
+        queue.dialog(ask, queues::RETURN_METRIC_UINT64, "Peer MAIN returned EOS");
+        FAIL() << "no failure";
+    } catch (const errors::remote_error& e) {
+        EXPECT_EQ(e.text(), "No such instance");
+    }
 }
