@@ -134,6 +134,8 @@ std::string ioprim::read_string() {
     }
     std::string s;
     constexpr size_t chunk = 64 * 1024;
+    // Room for what has arrived already: the string grows with the data.
+    s.reserve(std::min<uint64_t>(length, read_area_.size - read_used_ + chunk));
     while (s.size() < length) {
         const size_t at = s.size();
         s.resize(at + std::min<uint64_t>(chunk, length - at));
