@@ -100,6 +100,20 @@ private:
     bool ended_ = false;
 };
 
+// Sends the acknowledgements gathered since the last wait: the selector
+// prepares it before every wait, so that an acknowledgement shares its pipe
+// write with whatever is sent next.
+class SiblingMessenger::AckFlusher final : public Selectable {
+public:
+    explicit AckFlusher(SiblingMessenger& m) : m_(m) {}
+    std::string name() const override { return "AckFlusher"; }
+    bool isReady() override { return false; }
+    void prepare() override { m_.pump(); }
+
+private:
+    SiblingMessenger& m_;
+};
+
 class SiblingMessenger::Sibling {
 public:
     Sibling(SiblingMessenger& m, int32_t number) : number(number), in(m, *this), out(m, *this) {}
@@ -152,6 +166,7 @@ SiblingMessenger::SiblingMessenger(const siblingmessenger_conf_t& conf, AreaOf o
 SiblingMessenger::~SiblingMessenger() {
     siblings_.clear();
     input_signals_.reset();
+    ack_flusher_.reset();
     platform::remove_file(publication_path_);
     platform::remove_file(fifo_path_);
     platform::unmap_shared(base_, conf_.mapsize);
@@ -177,6 +192,8 @@ void SiblingMessenger::setup_own_fifo() {
     }
     input_signals_ = std::make_unique<PipeIStream>(fifo.fd, "InputSignalReader");
     watch(input_signals_.get(), true);
+    ack_flusher_ = std::make_unique<AckFlusher>(*this);
+    watch(ack_flusher_.get(), true);
     const int failure = platform::publish_file(
         publication_path_, std::to_string(platform::current_pid()) + ":" + fifo_path_);
     if (failure != 0) {
@@ -523,11 +540,6 @@ void SiblingMessenger::send_ordered(int32_t to, ControlMessage m) {
     pump();
 }
 
-void SiblingMessenger::send_unordered(int32_t to, ControlMessage m) {
-    sibling(to).unordered.push_back(m);
-    pump();
-}
-
 // Moves queued control messages into the peers' pipes: each peer's own
 // first, then the shared queue's head while it is addressed to that peer.
 void SiblingMessenger::pump() {
@@ -700,7 +712,7 @@ void SiblingMessenger::read_commit(Sibling& s, size_t n) {
     const uint64_t block = r->offset;
     received_.erase(received_.begin() + (r - &received_.front()));
     if (!s.dead) {
-        send_unordered(s.number, ControlMessage::valued(ControlType::AckMessageAt, block, own_));
+        s.unordered.push_back(ControlMessage::valued(ControlType::AckMessageAt, block, own_));
     }
     refresh_front();
 }

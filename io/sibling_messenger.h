@@ -83,6 +83,7 @@ private:
     class SiblingIStream;
     class SiblingOStream;
     class ProcessWatch;
+    class AckFlusher;
     struct Received {
         int32_t from;
         uint64_t offset;
@@ -111,7 +112,6 @@ private:
     void on_ack_shutdown(int32_t x, int32_t from);
     void check_shutdown_progress();
     void send_ordered(int32_t to, ControlMessage m);
-    void send_unordered(int32_t to, ControlMessage m);
     void announce_area(int32_t to, int32_t whose, AreaOf area);
     void pump();
     void refresh_front();
@@ -138,6 +138,7 @@ private:
     std::string fifo_path_;
     std::string publication_path_;
     std::unique_ptr<PipeIStream> input_signals_;
+    std::unique_ptr<AckFlusher> ack_flusher_;
     std::map<int32_t, std::unique_ptr<Sibling>> siblings_;
     std::map<int32_t, AreaOf> write_areas_;
     std::map<uint64_t, int32_t> unacked_;
