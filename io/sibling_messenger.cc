@@ -625,6 +625,13 @@ Area<uint8_t> SiblingMessenger::write_begin(Sibling& s) {
     if (shutdown_ && s.number != 0) {
         throw EEndOfStream("Write to non-parent disabled during shutdown");
     }
+    if (!s.writer) {
+        // The parent has not announced this peer: a child asks for it.
+        if (role_ == Role::child) {
+            send_ordered(0, ControlMessage::about(ControlType::RequestPeer, s.number, own_));
+        }
+        throw ENoConnection("No connection to other SiblingMessenger");
+    }
     if (writing_ != nullptr && writing_ != &s) {
         write_flush(*writing_);
         error::require(writing_ == nullptr, "Even after flush, our unnotified sibling still exist");

@@ -92,6 +92,13 @@ TEST_F(Messengers, AnEventCrossesAndTheChildShutsDownByTheProtocol) {
     settle();
     EXPECT_EQ(child->unacknowledged(), 0u);
 
+    // A peer the parent never announced is asked for; the parent has none to give.
+    EXPECT_THROW(child->output(5).writeBegin(), ENoConnection);
+    settle();
+    EXPECT_TRUE(child->gone(5));
+    EXPECT_THROW(child->output(5).writeBegin(), EEndOfStream);
+    child->drop(5);
+
     child->initiateShutdown();
     settle();
     // After the parent's acknowledgement the child's input from it ends.
