@@ -55,12 +55,32 @@ ChildProcess::ChildProcess(ChildOptions options)
     environment.emplace_back("smem::mapfile", std::to_string(pool_fd_));
     environment.emplace_back("smem::fifoprefix", fifo_prefix_);
     environment.emplace_back("smem::mapsize", std::to_string(size));
-    pid_ = platform::spawn(options_.program, options_.arguments, environment, {pool_fd_});
+    pid_ = platform::spawn(options_.program, options_.arguments, environment, {pool_fd_},
+                           options_.error_output);
     if (pid_ < 0) {
+        platform::close_descriptor(pool_fd_);
         throw EChild("Cannot start " + options_.program + ": " + util::system_error_text(-pid_));
     }
-    serve_until([this] { return init_ok_; }, util::TimeValue::now() + options_.start_timeout,
-                "INIT_OK");
+    await_start();
+}
+
+void ChildProcess::await_start() {
+    try {
+        serve_until([this] { return init_ok_; }, util::TimeValue::now() + options_.start_timeout,
+                    "INIT_OK");
+    } catch (const EChild& failure) {
+        // No destructor runs for a constructor that throws: end the child here.
+        std::optional<int> status = platform::wait_for_exit(pid_, 5000);
+        if (!status) {
+            platform::kill_process(pid_, SIGKILL);
+            platform::wait_for_exit(pid_, 2000);
+        }
+        messenger_.reset();
+        platform::close_descriptor(pool_fd_);
+        throw EChild(
+            failure.text() + (status ? "; it exited with status " + std::to_string(*status) : ""),
+            status);
+    }
 }
 
 ChildProcess::~ChildProcess() {
@@ -96,15 +116,22 @@ uint32_t ChildProcess::send(queues::event& request) {
 std::unique_ptr<queues::event> ChildProcess::await(uint32_t uid, util::TimeValue timeout) {
     serve_until([&] { return replies_.contains(uid); }, util::TimeValue::now() + timeout,
                 "the reply to request " + std::to_string(uid));
-    auto found = replies_.find(uid);
-    std::unique_ptr<queues::event> reply = std::move(found->second);
-    replies_.erase(found);
-    return reply;
+    return take_reply(uid);
 }
 
 std::unique_ptr<queues::event> ChildProcess::request(queues::event& request,
                                                      util::TimeValue timeout) {
     return await(send(request), timeout);
+}
+
+std::unique_ptr<queues::event> ChildProcess::take_reply(uint32_t uid) {
+    auto found = replies_.find(uid);
+    if (found == replies_.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<queues::event> reply = std::move(found->second);
+    replies_.erase(found);
+    return reply;
 }
 
 int ChildProcess::stop(util::TimeValue timeout) {
@@ -171,6 +198,7 @@ void ChildProcess::handle(std::unique_ptr<queues::event> e) {
             return;
         case queues::INIT_OK:
             init_ok_ = true;
+            depend_on_ = static_cast<const control::Init_Ok_Data*>(e->data)->depend_on;
             return;
         default:
             replies_[e->uid] = std::move(e);

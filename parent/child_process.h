@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +26,10 @@ namespace parent {
 // A child that went away, did not answer in time, or answered oddly.
 class EChild : public error::Exception {
 public:
-    using Exception::Exception;
+    explicit EChild(std::string text, std::optional<int> exit_status = std::nullopt)
+        : Exception(std::move(text)), exit_status(exit_status) {}
+    // Set when the child ended during its start-up.
+    std::optional<int> exit_status;
 };
 
 struct ChildOptions {
@@ -37,12 +41,15 @@ struct ChildOptions {
     uint32_t area_size = 8 << 20;  // each side's area of the pool
     // Log lines of the child; stderr when unset.
     std::function<void(const std::string&)> on_log;
+    // A file for the child's error output; ours when empty.
+    std::string error_output;
     util::TimeValue start_timeout{10, 0};
 };
 
 class ChildProcess {
 public:
-    // Starts the child and waits until it sent INIT_OK.
+    // Starts the child and waits until it sent INIT_OK. A child that ends
+    // first raises EChild with its exit status.
     explicit ChildProcess(ChildOptions options);
     // Kills a child that is still running.
     ~ChildProcess();
@@ -51,6 +58,8 @@ public:
 
     int pid() const { return pid_; }
     bool supports_metrics() const { return supports_metrics_; }
+    // The queues the child said it depends on in INIT_OK.
+    const std::set<queues::queue_t>& depend_on() const { return depend_on_; }
 
     // Sends the request with a fresh uid (set on it) and returns the uid.
     uint32_t send(queues::event& request);
@@ -58,6 +67,8 @@ public:
     std::unique_ptr<queues::event> await(uint32_t uid, util::TimeValue timeout = {30, 0});
     std::unique_ptr<queues::event> request(queues::event& request,
                                            util::TimeValue timeout = {30, 0});
+    // The reply with this uid if it has already arrived, else null.
+    std::unique_ptr<queues::event> take_reply(uint32_t uid);
 
     // SYS_EXIT, the shutdown protocol, and the child's exit status.
     int stop(util::TimeValue timeout = {30, 0});
@@ -72,6 +83,7 @@ private:
                      const std::string& waiting_for);
     void handle(std::unique_ptr<queues::event> e);
     void send_event(const queues::event& e);
+    void await_start();
 
     ChildOptions options_;
     std::string fifo_prefix_;
@@ -82,6 +94,7 @@ private:
     std::optional<int> exit_status_;
     bool init_ok_ = false;
     bool supports_metrics_ = false;
+    std::set<queues::queue_t> depend_on_;
     bool gone_ = false;
     queues::DialogCounter uids_;
     std::map<uint32_t, std::unique_ptr<queues::event>> replies_;

@@ -38,7 +38,7 @@ std::optional<std::string> environment(const std::string& name) {
 
 int spawn(const std::string& path, const std::vector<std::string>& arguments,
           const std::vector<std::pair<std::string, std::string>>& environment,
-          const std::vector<int>& inherited) {
+          const std::vector<int>& inherited, const std::string& error_output) {
     for (int fd : inherited) {
         fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) & ~FD_CLOEXEC);
     }
@@ -61,8 +61,15 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments,
         argv.push_back(s.data());
     }
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!error_output.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_output.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), envp.data());
+    const int failed = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : -failed;
 }
 

@@ -18,11 +18,12 @@ void ignore_broken_pipes() noexcept;
 std::optional<std::string> environment(const std::string& name);
 
 // Starts `path` with `arguments` (argv[1]...) and `environment` added to the
-// current one; the descriptors in `inherited` stay open in the child. The
-// pid, or -errno.
+// current one; the descriptors in `inherited` stay open in the child. Its
+// error output goes to the file `error_output` (made or emptied) unless that
+// is empty. The pid, or -errno.
 int spawn(const std::string& path, const std::vector<std::string>& arguments,
           const std::vector<std::pair<std::string, std::string>>& environment,
-          const std::vector<int>& inherited);
+          const std::vector<int>& inherited, const std::string& error_output = "");
 // The child's exit status once it has ended within `timeout_ms`: the exit
 // code, or 128 + the signal that ended it.
 std::optional<int> wait_for_exit(int pid, int timeout_ms);

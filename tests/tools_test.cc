@@ -1,33 +1,19 @@
 // The database creator and the inspector, driven as an operator would.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "error/exception.h"
+#include "tests/support/command.h"
 #include "tests/support/sim_database.h"
 #include "tools/create_database.h"
 #include "util/bytes.h"
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string output;
-};
-
-Outcome run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
-        output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    return {WEXITSTATUS(status), output};
-}
+using Outcome = testing_support::CommandOutcome;
+using testing_support::run_command;
 
 class Tools : public ::testing::Test {
 protected:
@@ -45,25 +31,25 @@ protected:
 
 TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
     const Outcome made =
-        run(std::string(TSDB_MKDB) + " --block-size 2048 --chains 2 --size 1M " + path);
+        run_command(std::string(TSDB_MKDB) + " --block-size 2048 --chains 2 --size 1M " + path);
     ASSERT_EQ(made.status, 0) << made.output;
     EXPECT_EQ(made.output,
               "created " + path + ": 512 blocks of 2048 bytes, 2 copies of each chain\n");
 
-    const Outcome again = run(std::string(TSDB_MKDB) + " " + path);
+    const Outcome again = run_command(std::string(TSDB_MKDB) + " " + path);
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.output, "tsdb-mkdb: Cannot create " + path + ": File exists\n");
-    EXPECT_EQ(run(std::string(TSDB_MKDB) + " --force " + path).status, 0);
+    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --force " + path).status, 0);
 
-    const Outcome bad = run(std::string(TSDB_MKDB) + " --block-size 3000 " + path);
+    const Outcome bad = run_command(std::string(TSDB_MKDB) + " --block-size 3000 " + path);
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(bad.output.starts_with("tsdb-mkdb: --block-size must be a multiple of 1024\n"));
-    EXPECT_EQ(run(std::string(TSDB_MKDB) + " --size 7 " + path).status, 1);
+    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --size 7 " + path).status, 1);
 
-    const Outcome check = run(inspect("check --json " + path));
+    const Outcome check = run_command(inspect("check --json " + path));
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.output, "{\"problems\":0,\"details\":[]}\n");
-    const Outcome header = run(inspect("header " + path));
+    const Outcome header = run_command(inspect("header " + path));
     EXPECT_NE(header.output.find("block size: 4096"), std::string::npos) << header.output;
 }
 
@@ -79,14 +65,14 @@ TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
         db.chain(tsdb::ChainKind::lblock).set_lblock_entry(coarse + 5, {250, 30, 0, 60});
         db.phase_shift_all();
         // While the database is open, the inspector stays out.
-        const Outcome busy = run(inspect("check " + path));
+        const Outcome busy = run_command(inspect("check " + path));
         EXPECT_EQ(busy.status, 1);
         EXPECT_NE(busy.output.find("Device or resource busy"), std::string::npos) << busy.output;
     }
-    const Outcome series = run(inspect("series " + path));
+    const Outcome series = run_command(inspect("series " + path));
     EXPECT_NE(series.output.find("check id 0"), std::string::npos) << series.output;
-    const Outcome check = run(inspect("check " + path));
+    const Outcome check = run_command(inspect("check " + path));
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.output.find("refers to unallocated lblock"), std::string::npos) << check.output;
-    EXPECT_EQ(run(inspect("frobnicate " + path)).status, 2);
+    EXPECT_EQ(run_command(inspect("frobnicate " + path)).status, 2);
 }

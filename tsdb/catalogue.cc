@@ -53,18 +53,28 @@ uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
     }
     const uint32_t unit = record_unit_size(layout.data_type);
     uint32_t next = 0;
-    for (auto level = layout.levels.rbegin(); level != layout.levels.rend(); ++level) {
-        const uint64_t bytes = uint64_t{level->size} * unit;
-        const uint64_t dblocks = (bytes + block_size() - 1) / block_size();
-        if (dblocks > 0xFFFFFFFF) {
-            throw error_range("Level of " + text(level->size) + " records is too large");
+    try {
+        for (auto level = layout.levels.rbegin(); level != layout.levels.rend(); ++level) {
+            const uint64_t bytes = uint64_t{level->size} * unit;
+            const uint64_t dblocks = (bytes + block_size() - 1) / block_size();
+            if (dblocks > 0xFFFFFFFF) {
+                throw error_range("Level of " + text(level->size) + " records is too large");
+            }
+            const uint32_t made =
+                allocate_level(static_cast<uint32_t>(dblocks), level->resolution, next);
+            if (made == 0) {
+                throw error_internal("allocate_level() returned 0");
+            }
+            next = made;
         }
-        next = allocate_level(static_cast<uint32_t>(dblocks), level->resolution, next);
-        if (next == 0) {
-            throw error_internal("allocate_level() returned 0");
+        return allocate_check_id(layout.data_type, next);
+    } catch (const error_generic&) {
+        // A series that cannot be made whole leaves no levels behind.
+        if (next != 0) {
+            release_lblock_list(next);
         }
+        throw;
     }
-    return allocate_check_id(layout.data_type, next);
 }
 
 uint32_t Database::allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next) {

@@ -3,32 +3,43 @@
 #include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
 #include "tsdb/extraction.h"
+#include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
 
 namespace tsdb {
 
 namespace {
 
-// Calls action.template operator()<T>() for the data type of the series.
-template <typename Action>
-auto by_type(uint32_t data_type, Action&& action) {
-    switch (data_type) {
-        case type_continuous:
-            return action.template operator()<type_continuous>();
-        case type_enum:
-            return action.template operator()<type_enum>();
-        case type_monotonic:
-            return action.template operator()<type_monotonic>();
-        case type_incident:
-            return action.template operator()<type_incident>();
-        default:
-            throw error_dbtype("Datatype out of range");
+constexpr size_t max_levels = 64;
+constexpr uint64_t max_series_bytes = uint64_t{1} << 30;
+
+// Refuses, before anything is allocated, a layout no monitored check needs.
+void validate_layout(const time_series_layout_t& layout) {
+    const uint64_t unit = record_unit_size(layout.data_type);
+    if (layout.levels.size() > max_levels) {
+        throw error_range("Series layout has " + std::to_string(layout.levels.size()) +
+                          " levels; at most " + std::to_string(max_levels) + " are allowed");
+    }
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < layout.levels.size(); ++i) {
+        const level_t& level = layout.levels[i];
+        if (level.size == 0 || level.resolution == 0) {
+            throw error_range("Level " + std::to_string(i) + " of the series layout has size " +
+                              std::to_string(level.size) + " and resolution " +
+                              std::to_string(level.resolution) + "; both must be above 0");
+        }
+        bytes += level.size * unit;
+    }
+    if (bytes > max_series_bytes) {
+        throw error_range("Series layout needs " + std::to_string(bytes) +
+                          " bytes; a series may hold at most " + std::to_string(max_series_bytes));
     }
 }
 
 }  // namespace
 
 uint32_t Engine::create_series(const time_series_layout_t& layout) {
+    validate_layout(layout);
     const uint32_t id = db_.allocate_described_ts(layout);
     buffer_.check_empty(id);
     return id;
@@ -75,6 +86,27 @@ void Engine::rebuild(uint32_t check_id, const std::vector<record_t<DataType>>& r
 }
 
 uint32_t Engine::oldest(uint32_t check_id) { return oldest_time(db_, check_id); }
+
+uint32_t Engine::check_capacity() const { return db_.chain(ChainKind::check).capacity(); }
+
+bool Engine::series_exists(uint32_t check_id) const { return db_.check_id_exists(check_id); }
+
+bool Engine::has_buffer_level(uint32_t check_id) const {
+    db_.check_allocated(check_id);
+    const check_entry_t check = db_.chain(ChainKind::check).check_entry(check_id);
+    const lblock_entry_t finest = db_.chain(ChainKind::lblock).lblock_entry(check.first_lblock);
+    return finest.resolution == 1 && finest.next != 0;
+}
+
+void Engine::drop_buffer_level(uint32_t check_id, bool keep_records) {
+    const check_entry_t check = db_.chain(ChainKind::check).check_entry(check_id);
+    if (keep_records) {
+        by_type(check.data_type, [&]<uint32_t T>() { drain_first_level<T>(db_, check_id); });
+    }
+    const uint32_t next = db_.chain(ChainKind::lblock).lblock_entry(check.first_lblock).next;
+    db_.release_lblock(check.first_lblock);
+    db_.chain(ChainKind::check).set_check_entry(check_id, {check.data_type, next});
+}
 
 std::string Engine::checksum(uint32_t check_id) {
     security::Crc2x32 crc;

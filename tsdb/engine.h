@@ -9,9 +9,28 @@
 #include <vector>
 
 #include "tsdb/database.h"
+#include "tsdb/error.h"
 #include "tsdb/write_buffer.h"
 
 namespace tsdb {
+
+// Calls action.template operator()<T>() for the storage data type T;
+// tsdb::error_dbtype "Datatype out of range" for any other number.
+template <typename Action>
+auto by_type(uint32_t data_type, Action&& action) {
+    switch (data_type) {
+        case type_continuous:
+            return action.template operator()<type_continuous>();
+        case type_enum:
+            return action.template operator()<type_enum>();
+        case type_monotonic:
+            return action.template operator()<type_monotonic>();
+        case type_incident:
+            return action.template operator()<type_incident>();
+        default:
+            throw error_dbtype("Datatype out of range");
+    }
+}
 
 class Engine {
 public:
@@ -26,11 +45,22 @@ public:
     void configure(const buffer_settings_t& settings) { buffer_.configure(settings); }
 
     // --- series ---
+    // Refuses (tsdb::error_range), with nothing allocated, a layout with a
+    // level of size or resolution 0, more than 64 levels or over 1 GiB.
     uint32_t create_series(const time_series_layout_t& layout);
     time_series_layout_t describe_series(uint32_t check_id) const;
     // Drops the series and its buffered records; freed at the next phase shift.
     void delete_series(uint32_t check_id);
+    // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
     uint32_t data_type(uint32_t check_id) const;
+    uint32_t check_capacity() const;
+    bool series_exists(uint32_t check_id) const;
+    // A finest level of resolution 1 with a coarser level after it, as
+    // older versions made in place of the write buffer.
+    bool has_buffer_level(uint32_t check_id) const;
+    // Moves the buffer level's records into the next level (or drops them)
+    // and makes that level the series' first.
+    void drop_buffer_level(uint32_t check_id, bool keep_records);
 
     // --- data, one instance per data type ---
     template <uint32_t DataType>
