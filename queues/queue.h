@@ -10,7 +10,7 @@ namespace queues {
 enum queue_t : int32_t {
     queue_none = -1,
     queue_main = 0,  // the parent, MAIN
-    queue_dbms = 1,
+    queue_dbms = 2,
     queue_brdc = 8,
     queue_tsdb = 20,  // this process
 };

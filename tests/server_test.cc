@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <thread>
 
+#include "platform/process.h"
 #include "tests/support/command.h"
 #include "tests/support/tsdb_process.h"
+#include "util/time_text.h"
+#include "util/time_value.h"
 
 using namespace queues;
 using parent::ERequestFailed;
@@ -163,4 +167,275 @@ TEST(Server, SeriesAreCreatedDescribedAndDeletedAndBadLayoutsRefused) {
     EXPECT_EQ(client.describe(b), incidents);
     EXPECT_EQ(child->stop(), 0);
     expect_clean(tsdb.database);
+}
+
+TEST(Server, EveryProtocolDataTypeIsWrittenAndReadBack) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const int64_t t0 = 1'700'000'000;
+
+    const uint32_t floats = client.create(continuous_layout);
+    client.put(append(floats, 5, minutes(t0, 10)));
+    const interval_list back = client.get(raw_range(floats, 5, t0, t0 + 600));
+    ASSERT_EQ(back.size(), 10u);
+    EXPECT_EQ(at<data_interval_continuous_t>(back, 3).start, t0 + 180);
+    EXPECT_EQ(at<data_interval_continuous_t>(back, 3).end, t0 + 240);
+    EXPECT_FLOAT_EQ(at<data_interval_continuous_t>(back, 3).avg, 3.5f);
+    // Grouped by time: 10 minutes in 5 widths of 2 minutes.
+    const interval_list grouped = client.get({floats, 5, 0, false, t0, t0 + 600, 5, 0});
+    ASSERT_EQ(grouped.size(), 5u);
+    EXPECT_EQ(at<data_interval_continuous_t>(grouped, 1).ngood, 2u);
+    EXPECT_FLOAT_EQ(at<data_interval_continuous_t>(grouped, 1).avg, 3.0f);
+
+    const uint32_t monotonic = client.create({tsdb::type_monotonic, {{60, 60}}});
+    client.put(append(monotonic, 6, minutes(t0, 4)));
+    client.put(append(monotonic, 2, minutes(t0 + 240, 2)));
+    EXPECT_EQ(client.get(raw_range(monotonic, 6, t0, t0 + 600)).size(), 6u);
+    EXPECT_EQ(client.get(raw_range(monotonic, 2, t0, t0 + 600)).size(), 6u);
+
+    const uint32_t states = client.create({tsdb::type_enum, {{256, 60}}});
+    interval_list enums;
+    for (uint32_t i = 0; i < 3; ++i) {
+        enums.items.push_back(
+            std::make_unique<data_interval_enum_t>(1u << i, 1, i, t0 + 60 * i, t0 + 60 * (i + 1)));
+    }
+    client.put(append(states, 3, enums));
+    const interval_list merged = client.get({states, 3, 0, false, t0, t0 + 180, 1, 0});
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(at<data_interval_enum_t>(merged, 0).mask, 7u);
+    EXPECT_EQ(at<data_interval_enum_t>(merged, 0).nbad, 3u);
+
+    const uint32_t incidents = client.create({tsdb::type_incident, {{8192, 1}}});
+    interval_list events;
+    for (int i = 0; i < 10; ++i) {
+        events.items.push_back(
+            std::make_unique<data_interval_incident_t>(i, "incident " + std::to_string(i), t0 + i));
+    }
+    client.put(append(incidents, 4, events));
+    const interval_list all = client.get(raw_range(incidents, 4, -1, -1));
+    ASSERT_EQ(all.size(), 10u);
+    EXPECT_EQ(at<data_interval_incident_t>(all, 9).msg, "incident 9");
+    const interval_list page = client.get({incidents, 4, 0, false, -1, t0 + 100, 3, 2});
+    ASSERT_EQ(page.size(), 3u);
+    EXPECT_EQ(at<data_interval_incident_t>(page, 0).itime, t0 + 5);
+
+    // Written data outlives the process: the shutdown flushes the buffers.
+    EXPECT_EQ(child->stop(), 0);
+    expect_clean(tsdb.database);
+    child = tsdb.start();
+    parent::TsdbClient again(*child);
+    EXPECT_EQ(again.get(raw_range(floats, 5, t0, t0 + 600)).size(), 10u);
+    EXPECT_EQ(again.get(raw_range(incidents, 4, -1, -1)).size(), 10u);
+    EXPECT_EQ(again.get(raw_range(states, 3, 0, t0 + 600)).size(), 3u);
+    EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, WritesRefuseWhatMakesNoSenseAndKeepTheRest) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const int64_t t0 = 1'700'000'000;
+    const uint32_t id = client.create(continuous_layout);
+    const auto put = [&](int32_t operation, uint32_t check_id, int32_t data_type,
+                         interval_list data) {
+        return failure_of([&] {
+            client.put({queue_dbms, check_id, operation, data_type, std::move(data)});
+        });
+    };
+
+    EXPECT_EQ(put(tsdb::PUT_Unset, 999, 5, minutes(t0, 1)), "PUT_Unset");
+    EXPECT_EQ(put(tsdb::PUT_Replace, 999, 5, minutes(t0, 1)),
+              "Referenced unallocated check_id (999)");
+    EXPECT_EQ(put(tsdb::PUT_Replace, id, 5, minutes(t0, 1)), "Unimplemented PUT_Replace");
+    EXPECT_EQ(put(tsdb::PUT_Append, id, 9, minutes(t0, 1)),
+              "Unknown data type (9) given to time series merger");
+    EXPECT_EQ(put(9, id, 5, minutes(t0, 1)), "(no failure)");
+    // A series of another type is refused, and the refusal logged.
+    const std::string mismatch =
+        "Type mismatch - given check id (" + std::to_string(id) + ") has type 1 but we expected 3";
+    EXPECT_EQ(put(tsdb::PUT_Append, id, 6, minutes(t0, 1)), mismatch);
+    EXPECT_TRUE(tsdb.logged("Insertion error in " + std::to_string(id) + ": " + mismatch));
+    // An interval of the wrong class makes no record at all.
+    interval_list mixed = minutes(t0, 2);
+    mixed.items.push_back(std::make_unique<data_interval_enum_t>(1, 1, 0, t0 + 120, t0 + 180));
+    EXPECT_EQ(put(tsdb::PUT_Append, client.create({tsdb::type_monotonic, {{60, 60}}}), 6, mixed),
+              "checked_cast failed, tsdb::data_interval_enum_t should have been "
+              "tsdb::data_interval_continuous_t");
+
+    // One invalid record among valid ones: the others are stored.
+    interval_list some_bad = minutes(t0, 3);
+    dynamic_cast<data_interval_continuous_t&>(*some_bad.items[1]).min = 99;
+    EXPECT_EQ(put(tsdb::PUT_Append, id, 5, std::move(some_bad)), "(no failure)");
+    EXPECT_EQ(client.get(raw_range(id, 5, t0, t0 + 600)).size(), 2u);
+    EXPECT_TRUE(tsdb.logged_starting("Warning: Skiping invalid record "));
+    EXPECT_NE(tsdb.logs.back().find(" for series " + std::to_string(id) + " from dbms"),
+              std::string::npos)
+        << tsdb.logs.back();
+
+    // PUT_Alloc makes a one-level series of exactly the records: 2800 bytes
+    // take three blocks.
+    const uint32_t made = client.allocate(5, minutes(t0, 100));
+    EXPECT_EQ(client.describe(made),
+              (tsdb::time_series_layout_t{tsdb::type_continuous, {{109, 1}}}));
+    EXPECT_EQ(client.get(raw_range(made, 5, 0, t0 + 6000)).size(), 100u);
+    const uint32_t empty = client.allocate(3, {});
+    EXPECT_EQ(client.describe(empty), (tsdb::time_series_layout_t{tsdb::type_enum, {{51, 1}}}));
+
+    // PUT_Rebuild merges the given records with the stored ones.
+    client.put({queue_dbms, id, tsdb::PUT_Rebuild, 5, minutes(t0 + 600, 5)});
+    EXPECT_EQ(client.get(raw_range(id, 5, t0, t0 + 6000)).size(), 7u);
+
+    // Only requests that did not fail count: operation 9, the three with
+    // one invalid, the allocations and the rebuild.
+    EXPECT_EQ(client.counter({"records", "put"}), 1u + 3 + 100 + 0 + 5);
+    EXPECT_EQ(child->stop(), 0);
+    expect_clean(tsdb.database);
+}
+
+TEST(Server, ReadsRefuseBadRangesTypesAndIds) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const uint32_t id = client.create(continuous_layout);
+    const auto get = [&](tsdb::Get_Data_Data q) { return failure_of([&] { client.get(q); }); };
+
+    EXPECT_EQ(client.get({id, 5, 0, true, 0, 0, 1, 0}).size(), 0u);  // newest of nothing
+    EXPECT_EQ(get(raw_range(77, 5, 0, 10)), "Referenced unallocated check_id (77)");
+    EXPECT_EQ(get(raw_range(id, 7, 0, 10)),
+              "Unknown data type (7) for TSDB index " + std::to_string(id));
+    EXPECT_EQ(get(raw_range(id, 3, 0, 10)),
+              "Type mismatch - trying to extract type 2 in a type 1 level");
+    EXPECT_EQ(get(raw_range(id, 5, 100, 10)),
+              "Time range starts after it ends (100 > 10) for TSDB index " + std::to_string(id));
+
+    client.put(append(id, 5, minutes(1000, 3)));
+    const interval_list newest = client.get({id, 5, 0, true, 0, 0, 1, 0});
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(at<data_interval_continuous_t>(newest, 0).start, 1120);
+    EXPECT_EQ(client.counter({"records", "get"}), 1u);
+    EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, TruncationAndTheOldestRecord) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const int64_t before = util::TimeValue::now().seconds();
+    EXPECT_GE(client.oldest(), before);  // no series: now
+
+    const uint32_t a = client.create(continuous_layout);
+    const uint32_t b = client.create(continuous_layout);
+    client.put(append(a, 5, minutes(6000, 10)));
+    client.put(append(b, 5, minutes(3000, 10)));
+    client.truncate(a, 0);  // flushes a's buffer to its level
+    client.truncate(b, 0);
+    EXPECT_EQ(client.oldest(), 3000);
+    client.truncate(b, 3000 + 60 * 4);
+    EXPECT_EQ(client.get(raw_range(b, 5, 0, 99999)).size(), 5u);
+    EXPECT_EQ(client.oldest(), 3300);
+    EXPECT_TRUE(
+        tsdb.logged("Check " + std::to_string(b) + " had oldest time at " + util::time_text(3300)));
+    EXPECT_EQ(failure_of([&] { client.truncate(50, 0); }), "Referenced unallocated check_id (50)");
+    EXPECT_EQ(child->stop(), 0);
+    expect_clean(tsdb.database);
+}
+
+TEST(Server, RecoveryMovesASeriesBetweenDatabases) {
+    TsdbProcess source;
+    TsdbProcess target;
+    auto from = source.start();
+    auto to = target.start();
+    parent::TsdbClient a(*from);
+    parent::TsdbClient b(*to);
+    const uint32_t original = a.create(continuous_layout);
+    a.put(append(original, 5, minutes(60'000, 50)));
+    const std::string patch = a.extract(original);
+    const uint32_t copy = b.create(continuous_layout);
+    b.merge(copy, {patch});
+    EXPECT_EQ(a.checksum(original).size(), 8u);
+    EXPECT_EQ(a.checksum(original), b.checksum(copy));
+    b.put(append(copy, 5, minutes(90'000, 1)));
+    EXPECT_NE(a.checksum(original), b.checksum(copy));
+
+    const std::string before = b.checksum(copy);
+    EXPECT_EQ(failure_of([&] { b.merge(copy, {"not a patch"}); }), "Patch of wrong type");
+    EXPECT_EQ(b.checksum(copy), before);
+    EXPECT_EQ(failure_of([&] { b.checksum(99); }), "Referenced unallocated check_id (99)");
+    EXPECT_EQ(failure_of([&] { b.extract(99); }), "Referenced unallocated check_id (99)");
+    EXPECT_EQ(b.get(raw_range(copy, 5, 0, 100'000)).size(), 51u);
+    EXPECT_EQ(from->stop(), 0);
+    EXPECT_EQ(to->stop(), 0);
+    expect_clean(target.database);
+}
+
+TEST(Server, MetricsAreAnsweredAndStrayEventsLoggedNotServed) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const control::Metric type = client.metric_type({"low", "phase_shift_time"});
+    EXPECT_EQ(type.name, "phase_shift_time");
+    EXPECT_EQ(type.unit, "ms");
+    EXPECT_EQ(type.desc, "Time a phase shift takes");
+    EXPECT_EQ(type.type, 3u);
+    EXPECT_GE(client.timing({"queues", "blockings"}).n, 1u);  // the configuration dialog
+    EXPECT_EQ(failure_of([&] { client.counter({"records"}); }), "Unknown metric");
+    std::vector<std::string> groups;
+    for (const control::Metric_Group& g : client.metrics().groups) {
+        groups.push_back(g.name);
+    }
+    std::sort(groups.begin(), groups.end());
+    EXPECT_EQ(groups,
+              (std::vector<std::string>{"entrycache", "low", "metering", "queues", "records"}));
+
+    event_of<RETURN_GET_DATA> stray;
+    child->send(stray);
+    client.sync();
+    EXPECT_TRUE(tsdb.logged("TSDB got unexpected event RETURN_GET_DATA"));
+    EXPECT_EQ(client.describe(client.create(continuous_layout)), continuous_stored);
+    EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, TheAgeFlushWritesBufferedRecordsWithinSeconds) {
+    TsdbProcess tsdb;
+    tsdb.configuration.tsdb_buffer_age_max = 1;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const uint32_t id = client.create(continuous_layout);
+    const int64_t now = util::TimeValue::now().seconds();
+    client.put(append(id, 5, minutes(now - 600, 3)));
+    const uint64_t flushed = client.counter({"entrycache", "buffer_age_flush"});
+    for (int i = 0; i < 50 && client.counter({"entrycache", "buffer_age_flush"}) == flushed; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(client.counter({"entrycache", "buffer_age_flush"}), flushed);
+    EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, AParentKilledMidStreamLeavesEveryHandledWriteOnDisk) {
+    TsdbProcess tsdb;
+    const std::string command =
+        std::string(WRITING_PARENT) + " " + TSDB_BINARY + " " + tsdb.database + " 500";
+    FILE* out = popen((command + " & echo $!").c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    int parent_pid = 0;
+    int tsdb_pid = 0;
+    uint32_t id = 0;
+    ASSERT_EQ(std::fscanf(out, "%d %d %u", &parent_pid, &tsdb_pid, &id), 3);
+    platform::kill_process(parent_pid, SIGKILL);
+    pclose(out);
+    // The process ends by itself: its file is free again.
+    testing_support::CommandOutcome check{1, ""};
+    for (int i = 0; i < 100; ++i) {
+        check = testing_support::run_command(std::string(TSDB_INSPECT) + " check " + tsdb.database);
+        if (check.status == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(check.status, 0) << check.output;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    EXPECT_EQ(client.get(raw_range(id, 5, 0, 60 * 500)).size(), 500u);
+    EXPECT_EQ(child->stop(), 0);
 }

@@ -25,9 +25,10 @@ public:
     // A new database under the system's temporary directory, named after the
     // running test so that tests in parallel never share one.
     TsdbProcess() {
+        static int made = 0;
         const auto* test = testing::UnitTest::GetInstance()->current_test_info();
         dir = testing::TempDir() + "tsdb-" + test->test_suite_name() + "-" + test->name() + "-" +
-              std::to_string(getpid());
+              std::to_string(getpid()) + "-" + std::to_string(++made);
         mkdir(dir.c_str(), 0700);
         database = dir + "/db.tsdb";
         tools::create_database({database, 1024, 3, 2048, true});
