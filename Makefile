@@ -40,6 +40,7 @@ bench: build-Release
 	./build/Release/bench/engine_bench
 	./build/Release/bench/event_bench
 	./build/Release/bench/transport_bench
+	./build/Release/bench/server_bench
 
 # The event reader under libFuzzer (needs clang); not part of the tests.
 FUZZ_SECONDS ?= 60

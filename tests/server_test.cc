@@ -103,14 +103,33 @@ TEST(Server, StartsUpAsTheParentExpectsAndStopsByTheProtocol) {
     expect_clean(tsdb.database);
 }
 
-TEST(Server, AnUnwritableTraceFileOnlyTurnsTracingOff) {
+TEST(Server, AnUnwritableTraceFileOnlyTurnsTracingOffAndTheLogMaskAddsDetail) {
     TsdbProcess tsdb;
     tsdb.configuration.dbms_tsdb_tracefile = tsdb.dir + "/no/such/dir/trace";
     auto child = tsdb.start();
     EXPECT_TRUE(tsdb.logged("TSDB tracefile setup error. Not tracing tsdb."));
+    EXPECT_FALSE(tsdb.logged_starting("Block size set to: "));
     parent::TsdbClient client(*child);
     EXPECT_EQ(client.describe(client.create(continuous_layout)), continuous_stored);
     EXPECT_EQ(child->stop(), 0);
+
+    tsdb.configuration.log_mask = 0x4000000;  // chain and space maintenance too
+    child = tsdb.start();
+    EXPECT_TRUE(tsdb.logged("Block size set to: 1024"));
+    EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, NonContinuousDataForDataFloatEndsTheProcess) {
+    TsdbProcess tsdb;
+    auto child = tsdb.start();
+    parent::TsdbClient client(*child);
+    const uint32_t id = client.create(continuous_layout);
+    interval_list wrong;
+    wrong.items.push_back(std::make_unique<data_interval_enum_t>(1, 1, 0, 0, 60));
+    client.put_async(append(id, 5, std::move(wrong)));
+    EXPECT_EQ(child->exit_status({10, 0}), 1);
+    EXPECT_EQ(tsdb.error_output(),
+              "Caught: dbms_tsdb_convert<DataFloat> got non-continuous data\n");
 }
 
 TEST(Server, AMissingOrCorruptDatabaseEndsTheStartWithItsReason) {
