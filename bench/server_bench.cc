@@ -86,8 +86,8 @@ void put_data(benchmark::State& state) {
         state.PauseTiming();
         child->stop();
         state.ResumeTiming();
-        state.counters["records_per_s"] = benchmark::Counter(
-            double(requests.size()) * per_request, benchmark::Counter::kIsRate);
+        state.counters["records_per_s"] =
+            benchmark::Counter(double(requests.size()) * per_request, benchmark::Counter::kIsRate);
     }
 }
 BENCHMARK(put_data)
