@@ -33,4 +33,16 @@ LocalTime local_time(std::time_t t) {
     return {calendar, false};
 }
 
+std::optional<std::time_t> from_local_calendar(std::tm calendar) {
+    local_time(0);  // sets the process's zone
+    calendar.tm_isdst = -1;
+    const std::time_t t = mktime(&calendar);
+    return t == -1 ? std::nullopt : std::optional<std::time_t>(t);
+}
+
+std::optional<std::time_t> from_utc_calendar(std::tm calendar) {
+    const std::time_t t = timegm(&calendar);
+    return t == -1 ? std::nullopt : std::optional<std::time_t>(t);
+}
+
 }  // namespace platform

@@ -16,4 +16,9 @@ struct LocalTime {
 };
 LocalTime local_time(std::time_t t);
 
+// The time of a calendar date and clock time read in that local zone, or in
+// UTC; nothing when it has no such time.
+std::optional<std::time_t> from_local_calendar(std::tm calendar);
+std::optional<std::time_t> from_utc_calendar(std::tm calendar);
+
 }  // namespace platform

@@ -29,6 +29,8 @@ int watch_process(int pid) noexcept {
     return -1;
 }
 
+bool is_terminal(int fd) noexcept { return isatty(fd) == 1; }
+
 void ignore_broken_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
 
 std::optional<std::string> environment(const std::string& name) {

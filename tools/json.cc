@@ -1,5 +1,6 @@
 #include "tools/json.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace tools {
@@ -57,6 +58,24 @@ Json& Json::value(std::string_view text) {
 Json& Json::value(uint64_t number) {
     separate();
     out_ += std::to_string(number);
+    return *this;
+}
+
+Json& Json::value(int64_t number) {
+    separate();
+    out_ += std::to_string(number);
+    return *this;
+}
+
+Json& Json::value(double number) {
+    separate();
+    if (!std::isfinite(number)) {
+        out_ += "null";
+        return *this;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", number);
+    out_ += text;
     return *this;
 }
 

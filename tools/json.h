@@ -17,6 +17,9 @@ public:
     Json& value(std::string_view text);
     Json& value(const char* text) { return value(std::string_view(text)); }
     Json& value(uint64_t number);
+    Json& value(int64_t number);
+    // Nine significant digits; null for not-a-number and infinities.
+    Json& value(double number);
     Json& value(bool flag);
 
     const std::string& text() const { return out_; }

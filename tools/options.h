@@ -5,11 +5,20 @@
 #include <cstdint>
 #include <string>
 
+#include "error/exception.h"
+
 namespace tools {
 
 // Thrown for a bad command line; main prints it and exits with status 2.
 struct UsageError {
     std::string text;
+};
+
+// Input that cannot be used (a malformed line of a data file, say); the
+// text names where.
+class EBadInput : public error::Exception {
+public:
+    using Exception::Exception;
 };
 
 // A whole number in [low, high]; the option's name goes into the error.

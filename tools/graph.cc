@@ -1,0 +1,188 @@
+#include "tools/graph.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "tools/svg.h"
+#include "tsdb/layout.h"
+#include "util/format.h"
+#include "util/time_value.h"
+
+namespace tools {
+
+namespace {
+
+using tsdb::data_interval_continuous_t;
+using tsdb::data_interval_enum_t;
+using tsdb::data_interval_incident_t;
+
+constexpr double width = 900;
+constexpr double height = 320;
+constexpr double left = 70;
+constexpr double right = 20;
+constexpr double top = 30;
+constexpr double bottom = 40;
+constexpr const char* palette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
+                                   "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"};
+
+// Maps times and values onto the plot area.
+class Plot {
+public:
+    Plot(int64_t from, int64_t to, double low, double high)
+        : from_(from), span_(std::max<int64_t>(to - from, 1)), low_(low), high_(high) {}
+
+    double x(int64_t t) const {
+        return left +
+               (width - left - right) * static_cast<double>(t - from_) / static_cast<double>(span_);
+    }
+    double y(double v) const {
+        return height - bottom - (height - top - bottom) * (v - low_) / (high_ - low_);
+    }
+
+    void axes(Svg& svg, const std::string& title, int value_ticks) const {
+        svg.rect(0, 0, width, height, "#ffffff");
+        svg.text({width / 2, 18}, title, "middle", 13);
+        svg.line({left, height - bottom}, {width - right, height - bottom}, "#333333");
+        svg.line({left, top}, {left, height - bottom}, "#333333");
+        for (int i = 0; value_ticks > 0 && i <= value_ticks; ++i) {
+            const double v = low_ + (high_ - low_) * i / value_ticks;
+            svg.line({left - 4, y(v)}, {width - right, y(v)}, "#e0e0e0", 0.5);
+            svg.text({left - 6, y(v) + 4}, util::format_double(v, 0, 2), "end", 10);
+        }
+        time_ticks(svg);
+    }
+
+private:
+    void time_ticks(Svg& svg) const {
+        static constexpr int64_t steps[] = {60,    300,   900,   1800,   3600,   3 * 3600,
+                                            21600, 43200, 86400, 172800, 604800, 2592000};
+        int64_t step = steps[std::size(steps) - 1];
+        for (int64_t s : steps) {
+            if (span_ / s <= 8) {
+                step = s;
+                break;
+            }
+        }
+        const char* format = span_ <= 86400 ? "%H:%M" : "%m-%d %H:%M";
+        for (int64_t t = (from_ / step + 1) * step; t < from_ + span_; t += step) {
+            svg.line({x(t), height - bottom}, {x(t), height - bottom + 4}, "#333333");
+            const util::TimeValue at(static_cast<int32_t>(t), 0);
+            svg.text({x(t), height - bottom + 16},
+                     at.calendar_text(util::TimeValue::Zone::local, format), "middle", 10);
+        }
+    }
+
+    int64_t from_;
+    int64_t span_;
+    double low_;
+    double high_;
+};
+
+std::pair<double, double> padded(double low, double high) {
+    if (!(low < high)) {
+        return {low - 1, high + 1};
+    }
+    const double pad = (high - low) * 0.05;
+    return {low - pad, high + pad};
+}
+
+void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
+                      const std::string& title) {
+    std::vector<const data_interval_continuous_t*> good;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (const auto& i : data.items) {
+        const auto* c = dynamic_cast<const data_interval_continuous_t*>(i.get());
+        if (c != nullptr && c->ngood > 0 && std::isfinite(c->min) && std::isfinite(c->max)) {
+            good.push_back(c);
+            low = std::min<double>(low, c->min);
+            high = std::max<double>(high, c->max);
+        }
+    }
+    const auto [bottom_value, top_value] = good.empty() ? std::pair(0.0, 1.0) : padded(low, high);
+    const Plot plot(from, to, bottom_value, top_value);
+    plot.axes(svg, title, 5);
+    std::vector<Point> line;
+    std::vector<Point> band;
+    for (const auto* c : good) {
+        const int64_t mid = c->start + (c->end - c->start) / 2;
+        line.emplace_back(plot.x(mid), plot.y(c->avg));
+        band.emplace_back(plot.x(mid), plot.y(c->max));
+    }
+    for (auto c = good.rbegin(); c != good.rend(); ++c) {
+        band.emplace_back(plot.x((*c)->start + ((*c)->end - (*c)->start) / 2), plot.y((*c)->min));
+    }
+    if (!good.empty()) {
+        svg.polygon(band, palette[0], 0.2);
+        svg.polyline(line, palette[0], 1.5);
+    }
+}
+
+void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
+                const std::string& title) {
+    uint32_t seen = 0;
+    for (const auto& i : data.items) {
+        if (const auto* e = dynamic_cast<const data_interval_enum_t*>(i.get())) {
+            seen |= e->mask;
+        }
+    }
+    std::vector<int> states;
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((seen >> bit & 1) != 0) {
+            states.push_back(bit);
+        }
+    }
+    const double lanes = std::max<double>(static_cast<double>(states.size()), 1);
+    const Plot plot(from, to, 0, lanes);
+    plot.axes(svg, title, 0);
+    for (size_t lane = 0; lane < states.size(); ++lane) {
+        const double y = plot.y(static_cast<double>(lane) + 1);
+        const double h = plot.y(0) - plot.y(1);
+        svg.text({left - 6, y + h / 2 + 4}, "state " + std::to_string(states[lane]), "end", 10);
+        for (const auto& i : data.items) {
+            const auto* e = dynamic_cast<const data_interval_enum_t*>(i.get());
+            if (e != nullptr && (e->mask >> states[lane] & 1) != 0) {
+                svg.rect(plot.x(e->start), y + 2, plot.x(e->end) - plot.x(e->start), h - 4,
+                         palette[lane % std::size(palette)], 0.8);
+            }
+        }
+    }
+}
+
+void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
+                    const std::string& title) {
+    uint32_t worst = 1;
+    for (const auto& i : data.items) {
+        if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
+            worst = std::max(worst, n->sev);
+        }
+    }
+    const Plot plot(from, to, 0, worst + 1);
+    plot.axes(svg, title, static_cast<int>(std::min<uint32_t>(worst + 1, 5)));
+    for (const auto& i : data.items) {
+        if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
+            svg.circle({plot.x(n->itime), plot.y(n->sev)}, 4, palette[n->sev % std::size(palette)]);
+        }
+    }
+}
+
+}  // namespace
+
+std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
+                  const std::string& title) {
+    Svg svg(width, height);
+    switch (storage_type) {
+        case tsdb::type_enum:
+            enum_chart(svg, data, from, to, title);
+            break;
+        case tsdb::type_incident:
+            incident_chart(svg, data, from, to, title);
+            break;
+        default:
+            continuous_chart(svg, data, from, to, title);
+    }
+    return svg.str();
+}
+
+}  // namespace tools

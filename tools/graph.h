@@ -1,0 +1,17 @@
+// A chart of one series over a time range, as an SVG document: continuous
+// data as its average line over the band from minimum to maximum, enum data
+// as one strip per state seen, incidents as markers at their severity. The
+// time axis is labelled in local time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "queues/data_interval.h"
+
+namespace tools {
+
+std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
+                  const std::string& title);
+
+}  // namespace tools

@@ -1,0 +1,257 @@
+#include "tools/interval_rows.h"
+
+#include <iomanip>
+#include <map>
+#include <optional>
+
+#include "tools/csv.h"
+#include "tools/json.h"
+#include "tools/options.h"
+#include "tools/time_arg.h"
+#include "tsdb/layout.h"
+#include "util/format.h"
+#include "util/time_text.h"
+
+namespace tools {
+
+using tsdb::data_interval_continuous_t;
+using tsdb::data_interval_enum_t;
+using tsdb::data_interval_incident_t;
+
+namespace {
+
+constexpr const char* names[] = {"continuous", "enum", "monotonic", "incident"};
+
+// The fields of one CSV row by column name.
+class Row {
+public:
+    Row(const std::map<std::string, size_t>& header, const std::vector<std::string>& fields,
+        int64_t now)
+        : header_(header), fields_(fields), now_(now) {}
+
+    const std::string* text(const std::string& column) const {
+        const auto found = header_.find(column);
+        return found == header_.end() ? nullptr : &fields_.at(found->second);
+    }
+    int64_t time(const std::string& column) const {
+        try {
+            return parse_time(required(column), now_);
+        } catch (const UsageError& bad) {
+            throw EBadInput(bad.text);
+        }
+    }
+    uint32_t count(const std::string& column, std::optional<uint32_t> missing = {}) const {
+        if (text(column) == nullptr && missing) {
+            return *missing;
+        }
+        try {
+            return util::parse_u32(required(column));
+        } catch (const error::EParseError&) {
+            throw EBadInput(column + " must be a whole number, not " +
+                            util::quote(required(column)));
+        }
+    }
+    float number(const std::string& column) const {
+        try {
+            return static_cast<float>(util::parse_double(required(column)));
+        } catch (const error::EParseError&) {
+            throw EBadInput(column + " must be a number, not " + util::quote(required(column)));
+        }
+    }
+    const std::string& required(const std::string& column) const {
+        const std::string* t = text(column);
+        if (t == nullptr) {
+            throw EBadInput("the header has no column \"" + column + "\"");
+        }
+        return *t;
+    }
+
+private:
+    const std::map<std::string, size_t>& header_;
+    const std::vector<std::string>& fields_;
+    int64_t now_;
+};
+
+std::unique_ptr<tsdb::data_interval_t> interval_of(const Row& row, uint32_t storage_type) {
+    switch (storage_type) {
+        case tsdb::type_enum:
+            return std::make_unique<data_interval_enum_t>(row.count("mask"), row.count("ngood", 1),
+                                                          row.count("nbad", 0), row.time("start"),
+                                                          row.time("end"));
+        case tsdb::type_incident:
+            return std::make_unique<data_interval_incident_t>(
+                row.count("severity"), row.required("message"), row.time("time"));
+        default: {
+            const bool single = row.text("value") != nullptr;
+            return std::make_unique<data_interval_continuous_t>(
+                row.time("start"), row.time("end"), row.number(single ? "value" : "min"),
+                row.number(single ? "value" : "avg"), row.number(single ? "value" : "max"),
+                row.count("ngood", 1), row.count("nbad", 0));
+        }
+    }
+}
+
+std::vector<std::string> fields_of(const tsdb::data_interval_t& i) {
+    using std::to_string;
+    if (const auto* c = dynamic_cast<const data_interval_continuous_t*>(&i)) {
+        return {to_string(c->start),         to_string(c->end),
+                util::format_double(c->min), util::format_double(c->avg),
+                util::format_double(c->max), to_string(c->ngood),
+                to_string(c->nbad)};
+    }
+    if (const auto* e = dynamic_cast<const data_interval_enum_t*>(&i)) {
+        return {to_string(e->start), to_string(e->end), to_string(e->mask), to_string(e->ngood),
+                to_string(e->nbad)};
+    }
+    const auto& incident = dynamic_cast<const data_interval_incident_t&>(i);
+    return {to_string(incident.itime), to_string(incident.sev), incident.msg};
+}
+
+bool is_time_column(const std::string& column) {
+    return column == "start" || column == "end" || column == "time";
+}
+
+void write_table(std::ostream& out, const std::vector<std::string>& header,
+                 const tsdb::interval_list& intervals) {
+    std::vector<std::vector<std::string>> rows{header};
+    for (const auto& i : intervals.items) {
+        std::vector<std::string> fields = fields_of(*i);
+        for (size_t c = 0; c < fields.size(); ++c) {
+            if (is_time_column(header[c])) {
+                fields[c] = util::time_text(std::stoll(fields[c]));
+            }
+        }
+        rows.push_back(std::move(fields));
+    }
+    std::vector<size_t> width(header.size(), 0);
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            width[c] = std::max(width[c], row[c].size());
+        }
+    }
+    for (const auto& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c) {
+            const bool last = c + 1 == row.size();
+            out << (last ? std::left : std::right) << std::setw(last ? 0 : int(width[c])) << row[c]
+                << (last ? "\n" : "  ");
+        }
+    }
+}
+
+void write_json(std::ostream& out, const std::vector<std::string>& header,
+                const tsdb::interval_list& intervals) {
+    Json json;
+    json.begin_array();
+    for (const auto& i : intervals.items) {
+        const std::vector<std::string> fields = fields_of(*i);
+        json.begin_object();
+        for (size_t c = 0; c < fields.size(); ++c) {
+            json.key(header[c]);
+            if (header[c] == "message") {
+                json.value(fields[c]);
+            } else if (is_time_column(header[c])) {
+                json.value(static_cast<int64_t>(std::stoll(fields[c])));
+            } else {
+                json.value(std::stod(fields[c]));
+            }
+        }
+        json.end_object();
+    }
+    json.end_array();
+    out << json.text() << "\n";
+}
+
+}  // namespace
+
+const char* type_name(uint32_t storage_type) {
+    return storage_type >= 1 && storage_type <= 4 ? names[storage_type - 1] : "unknown";
+}
+
+uint32_t storage_type_named(const std::string& name) {
+    for (uint32_t t = 1; t <= 4; ++t) {
+        if (name == names[t - 1]) {
+            return t;
+        }
+    }
+    throw UsageError{"unknown type \"" + name + "\" (continuous, enum, monotonic or incident)"};
+}
+
+int32_t protocol_type(uint32_t storage_type) {
+    switch (storage_type) {
+        case tsdb::type_continuous:
+            return 5;
+        case tsdb::type_enum:
+            return 3;
+        case tsdb::type_monotonic:
+            return 6;
+        default:
+            return 4;
+    }
+}
+
+std::vector<std::string> columns(uint32_t storage_type) {
+    switch (storage_type) {
+        case tsdb::type_enum:
+            return {"start", "end", "mask", "ngood", "nbad"};
+        case tsdb::type_incident:
+            return {"time", "severity", "message"};
+        default:
+            return {"start", "end", "min", "avg", "max", "ngood", "nbad"};
+    }
+}
+
+tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int64_t now) {
+    CsvReader csv(in);
+    std::vector<std::string> fields;
+    tsdb::interval_list intervals;
+    if (!csv.next(fields)) {
+        return intervals;
+    }
+    std::map<std::string, size_t> header;
+    for (size_t c = 0; c < fields.size(); ++c) {
+        header[fields[c]] = c;
+    }
+    while (csv.next(fields)) {
+        try {
+            if (fields.size() != header.size()) {
+                throw EBadInput(std::to_string(fields.size()) + " fields where the header has " +
+                                std::to_string(header.size()));
+            }
+            intervals.items.push_back(interval_of(Row(header, fields, now), storage_type));
+        } catch (const EBadInput& bad) {
+            throw EBadInput("line " + std::to_string(csv.line()) + ": " + bad.text());
+        }
+    }
+    return intervals;
+}
+
+Format format_named(const std::string& name) {
+    if (name == "table") {
+        return Format::table;
+    }
+    if (name == "csv") {
+        return Format::csv;
+    }
+    if (name == "json") {
+        return Format::json;
+    }
+    throw UsageError{"unknown format \"" + name + "\" (table, csv or json)"};
+}
+
+void write_intervals(std::ostream& out, Format format, uint32_t storage_type,
+                     const tsdb::interval_list& intervals) {
+    const std::vector<std::string> header = columns(storage_type);
+    switch (format) {
+        case Format::table:
+            return write_table(out, header, intervals);
+        case Format::json:
+            return write_json(out, header, intervals);
+        case Format::csv:
+            out << csv_row(header) << "\n";
+            for (const auto& i : intervals.items) {
+                out << csv_row(fields_of(*i)) << "\n";
+            }
+    }
+}
+
+}  // namespace tools

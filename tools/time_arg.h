@@ -1,0 +1,19 @@
+// Times as people type them on a command line or in a CSV file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tools {
+
+// Seconds since 1970-01-01 UTC from: epoch seconds ("1700000000"), "now",
+// a span before or after now ("-1d", "-6h", "+30m", "-90s", "-2w"), or ISO
+// 8601 ("2026-12-06", "2026-12-06T14:05", "2026-12-06 14:05:09"), in local
+// time unless it ends with "Z" or an offset ("+01:00", "-0500").
+// Throws UsageError naming the text otherwise.
+int64_t parse_time(const std::string& text, int64_t now);
+
+// Seconds from "60", "5m", "1h", "1d" or "1w".
+uint32_t parse_duration(const std::string& text);
+
+}  // namespace tools

@@ -1,0 +1,110 @@
+#include "tools/tsdbctl/session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "platform/fault.h"
+#include "platform/process.h"
+#include "tools/options.h"
+
+namespace tsdbctl {
+
+namespace {
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// The "Caught: " reason of a process that ended during its start.
+std::string reason_in(const std::string& error_file) {
+    std::ifstream in(error_file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Caught: ", 0) == 0) {
+            return line.substr(8);
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string tsdb_program() {
+    if (const auto chosen = platform::environment("TSDB_PROGRAM")) {
+        return *chosen;
+    }
+    const std::string here = directory_of(platform::program_path().value_or("./tsdbctl"));
+    for (const std::string& candidate : {here + "/tsdb", here + "/../server/tsdb"}) {
+        if (executable(candidate)) {
+            return candidate;
+        }
+    }
+    return "tsdb";
+}
+
+Session::Session(const std::string& database, bool verbose)
+    : database_(database),
+      error_file_("/tmp/tsdbctl-" + std::to_string(platform::current_pid()) + ".err"),
+      verbose_(verbose) {
+    parent::ChildOptions options;
+    options.program = tsdb_program();
+    options.configuration.dbms_tsdb_file_path = tools::with_directory(database);
+    options.configuration.tsdb_buffer_entries = 32;
+    options.configuration.tsdb_buffer_write_min = 8;
+    options.configuration.tsdb_buffer_age_max = 600;
+    options.configuration.tsdb_buffer_flush_batch = 8;
+    options.on_log = [this](const std::string& line) {
+        if (verbose_) {
+            std::cerr << "tsdb: " << line << "\n";
+        }
+        log_.push_back(line);
+    };
+    options.error_output = error_file_;
+    try {
+        child_ = std::make_unique<parent::ChildProcess>(options);
+    } catch (const parent::EChild& failure) {
+        const std::string reason = reason_in(error_file_);
+        std::remove(error_file_.c_str());
+        throw parent::EChild("cannot open " + database + ": " +
+                             (reason.empty() ? failure.text() : reason));
+    }
+    client_ = std::make_unique<parent::TsdbClient>(*child_);
+}
+
+Session::~Session() {
+    try {
+        stop();
+    } catch (const error::Exception& failure) {
+        std::cerr << "tsdbctl: " << failure.text() << "\n";
+    }
+}
+
+std::vector<std::string> Session::take_log() { return std::exchange(log_, {}); }
+
+void Session::stop() {
+    if (!child_) {
+        return;
+    }
+    const int status = child_->stop();
+    child_.reset();
+    if (verbose_) {
+        std::ifstream in(error_file_);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::cerr << "tsdb: " << line << "\n";
+        }
+    }
+    std::remove(error_file_.c_str());
+    if (status != 0) {
+        throw parent::EChild("the database process on " + database_ + " ended with status " +
+                             std::to_string(status));
+    }
+}
+
+}  // namespace tsdbctl

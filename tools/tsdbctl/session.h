@@ -1,0 +1,43 @@
+// The database process behind a tsdbctl command: started as a child on the
+// database the way the product's server starts it, asked through the
+// request client, and stopped by the shutdown protocol.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "parent/tsdb_client.h"
+
+namespace tsdbctl {
+
+class Session {
+public:
+    // Starts the process; a process that cannot open the database raises
+    // parent::EChild with its reason.
+    Session(const std::string& database, bool verbose);
+    // Stops a process still running, by the protocol.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    parent::TsdbClient& client() { return *client_; }
+    // The log lines the process sent since the last call.
+    std::vector<std::string> take_log();
+    // Ends the process; raises parent::EChild when it does not end well.
+    void stop();
+
+private:
+    std::string database_;
+    std::string error_file_;
+    bool verbose_;
+    std::vector<std::string> log_;
+    std::unique_ptr<parent::ChildProcess> child_;
+    std::unique_ptr<parent::TsdbClient> client_;
+};
+
+// The database program: $TSDB_PROGRAM, else "tsdb" beside this program, else
+// the build tree's server/tsdb.
+std::string tsdb_program();
+
+}  // namespace tsdbctl
