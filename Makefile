@@ -21,10 +21,7 @@ build-%: build/%/build.ninja
 	cmake --build build/$* -j $(JOBS)
 
 demo: build-Release
-	./build/Release/tools/tsdb-demo build/demo.tsdb
-	./build/Release/tools/tsdb-inspect series build/demo.tsdb
-	./build/Release/tools/tsdb-inspect space build/demo.tsdb
-	./build/Release/tools/tsdb-inspect check build/demo.tsdb
+	tools/demo.sh build/Release build/demo
 
 test-release: build-Release
 	cd build/Release && ctest --output-on-failure -j $(JOBS)
