@@ -4,16 +4,28 @@
 
 namespace tools {
 
+namespace {
+
+// A line without its end, which may be CR LF.
+bool read_line(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) {
+        return false;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CsvReader::next(std::vector<std::string>& fields) {
     std::string line;
     do {
-        if (!std::getline(in_, line)) {
+        if (!read_line(in_, line)) {
             return false;
         }
         line_ = next_line_++;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
     } while (line.empty());
     fields.assign(1, "");
     bool quoted = false;
@@ -23,7 +35,7 @@ bool CsvReader::next(std::vector<std::string>& fields) {
                 return true;
             }
             // A quoted field goes on on the next line.
-            if (!std::getline(in_, line)) {
+            if (!read_line(in_, line)) {
                 throw EBadInput("line " + std::to_string(line_) + ": a quoted field is not closed");
             }
             ++next_line_;

@@ -230,13 +230,13 @@ void put(Context& c, const Arguments& a) {
 
 void get(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const uint32_t type = client(c).describe(id).data_type;
     const int64_t from = time_option(c, a, "--from", "-1d");
     const int64_t to = time_option(c, a, "--to", "now");
     const uint32_t points =
         tools::parse_number("--points", a.value_or("--points", "0"), 0, 1000000);
-    tools::write_intervals(c.out, tools::format_named(a.value_or("--format", "table")), type,
-                           read_range(c, id, type, from, to, points));
+    const tools::Format format = tools::format_named(a.value_or("--format", "table"));
+    const uint32_t type = client(c).describe(id).data_type;
+    tools::write_intervals(c.out, format, type, read_range(c, id, type, from, to, points));
 }
 
 void truncate(Context& c, const Arguments& a) {
@@ -382,11 +382,11 @@ void graph(Context& c, const Arguments& a) {
     if (file.empty()) {
         throw UsageError{"-o FILE.svg is missing"};
     }
-    const uint32_t type = client(c).describe(id).data_type;
     const int64_t from = time_option(c, a, "--from", "-1d");
     const int64_t to = time_option(c, a, "--to", "now");
     const uint32_t points =
         tools::parse_number("--points", a.value_or("--points", "400"), 0, 100000);
+    const uint32_t type = client(c).describe(id).data_type;
     const tsdb::interval_list data =
         read_range(c, id, type, from, to, type == tsdb::type_incident ? 0 : points);
     std::ofstream out(file, std::ios::trunc);
@@ -439,7 +439,7 @@ void load(Context& c, const Arguments& a) {
     for (uint32_t s = 0; s < series; ++s) {
         ids.push_back(client(c).create(load_layout(type, step)));
     }
-    workload::Samples samples(42, static_cast<uint32_t>(start / step * step), step);
+    workload::Samples samples(42, static_cast<uint32_t>(start), step);
     const auto began = std::chrono::steady_clock::now();
     uint64_t records = 0;
     tools::Progress progress("loading", uint64_t{series} * days * steps_per_day, 1);

@@ -1,0 +1,322 @@
+// tsdbctl driven as a user drives it, in a directory of the test's own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tests/support/command.h"
+
+namespace {
+
+using testing_support::CommandOutcome;
+
+// A parsed JSON value: just enough to read back what tsdbctl writes.
+struct JsonValue {
+    double number = 0;
+    std::string text;
+    std::vector<JsonValue> items;
+    std::map<std::string, JsonValue> fields;
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : s_(text) {}
+    JsonValue document() {
+        JsonValue v = value();
+        blanks();
+        EXPECT_EQ(at_, s_.size()) << "text after the JSON value";
+        return v;
+    }
+
+private:
+    void blanks() {
+        while (at_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[at_]))) {
+            ++at_;
+        }
+    }
+    bool take(char c) {
+        blanks();
+        if (at_ < s_.size() && s_[at_] == c) {
+            ++at_;
+            return true;
+        }
+        return false;
+    }
+    std::string string() {
+        EXPECT_TRUE(take('"'));
+        std::string out;
+        while (at_ < s_.size() && s_[at_] != '"') {
+            if (s_[at_] == '\\') {
+                ++at_;
+            }
+            out += s_[at_++];
+        }
+        ++at_;
+        return out;
+    }
+    JsonValue value() {
+        JsonValue v;
+        blanks();
+        if (take('[')) {
+            while (!take(']')) {
+                v.items.push_back(value());
+                take(',');
+            }
+        } else if (take('{')) {
+            while (!take('}')) {
+                const std::string key = string();
+                EXPECT_TRUE(take(':'));
+                v.fields[key] = value();
+                take(',');
+            }
+        } else if (s_[at_] == '"') {
+            v.text = string();
+        } else {
+            size_t used = 0;
+            v.number = std::stod(s_.substr(at_), &used);
+            at_ += used;
+        }
+        return v;
+    }
+
+    const std::string& s_;
+    size_t at_ = 0;
+};
+
+// Whether the text is well-formed XML as tsdbctl writes it: balanced tags,
+// quoted attributes; the number of points of its polylines.
+size_t checked_svg_points(const std::string& svg) {
+    std::vector<std::string> open;
+    size_t points = 0;
+    for (size_t at = svg.find('<'); at != std::string::npos; at = svg.find('<', at + 1)) {
+        const size_t end = svg.find('>', at);
+        EXPECT_NE(end, std::string::npos);
+        const std::string tag = svg.substr(at + 1, end - at - 1);
+        if (tag.starts_with("?")) {
+            continue;
+        }
+        if (tag.starts_with("/")) {
+            EXPECT_FALSE(open.empty());
+            EXPECT_EQ(open.back(), tag.substr(1));
+            open.pop_back();
+            continue;
+        }
+        EXPECT_EQ(std::count(tag.begin(), tag.end(), '"') % 2, 0) << tag;
+        const std::string name = tag.substr(0, tag.find_first_of(" /"));
+        if (name == "polyline") {
+            const size_t p = tag.find("points=\"") + 8;
+            const std::string list = tag.substr(p, tag.find('"', p) - p);
+            points += static_cast<size_t>(std::count(list.begin(), list.end(), ','));
+        }
+        if (!tag.ends_with("/")) {
+            open.push_back(name);
+        }
+    }
+    EXPECT_TRUE(open.empty());
+    return points;
+}
+
+class Tsdbctl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+        dir = testing::TempDir() + "tsdbctl-" + test->name() + "-" + std::to_string(getpid());
+        mkdir(dir.c_str(), 0700);
+        db = dir + "/db.tsdb";
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    CommandOutcome ctl(const std::string& args) {
+        return testing_support::run_command(std::string(TSDBCTL) + " " + args);
+    }
+    // Standard output only.
+    std::string out(const std::string& args) {
+        const CommandOutcome r =
+            testing_support::run_command(std::string(TSDBCTL) + " " + args + " 2>/dev/null");
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.output;
+        return r.output;
+    }
+    std::string file(const std::string& name, const std::string& text) {
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    }
+    void init() { out("init " + db + " --size 8M"); }
+
+    std::string dir;
+    std::string db;
+};
+
+const char* const continuous_series = "--type continuous --level 1m:1440 --level 1h:100";
+
+}  // namespace
+
+TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
+    for (const char* verb :
+         {"init", "create", "describe", "delete", "list", "put", "get", "truncate", "oldest",
+          "checksum", "extract", "merge", "metrics", "graph", "load", "shell"}) {
+        const CommandOutcome help = ctl(std::string(verb) + " --help");
+        EXPECT_EQ(help.status, 0) << verb;
+        EXPECT_EQ(help.output.rfind("usage: tsdbctl", 0), 0u) << help.output;
+    }
+    EXPECT_EQ(ctl("").status, 2);
+    const CommandOutcome unknown = ctl("frobnicate " + db);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.output.rfind("tsdbctl: unknown verb \"frobnicate\"", 0), 0u);
+    init();
+    EXPECT_EQ(ctl("create " + db + " --type sometimes --level 1m:10")
+                  .output.rfind("tsdbctl create: unknown type \"sometimes\"", 0),
+              0u);
+    EXPECT_EQ(ctl("create " + db + " --type enum --level 60").status, 2);
+    EXPECT_EQ(ctl("get " + db).status, 2);
+    const CommandOutcome bad_time = ctl("get " + db + " 0 --from yesterday");
+    EXPECT_EQ(bad_time.status, 2);
+    EXPECT_EQ(bad_time.output.rfind("tsdbctl get: cannot read the time \"yesterday\"", 0), 0u);
+    EXPECT_EQ(ctl("get " + db + " 0 --colour red")
+                  .output.rfind("tsdbctl get: unknown option --colour", 0),
+              0u);
+}
+
+TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
+    const CommandOutcome missing = ctl("list " + db);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.output.rfind("tsdbctl list: cannot open " + db + ": Unable to open", 0), 0u)
+        << missing.output;
+    init();
+    EXPECT_EQ(ctl("init " + db).status, 1);  // exists already
+    EXPECT_EQ(out("create " + db + " " + continuous_series), "0\n");
+    EXPECT_EQ(out("create " + db + " --type incident --level 1:65536"), "1\n");
+    EXPECT_EQ(out("list " + db),
+              "id      layout\n"
+              "0       continuous, 1462 x 60 s, 146 x 3600 s\n"
+              "1       incident, 65536 x 1 s\n");
+    EXPECT_NE(out("describe " + db + " 0").find("1       146 x 3600 s            -"),
+              std::string::npos);
+    EXPECT_EQ(out("delete " + db + " 0"), "deleted series 0\n");
+    const CommandOutcome gone = ctl("describe " + db + " 0");
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.output, "tsdbctl describe: Referenced unallocated check_id (0)\n");
+    EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 65536 x 1 s\n");
+}
+
+TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {
+    init();
+    out("create " + db + " " + continuous_series);
+    const std::string input =
+        "start,end,min,avg,max,ngood,nbad\n"
+        "1700000000,1700000060,1.000000,2.000000,3.000000,1,0\n"
+        "2023-11-14T22:14:20Z,2023-11-14T22:15:20Z,0.000000,0.000000,0.000000,0,1\n"
+        "1700000120,1700000180,-4.500000,-4.500000,-4.500000,2,0\n";
+    EXPECT_EQ(out("put " + db + " 0 " + file("in.csv", input)), "wrote 3 intervals to series 0\n");
+    const std::string range = " 0 --from 1700000000 --to 1700000180";
+    const std::string csv = out("get " + db + range + " --format csv");
+    EXPECT_EQ(csv,
+              "start,end,min,avg,max,ngood,nbad\n"
+              "1700000000,1700000060,1.000000,2.000000,3.000000,1,0\n"
+              "1700000060,1700000120,0.000000,0.000000,0.000000,0,1\n"
+              "1700000120,1700000180,-4.500000,-4.500000,-4.500000,2,0\n");
+    // What get writes, put takes back.
+    out("create " + db + " " + continuous_series);
+    out("put " + db + " 1 " + file("again.csv", csv));
+    EXPECT_EQ(out("get " + db + " 1 --from 1700000000 --to 1700000180 --format csv"), csv);
+
+    const JsonValue json = JsonReader(out("get " + db + range + " --format json")).document();
+    ASSERT_EQ(json.items.size(), 3u);
+    EXPECT_EQ(json.items[2].fields.at("start").number, 1700000120);
+    EXPECT_EQ(json.items[2].fields.at("avg").number, -4.5);
+    EXPECT_EQ(json.items[1].fields.at("nbad").number, 1);
+
+    // A malformed line stops everything before a record is written.
+    const CommandOutcome bad = ctl("put " + db + " 0 " +
+                                   file("bad.csv",
+                                        "start,end,value\n"
+                                        "1700000300,1700000360,1\n"
+                                        "1700000360,1700000420,one\n"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.output, "tsdbctl put: line 3: value must be a number, not \"one\"\n");
+    EXPECT_EQ(out("get " + db + " 0 --from 1700000300 --to 1700000500 --format csv"),
+              "start,end,min,avg,max,ngood,nbad\n");
+}
+
+TEST_F(Tsdbctl, RecoveryGoesThroughFiles) {
+    init();
+    out("load " + db + " --series 2 --days 1 --start 1700000000");
+    EXPECT_EQ(out("oldest " + db), "1700000000 " + out("oldest " + db + " 1").substr(11));
+    out("truncate " + db + " 0 --before 1700003600");
+    EXPECT_EQ(out("oldest " + db + " 0").substr(0, 11), "1700003660 ");
+
+    const std::string copy = dir + "/copy.tsdb";
+    out("init " + copy + " --size 8M");
+    out("create " + copy + " --type continuous --level 1m:1440 --level 5m:2016 --level 1h:8760");
+    out("extract " + db + " 0 -o " + dir + "/patch");
+    EXPECT_EQ(out("merge " + copy + " 0 " + dir + "/patch"), "merged 1 patch into series 0\n");
+    const std::string checksum = out("checksum " + db + " 0");
+    EXPECT_EQ(checksum.size(), 17u);
+    EXPECT_EQ(out("checksum " + copy + " 0"), checksum);
+    EXPECT_NE(out("checksum " + db + " 1"), checksum);
+    EXPECT_EQ(ctl("merge " + copy + " 0 " + dir + "/no-such-patch").output,
+              "tsdbctl merge: cannot read " + dir + "/no-such-patch\n");
+}
+
+TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
+    init();
+    out("load " + db + " --series 1 --days 1 --start 1700000000");
+    const std::string range = " 0 --from 1700000000 --to 1700086400 --points 50";
+    size_t good = 0;
+    std::istringstream rows(out("get " + db + range + " --format csv"));
+    std::string row;
+    std::getline(rows, row);
+    while (std::getline(rows, row)) {
+        good += row.substr(row.rfind(',', row.rfind(',') - 1) + 1, 1) != "0" ? 1 : 0;
+    }
+    EXPECT_GE(good, 45u);
+    out("graph " + db + range + " -o " + dir + "/chart.svg");
+    std::ifstream in(dir + "/chart.svg");
+    std::stringstream svg;
+    svg << in.rdbuf();
+    EXPECT_EQ(checked_svg_points(svg.str()), good);
+
+    out("load " + db + " --type enum --series 1 --days 1 --start 1700000000");
+    out("graph " + db + " 1 --from 1700000000 --to 1700086400 -o " + dir + "/states.svg");
+    std::ifstream states(dir + "/states.svg");
+    std::stringstream enum_svg;
+    enum_svg << states.rdbuf();
+    checked_svg_points(enum_svg.str());
+    EXPECT_NE(enum_svg.str().find(">state 0</text>"), std::string::npos);
+}
+
+TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
+    init();
+    const std::string script = file("script",
+                                    "# one process for all of these\n"
+                                    "create " +
+                                        std::string(continuous_series) +
+                                        "\n"
+                                        "describe 7\n"
+                                        "get 0 --from 0 --format csv\n"
+                                        "\n"
+                                        "metrics --format json\n"
+                                        "quit\n"
+                                        "delete 0\n");
+    const CommandOutcome shell = testing_support::run_command(std::string(TSDBCTL) + " shell " +
+                                                              db + " < " + script + " 2>&1");
+    EXPECT_EQ(shell.status, 1);  // describe 7 failed
+    EXPECT_EQ(shell.output.find("0\n"
+                                "tsdbctl describe: Referenced unallocated check_id (7)\n"
+                                "start,end,min,avg,max,ngood,nbad\n"),
+              0u)
+        << shell.output;
+    const size_t json_at = shell.output.find('[');
+    ASSERT_NE(json_at, std::string::npos);
+    const JsonValue metrics = JsonReader(shell.output.substr(json_at)).document();
+    std::map<std::string, double> values;
+    for (const JsonValue& m : metrics.items) {
+        values[m.fields.at("name").text] =
+            m.fields.contains("value") ? m.fields.at("value").number : -1;
+    }
+    EXPECT_EQ(values.at("records/get"), 0);
+    EXPECT_TRUE(values.contains("low/phase_shift_time"));
+    EXPECT_EQ(out("list " + db), "id      layout\n0       continuous, 1462 x 60 s, 146 x 3600 s\n");
+}
