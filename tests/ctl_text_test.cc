@@ -97,8 +97,8 @@ TEST(Csv, IntervalsOfEveryKindAndTheLineOfTheFirstMistake) {
                   .mask,
               5u);
     std::istringstream incidents("time,severity,message\n-1h,3,\"disk, full\"\n");
-    const auto& i = dynamic_cast<const tsdb::data_interval_incident_t&>(
-        *read_intervals(incidents, tsdb::type_incident, now).items[0]);
+    const tsdb::interval_list read = read_intervals(incidents, tsdb::type_incident, now);
+    const auto& i = dynamic_cast<const tsdb::data_interval_incident_t&>(*read.items.at(0));
     EXPECT_EQ(i.itime, now - 3600);
     EXPECT_EQ(i.msg, "disk, full");
 
