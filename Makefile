@@ -1,9 +1,11 @@
 # Thin wrapper around CMake. `make demo` and `make test` work on a bare Debian machine.
 JOBS ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
-PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+# The last four are the comparative benchmark's peers and its system-call counter.
+PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
+           rrdtool librrd-dev python3-whisper strace
 
-.PHONY: deps demo test test-release test-sanitize bench fuzz format clean
+.PHONY: deps demo test test-release test-sanitize bench compare fuzz format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -38,6 +40,12 @@ bench: build-Release
 	./build/Release/bench/event_bench
 	./build/Release/bench/transport_bench
 	./build/Release/bench/server_bench
+
+# RRDtool, whisper and ours on the same workload; tables in build/compare.
+compare: | deps
+	cmake -S . -B build/Release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTSDB_WERROR=$(WERROR)
+	cmake --build build/Release -j $(JOBS)
+	/usr/bin/python3 bench/compare/compare.py --build build/Release --out build/compare
 
 # The event reader under libFuzzer (needs clang); not part of the tests.
 FUZZ_SECONDS ?= 60

@@ -1,0 +1,309 @@
+#!/usr/bin/python3
+"""The comparative benchmark: the same monitoring workload written to and
+read back from RRDtool, Graphite's whisper and this database (in-process
+engine and the real process), all measured in one run on this machine.
+
+Each system runs in a process of its own per repetition; the figures are
+the medians of the repetitions. A separate pass under strace counts the
+write and sync system calls. Results go to OUT/compare.{md,json,svg}.
+"""
+import argparse
+import json
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SYSTEMS = ["rrd", "whisper", "ours", "ours-process"]
+LABEL = {"rrd": "RRDtool", "whisper": "whisper", "ours": "ours (in-process)",
+         "ours-process": "ours (process)"}
+WRITE_CALLS = ["write", "pwrite64", "writev", "pwritev", "pwritev2", "msync"]
+SYNC_CALLS = ["fsync", "fdatasync", "sync_file_range", "msync"]
+TRACED = 100
+PEERS = {"rrdtool": "/usr/bin/rrdtool", "librrd-dev": "/usr/include/rrd.h",
+         "python3-whisper": "/usr/lib/python3/dist-packages/whisper.py", "strace": "/usr/bin/strace"}
+
+
+def install_peers():
+    missing = [p for p, f in PEERS.items() if not os.path.exists(f)]
+    if not missing:
+        return
+    print("installing: " + " ".join(missing), flush=True)
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    subprocess.run(sudo + ["apt-get", "update", "-qq"], check=True, env=env)
+    subprocess.run(sudo + ["apt-get", "install", "-y", "-qq"] + missing, check=True, env=env)
+
+
+def command(system, driver, directory, series, minutes, workload, check):
+    if system == "whisper":
+        return ["/usr/bin/python3", os.path.join(HERE, "whisper_driver.py"), directory,
+                str(series), str(minutes), workload, check]
+    return [driver, "run", system, directory, str(series), str(minutes), workload, check]
+
+
+def run_once(cmd):
+    """The driver's figures and the peak resident memory of its processes."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out, err = proc.communicate()
+    if proc.returncode != 0:
+        raise SystemExit("%s failed: %s" % (" ".join(cmd), err.decode().strip()))
+    figures = json.loads(out.decode().strip().splitlines()[-1])
+    # The largest resident set among the processes reaped so far, in KiB.
+    figures["peak_rss_kib"] = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    return figures
+
+
+def run_isolated(cmd):
+    """run_once in a fresh child, so that the peak memory is this run's own."""
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read)
+        try:
+            os.write(write, json.dumps(run_once(cmd)).encode())
+            os._exit(0)
+        except SystemExit as e:
+            os.write(write, json.dumps({"error": str(e)}).encode())
+            os._exit(1)
+    os.close(write)
+    data = b""
+    while chunk := os.read(read, 65536):
+        data += chunk
+    os.waitpid(pid, 0)
+    result = json.loads(data.decode())
+    if "error" in result:
+        raise SystemExit(result["error"])
+    return result
+
+
+def syscalls(cmd, work):
+    """Write-like and sync calls of a run under strace, or None without strace."""
+    summary = os.path.join(work, "strace.txt")
+    traced = ["strace", "-f", "-c", "--seccomp-bpf", "-o", summary,
+              "-e", "trace=" + ",".join(sorted(set(WRITE_CALLS + SYNC_CALLS)))] + cmd
+    if subprocess.run(traced, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+        return None
+    calls = {}
+    with open(summary) as f:
+        for line in f:
+            parts = line.split()
+            if len(parts) >= 5 and parts[-1] in WRITE_CALLS + SYNC_CALLS and parts[3].isdigit():
+                calls[parts[-1]] = int(parts[3])
+    return {"writes": sum(n for c, n in calls.items() if c in WRITE_CALLS and c != "msync"),
+            "syncs": sum(n for c, n in calls.items() if c in SYNC_CALLS)}
+
+
+def read_check(path):
+    values = {}
+    with open(path) as f:
+        for line in f:
+            t, v = line.split()
+            if v.lower() != "nan":
+                values[int(t)] = float(v)
+    return values
+
+
+def agreement(checks):
+    """How series 0's last day, as each system read it back, agrees with ours."""
+    ours = checks["ours"]
+    rows = {}
+    for system, values in checks.items():
+        common = sorted(set(values) & set(ours))
+        diff = max((abs(values[t] - ours[t]) for t in common), default=float("nan"))
+        rows[system] = {"values": len(values), "common": len(common), "max_abs_diff": diff}
+    return rows
+
+
+def measure(args, driver, series, minutes, work):
+    workload = os.path.join(work, "workload.bin")
+    subprocess.run([driver, "workload", workload, str(series), str(minutes)], check=True)
+    runs = {s: [] for s in SYSTEMS}
+    checks = {}
+    for rep in range(args.reps):
+        for system in SYSTEMS:
+            directory = os.path.join(work, system)
+            shutil.rmtree(directory, ignore_errors=True)
+            os.makedirs(directory)
+            check = os.path.join(work, system + ".check")
+            print("  %s, %d series, repetition %d" % (LABEL[system], series, rep + 1), flush=True)
+            runs[system].append(run_isolated(
+                command(system, driver, directory, series, minutes, workload, check)))
+            checks[system] = read_check(check)
+    # System calls per sample hardly depend on the number of series, and
+    # tracing slows the fastest systems most: trace at most TRACED series.
+    traced = min(series, TRACED)
+    if traced != series:
+        workload = os.path.join(work, "traced.bin")
+        subprocess.run([driver, "workload", workload, str(traced), str(minutes)], check=True)
+    result = {}
+    for system in SYSTEMS:
+        median = {k: statistics.median(r[k] for r in runs[system])
+                  for k in runs[system][0] if k != "system"}
+        calls = None
+        if not args.no_strace:
+            directory = os.path.join(work, system)
+            shutil.rmtree(directory, ignore_errors=True)
+            os.makedirs(directory)
+            calls = syscalls(command(system, driver, directory, traced, minutes, workload,
+                                     os.path.join(work, "traced.check")), work)
+        samples = median["samples"]
+        traced_samples = traced * minutes
+        result[system] = {
+            "ingest_rec_per_s": samples / median["ingest_s"],
+            "read_day_rec_per_s": median["day_values"] / median["day_s"],
+            "read_month_rec_per_s": median["month_values"] / median["month_s"],
+            "day_values": median["day_values"],
+            "month_values": median["month_values"],
+            "bytes_total": median["bytes"],
+            "bytes_per_record": median["bytes"] / samples,
+            "peak_rss_mib": median["peak_rss_kib"] / 1024,
+            "writes_per_1k": None if calls is None else calls["writes"] * 1000 / traced_samples,
+            "syncs_per_1k": None if calls is None else calls["syncs"] * 1000 / traced_samples,
+        }
+    return result, agreement(checks)
+
+
+ROWS = [("ingest_rec_per_s", "ingest, records/s", True),
+        ("read_day_rec_per_s", "read one day, records/s", True),
+        ("read_month_rec_per_s", "read one month, records/s", True),
+        ("bytes_per_record", "bytes on disk per sample", False),
+        ("bytes_total", "bytes on disk in total", False),
+        ("peak_rss_mib", "peak resident memory, MiB", False),
+        ("writes_per_1k", "write calls per 1000 samples", False),
+        ("syncs_per_1k", "sync calls per 1000 samples", False)]
+
+
+def number(v):
+    if v is None:
+        return "n/a"
+    if v >= 1e6:
+        return "%.2fM" % (v / 1e6)
+    if v >= 1e4:
+        return "%.0fk" % (v / 1e3)
+    return "%.3g" % v
+
+
+def table(size, result):
+    lines = ["| %d series | %s |" % (size, " | ".join(LABEL[s] for s in SYSTEMS)),
+             "|---|" + "---:|" * len(SYSTEMS)]
+    for key, name, _ in ROWS:
+        base = result["rrd"][key]
+        cells = []
+        for s in SYSTEMS:
+            v = result[s][key]
+            ratio = "" if s == "rrd" or v is None or not base else " (%.2fx)" % (v / base)
+            cells.append(number(v) + ratio)
+        lines.append("| %s | %s |" % (name, " | ".join(cells)))
+    return "\n".join(lines)
+
+
+def svg_chart(results):
+    """Bars of each system's ingest and one-day read rate against RRDtool's."""
+    bars = []
+    for size, result in results.items():
+        for key, name in [("ingest_rec_per_s", "ingest"), ("read_day_rec_per_s", "read a day")]:
+            for s in SYSTEMS:
+                bars.append(("%s, %s series" % (name, size), s, result[s][key] / result["rrd"][key]))
+    width, row, left = 760, 16, 230
+    top = max(v for _, _, v in bars)
+    scale = (width - left - 70) / top
+    height = 40 + row * len(bars) + 12 * len(bars) // len(SYSTEMS)
+    colours = {"rrd": "#7f7f7f", "whisper": "#ff7f0e", "ours": "#1f77b4", "ours-process": "#2ca02c"}
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" '
+           'font-size="11">' % (width, height),
+           '<rect width="100%" height="100%" fill="#ffffff"/>',
+           '<text x="%d" y="18" font-size="13" text-anchor="middle">Rate against RRDtool (1 = '
+           'RRDtool)</text>' % (width // 2)]
+    y = 30
+    for i, (group, system, ratio) in enumerate(bars):
+        if i % len(SYSTEMS) == 0:
+            y += 12
+            out.append('<text x="4" y="%d" font-weight="bold">%s</text>' % (y + 2, group))
+        out.append('<text x="%d" y="%d" text-anchor="end">%s</text>' % (left - 6, y + 12, LABEL[system]))
+        out.append('<rect x="%d" y="%d" width="%.1f" height="%d" fill="%s"/>'
+                   % (left, y + 2, ratio * scale, row - 4, colours[system]))
+        out.append('<text x="%.1f" y="%d">%.2fx</text>' % (left + ratio * scale + 4, y + 12, ratio))
+        y += row
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+NOTES = """How the systems differ in what they store and return:
+- RRDtool keeps AVERAGE, MIN and MAX archives per level; whisper keeps one aggregate (average) per
+  level; ours keeps count, minimum, average and maximum in every record of every level.
+- RRDtool stamps a step by its end: the sample taken for [t, t+60) is written at t+60. The
+  check compares each system's value for the minute that starts at t.
+- A day from RRDtool has one row more than a day of samples (its range includes both ends, the
+  last row still unknown); whisper starts one step later (it rounds the start of a range up to
+  the next step) and ends on the unknown current minute.
+- A month is longer than anything stored (a simulated week): RRDtool and whisper answer from
+  their hourly archive (720 rows, most empty), ours returns every stored record of all levels,
+  finest first where levels overlap, so the counts of values read differ by design.
+- Our coarser levels hold aggregates of up to their resolution (4 minutes of 60-second samples in
+  a 5-minute level, because an aggregate stays below the resolution), RRDtool's and whisper's
+  exactly one step of their archive.
+"""
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--build", default="build/Release")
+    p.add_argument("--out", default="build/compare")
+    p.add_argument("--sizes", default="1000,10000")
+    p.add_argument("--minutes", type=int, default=7 * 1440)
+    p.add_argument("--reps", type=int, default=3)
+    p.add_argument("--quick", action="store_true", help="100 series, one simulated day, once")
+    p.add_argument("--no-strace", action="store_true")
+    p.add_argument("--no-install", action="store_true")
+    args = p.parse_args()
+    if args.quick:
+        args.sizes, args.minutes, args.reps = "100", 1440, 1
+    if not args.no_install:
+        install_peers()
+    driver = os.path.join(args.build, "bench", "compare_driver")
+    if not os.access(driver, os.X_OK):
+        raise SystemExit("%s is missing: build with librrd-dev installed (make compare)" % driver)
+    os.makedirs(args.out, exist_ok=True)
+    results, checks = {}, {}
+    for size in [int(s) for s in args.sizes.split(",")]:
+        print("%d series, %d minutes each:" % (size, args.minutes), flush=True)
+        with tempfile.TemporaryDirectory(dir=args.out) as work:
+            results[size], checks[size] = measure(args, driver, size, args.minutes, work)
+    smallest = min(checks)
+    report = ["# The same workload on RRDtool, whisper and ours", "",
+              "One sample per series per minute for %d minutes, written an hour per series at a "
+              "time; three levels (60 s x 1440, 300 s x 2016, 3600 s x 8760); median of %d "
+              "repetitions; ratios against RRDtool. System calls counted under strace with %d "
+              "series." % (args.minutes, args.reps, TRACED), ""]
+    for size, result in results.items():
+        report += [table(size, result), ""]
+    report += ["Series 0's last day read back, against ours (%d series):" % smallest, "",
+               "| system | values | minutes in common with ours | largest difference |",
+               "|---|---:|---:|---:|"]
+    for system, row in checks[smallest].items():
+        report.append("| %s | %d | %d | %.3g |" % (LABEL[system], row["values"], row["common"],
+                                                  row["max_abs_diff"]))
+    report += ["", NOTES]
+    text = "\n".join(report)
+    print("\n" + text)
+    with open(os.path.join(args.out, "compare.md"), "w") as f:
+        f.write(text)
+    with open(os.path.join(args.out, "compare.json"), "w") as f:
+        json.dump({"minutes": args.minutes, "repetitions": args.reps,
+                   "results": {str(k): v for k, v in results.items()},
+                   "agreement": {str(k): v for k, v in checks.items()}}, f, indent=2)
+    with open(os.path.join(args.out, "compare.svg"), "w") as f:
+        f.write(svg_chart(results))
+    bad = [s for s, row in checks[smallest].items()
+           if row["common"] < 1000 * args.minutes // 1440 or row["max_abs_diff"] > 1e-4]
+    if bad:
+        raise SystemExit("these systems did not store the same data: " + ", ".join(bad))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,343 @@
+// One system under the comparative benchmark, driven through the same
+// workload: RRDtool through its C library, our engine in this process, or
+// our database process through the parent library. Prints one JSON line of
+// figures; the orchestrator (compare.py) runs each system in a process of
+// its own so that memory and system calls are counted apart.
+//
+//   compare_driver workload FILE SERIES MINUTES
+//   compare_driver run rrd|ours|ours-process DIR SERIES MINUTES WORKLOAD CHECK
+//
+// The workload file holds one float32 per sample (NaN for a failed one), so
+// that the Python peer writes the same values.
+// CHECK receives "start value" lines of series 0's last day as read back.
+#include <rrd.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/workload.h"
+#include "parent/tsdb_client.h"
+#include "tools/create_database.h"
+#include "tsdb/engine.h"
+
+namespace {
+
+constexpr uint32_t start = 1699999980;  // a whole minute
+constexpr uint32_t batch = 60;          // samples per series per write: an hour
+constexpr int64_t day = 86400;
+constexpr int64_t month = 30 * day;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// The workload file holds, hour after hour, for every series its 60
+// samples of that hour: the drivers read it hour by hour, so that no
+// system's memory figure includes the whole workload.
+class Workload {
+public:
+    Workload(const std::string& file, uint32_t series, uint32_t minutes)
+        : series(series), minutes(minutes), in_(file, std::ios::binary), hour_(series * batch) {
+        if (!in_) {
+            throw std::runtime_error("cannot read " + file);
+        }
+    }
+    // Loads the hour that begins at minute `first`.
+    void load_hour(uint32_t first) {
+        in_.seekg(static_cast<std::streamoff>(uint64_t{first} * series * sizeof(float)));
+        in_.read(reinterpret_cast<char*>(hour_.data()),
+                 static_cast<std::streamsize>(hour_.size() * sizeof(float)));
+        if (!in_) {
+            throw std::runtime_error("the workload file is shorter than SERIES x MINUTES");
+        }
+    }
+    // Minute m of series s, m within the loaded hour.
+    float at(uint32_t s, uint32_t m) const { return hour_[size_t{s} * batch + m % batch]; }
+    int64_t end() const { return int64_t{start} + int64_t{minutes} * 60; }
+    uint64_t samples() const { return uint64_t{series} * minutes; }
+
+    const uint32_t series;
+    const uint32_t minutes;
+
+private:
+    std::ifstream in_;
+    std::vector<float> hour_;
+};
+
+void write_workload(const std::string& file, uint32_t series, uint32_t minutes) {
+    if (minutes % batch != 0) {
+        throw std::runtime_error("MINUTES must be whole hours");
+    }
+    workload::Samples samples(42, start, 60);
+    std::vector<float> all(size_t{series} * minutes);
+    for (uint32_t s = 0; s < series; ++s) {
+        for (uint32_t m = 0; m < minutes; ++m) {
+            const tsdb::continuous_record_t r = samples.at(s, m);
+            all[(size_t{m} / batch * series + s) * batch + m % batch] = r.ngood > 0 ? r.avg : NAN;
+        }
+    }
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(all.data()),
+              static_cast<std::streamsize>(all.size() * sizeof(float)));
+}
+
+// What each system does; the figures around it are the same for all.
+struct System {
+    std::function<void(uint32_t s)> create;
+    std::function<void(uint32_t s, uint32_t first_minute)> write_hour;
+    std::function<void()> finish_writes;
+    // Values read for series s in [from, to); check lines when asked.
+    std::function<size_t(uint32_t s, int64_t from, int64_t to, std::ostream* check)> read;
+};
+
+// --- RRDtool ------------------------------------------------------------
+
+System rrd_system(const std::string& dir, const Workload& w) {
+    const auto file = [dir](uint32_t s) { return dir + "/" + std::to_string(s) + ".rrd"; };
+    System sys;
+    sys.create = [file](uint32_t s) {
+        const char* args[] = {"DS:v:GAUGE:120:U:U",     "RRA:AVERAGE:0.5:1:1440",
+                              "RRA:MIN:0.5:1:1440",     "RRA:MAX:0.5:1:1440",
+                              "RRA:AVERAGE:0.5:5:2016", "RRA:MIN:0.5:5:2016",
+                              "RRA:MAX:0.5:5:2016",     "RRA:AVERAGE:0.5:60:8760",
+                              "RRA:MIN:0.5:60:8760",    "RRA:MAX:0.5:60:8760"};
+        if (rrd_create_r(file(s).c_str(), 60, start - 60, 10, args) != 0) {
+            throw std::runtime_error(std::string("rrd_create_r: ") + rrd_get_error());
+        }
+    };
+    sys.write_hour = [file, &w](uint32_t s, uint32_t first) {
+        std::vector<std::string> updates;
+        for (uint32_t m = first; m < first + batch && m < w.minutes; ++m) {
+            const float v = w.at(s, m);
+            // A sample at t covers the step that ends at t + 60 in RRD's terms.
+            updates.push_back(std::to_string(start + (m + 1) * 60) + ":" +
+                              (std::isnan(v) ? std::string("U") : std::to_string(v)));
+        }
+        std::vector<const char*> argv;
+        for (const std::string& u : updates) {
+            argv.push_back(u.c_str());
+        }
+        if (rrd_update_r(file(s).c_str(), nullptr, static_cast<int>(argv.size()), argv.data()) !=
+            0) {
+            throw std::runtime_error(std::string("rrd_update_r: ") + rrd_get_error());
+        }
+    };
+    sys.finish_writes = [] {};
+    sys.read = [file](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
+        time_t first = from;
+        time_t last = to;
+        unsigned long step = to - from > 7 * day ? 3600 : 60;
+        unsigned long count = 0;
+        char** names = nullptr;
+        rrd_value_t* data = nullptr;
+        if (rrd_fetch_r(file(s).c_str(), "AVERAGE", &first, &last, &step, &count, &names, &data) !=
+            0) {
+            throw std::runtime_error(std::string("rrd_fetch_r: ") + rrd_get_error());
+        }
+        const size_t rows = static_cast<size_t>((last - first) / static_cast<time_t>(step));
+        for (size_t r = 0; check != nullptr && r < rows; ++r) {
+            // Row r covers (first + r * step, first + (r + 1) * step].
+            *check << first + static_cast<time_t>(r * step) << " " << data[r] << "\n";
+        }
+        rrd_freemem(names[0]);
+        rrd_freemem(names);
+        rrd_freemem(data);
+        return rows;
+    };
+    return sys;
+}
+
+// --- ours ----------------------------------------------------------------
+
+tsdb::continuous_record_t record(const Workload& w, uint32_t s, uint32_t m) {
+    const float v = w.at(s, m);
+    const uint32_t t = start + m * 60;
+    return std::isnan(v) ? tsdb::continuous_record_t{t, 60, 0, 1, 0, 0, 0}
+                         : tsdb::continuous_record_t{t, 60, 1, 0, v, v, v};
+}
+
+void check_lines(std::ostream* check, const tsdb::continuous_record_t& r) {
+    if (check != nullptr) {
+        *check << r.timestart << " " << (r.ngood > 0 ? r.avg : NAN) << "\n";
+    }
+}
+
+System engine_system(const std::string& dir, const Workload& w,
+                     std::shared_ptr<tsdb::Engine>& engine) {
+    const std::string path = dir + "/ours.tsdb";
+    tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
+    engine = tsdb::Engine::open(path);
+    System sys;
+    auto ids = std::make_shared<std::vector<uint32_t>>();
+    sys.create = [engine, ids](uint32_t) {
+        ids->push_back(engine->create_series(workload::three_levels()));
+    };
+    sys.write_hour = [engine, ids, &w](uint32_t s, uint32_t first) {
+        for (uint32_t m = first; m < first + batch && m < w.minutes; ++m) {
+            engine->put<tsdb::type_continuous>((*ids)[s], record(w, s, m));
+        }
+        if (s + 1 == w.series && (first / batch) % 30 == 29) {
+            engine->phase_shift();  // the process does this every 30 seconds
+        }
+    };
+    sys.finish_writes = [engine] {
+        engine->flush_all();
+        engine->phase_shift();
+    };
+    sys.read = [engine, ids](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
+        const auto records = engine->get<tsdb::type_continuous>((*ids)[s], from, to);
+        for (const auto& r : records) {
+            check_lines(check, r);
+        }
+        return records.size();
+    };
+    return sys;
+}
+
+struct ProcessParts {
+    std::unique_ptr<parent::ChildProcess> child;
+    std::unique_ptr<parent::TsdbClient> client;
+    std::vector<uint32_t> ids;
+    uint32_t sent = 0;
+};
+
+System process_system(const std::string& dir, const Workload& w,
+                      std::shared_ptr<ProcessParts>& parts) {
+    const std::string path = dir + "/ours.tsdb";
+    tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
+    parts = std::make_shared<ProcessParts>();
+    parent::ChildOptions options;
+    options.program = TSDB_BINARY;
+    options.configuration.dbms_tsdb_file_path = path;
+    options.configuration.tsdb_buffer_entries = 32;
+    options.configuration.tsdb_buffer_write_min = 8;
+    options.configuration.tsdb_buffer_age_max = 600;
+    options.configuration.tsdb_buffer_flush_batch = 8;
+    options.on_log = [](const std::string&) {};
+    options.error_output = "/dev/null";
+    parts->child = std::make_unique<parent::ChildProcess>(options);
+    parts->client = std::make_unique<parent::TsdbClient>(*parts->child);
+    System sys;
+    sys.create = [parts](uint32_t) {
+        parts->ids.push_back(parts->client->create(workload::three_levels()));
+    };
+    sys.write_hour = [parts, &w](uint32_t s, uint32_t first) {
+        tsdb::Put_Data_Data put{queues::queue_main, parts->ids[s], tsdb::PUT_Append, 5, {}};
+        for (uint32_t m = first; m < first + batch && m < w.minutes; ++m) {
+            const tsdb::continuous_record_t r = record(w, s, m);
+            put.data.items.push_back(std::make_unique<tsdb::data_interval_continuous_t>(
+                r.timestart, r.timestart + 60, r.min, r.avg, r.max, r.ngood, r.nbad));
+        }
+        parts->client->put_async(put);
+        if (++parts->sent % 64 == 0) {
+            parts->client->sync();
+        }
+    };
+    sys.finish_writes = [parts] { parts->client->sync(); };
+    sys.read = [parts](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
+        const tsdb::interval_list l =
+            parts->client->get({parts->ids[s], 5, 0, true, from, to, 0, 0});
+        for (const auto& i : l.items) {
+            const auto& c = dynamic_cast<const tsdb::data_interval_continuous_t&>(*i);
+            check_lines(check,
+                        {static_cast<uint32_t>(c.start), 60, c.ngood, c.nbad, c.min, c.max, c.avg});
+        }
+        return l.size();
+    };
+    return sys;
+}
+
+uint64_t bytes_on_disk(const std::string& dir) {
+    uint64_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        struct stat st {};
+        if (stat(entry.path().c_str(), &st) == 0) {
+            bytes += static_cast<uint64_t>(st.st_blocks) * 512;
+        }
+    }
+    return bytes;
+}
+
+int run(const std::string& name, const std::string& dir, Workload& w,
+        const std::string& check_file) {
+    std::shared_ptr<tsdb::Engine> engine;
+    std::shared_ptr<ProcessParts> parts;
+    System sys = name == "rrd"    ? rrd_system(dir, w)
+                 : name == "ours" ? engine_system(dir, w, engine)
+                                  : process_system(dir, w, parts);
+    for (uint32_t s = 0; s < w.series; ++s) {
+        sys.create(s);
+    }
+    const auto ingest_began = Clock::now();
+    for (uint32_t first = 0; first < w.minutes; first += batch) {
+        w.load_hour(first);
+        for (uint32_t s = 0; s < w.series; ++s) {
+            sys.write_hour(s, first);
+        }
+    }
+    sys.finish_writes();
+    const double ingest = seconds_since(ingest_began);
+    std::ofstream check(check_file);
+    check.precision(9);
+    size_t day_values = 0;
+    const auto day_began = Clock::now();
+    for (uint32_t s = 0; s < w.series; ++s) {
+        day_values += sys.read(s, w.end() - day, w.end(), s == 0 ? &check : nullptr);
+    }
+    const double day_read = seconds_since(day_began);
+    size_t month_values = 0;
+    const auto month_began = Clock::now();
+    for (uint32_t s = 0; s < w.series; ++s) {
+        month_values += sys.read(s, w.end() - month, w.end(), nullptr);
+    }
+    const double month_read = seconds_since(month_began);
+    if (parts) {
+        parts->child->stop();
+    }
+    engine.reset();
+    std::printf(
+        "{\"system\":\"%s\",\"samples\":%llu,\"ingest_s\":%.3f,\"day_values\":%zu,\"day_s\":%.3f,"
+        "\"month_values\":%zu,\"month_s\":%.3f,\"bytes\":%llu}\n",
+        name.c_str(), static_cast<unsigned long long>(w.samples()), ingest, day_values, day_read,
+        month_values, month_read, static_cast<unsigned long long>(bytes_on_disk(dir)));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> a(argv + 1, argv + argc);
+    try {
+        if (a.size() == 4 && a[0] == "workload") {
+            write_workload(a[1], std::stoul(a[2]), std::stoul(a[3]));
+            return 0;
+        }
+        if (a.size() == 7 && a[0] == "run" &&
+            (a[1] == "rrd" || a[1] == "ours" || a[1] == "ours-process")) {
+            Workload w(a[5], std::stoul(a[3]), std::stoul(a[4]));
+            return run(a[1], a[2], w, a[6]);
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "compare_driver: " << e.what() << "\n";
+        return 1;
+    } catch (const error::Exception& e) {
+        std::cerr << "compare_driver: " << e.text() << "\n";
+        return 1;
+    }
+    std::cerr << "usage: compare_driver workload FILE SERIES MINUTES\n"
+                 "       compare_driver run rrd|ours|ours-process DIR SERIES MINUTES WORKLOAD "
+                 "CHECK\n";
+    return 2;
+}
