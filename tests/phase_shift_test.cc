@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "log/log.h"
 #include "log/storage_log.h"
 #include "tests/support/metrics.h"
@@ -97,4 +99,31 @@ TEST(PhaseShift, ShiftingIntoASmallerCopyGrowsItFirst) {
     tsdb::Database again = tsdb::Database::inspect(store_on(reopened));
     EXPECT_EQ(again.chain(ChainKind::check).capacity(), 2 * per_block);
     EXPECT_EQ(again.chain(ChainKind::check).check_entry(id), (tsdb::check_entry_t{2, 1}));
+}
+
+TEST(PhaseShift, ACommitWritesOnlyTheBlocksThatAreOutOfDateInThatCopy) {
+    SimDisk disk = formatted_disk(small_database(3000));
+    tsdb::Database db = open_on(disk);
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 1000; ++i) {  // Head and Tail chains of several blocks
+        ids.push_back(db.allocate_described_ts({2, {{5, 60}}}));
+    }
+    for (uint32_t copy = 0; copy < 3; ++copy) {  // every copy up to date
+        db.phase_shift_all();
+    }
+    ASSERT_GT(db.chain(ChainKind::tail).capacity(),
+              3 * db.chain(ChainKind::tail).entries_per_block());
+
+    const uint32_t last_level = db.chain(ChainKind::check).check_entry(ids.back()).first_lblock;
+    const std::vector<uint8_t> record(20, 7);
+    for (int round = 0; round < 6; ++round) {
+        ASSERT_TRUE(db.write_to_lblock(last_level, record.data(), 20));
+        const int64_t written = disk.bytes_written();
+        db.phase_shift_all();
+        // One Tail block and the header, however long the chains.
+        EXPECT_EQ(disk.bytes_written() - written, 2 * 1024) << "round " << round;
+    }
+    SimDisk after(disk.durable());
+    tsdb::Database reopened = open_on(after);
+    EXPECT_EQ(reopened.chain(ChainKind::tail).position(last_level), 6 * 20u);
 }

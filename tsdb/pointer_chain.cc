@@ -37,7 +37,7 @@ PointerChain::PointerChain(ChainKind kind, uint32_t copy, uint32_t block_size)
       per_block_(tsdb::entries_per_block(kind, block_size)) {}
 
 ChainRun PointerChain::read_run(BackingStore& store, uint32_t first) const {
-    ChainRun run{first, 1, std::vector<uint8_t>(block_size_), false};
+    ChainRun run{first, 1, std::vector<uint8_t>(block_size_), false, {}};
     store.btb_ReadFile(run.buffer.data(), first, 1);
     if (util::load_be32(run.buffer.data()) != chain_kind_info(kind_).magic) {
         throw error_red_magic(chain_kind_info(kind_).bad_magic_text + std::to_string(first));
@@ -48,6 +48,7 @@ ChainRun PointerChain::read_run(BackingStore& store, uint32_t first) const {
                            1);
         ++run.blocks;
     }
+    run.stale.assign(run.blocks, false);
     return run;
 }
 
@@ -92,8 +93,10 @@ uint8_t* PointerChain::locate_for_change(uint32_t index) {
         throw error_internal("Pointer for lblock " + std::to_string(index) +
                              " does not exist in chain " + std::to_string(copy_));
     }
-    ChainRun& run = runs_[run_holding(index / per_block_)];
+    const size_t r = run_holding(index / per_block_);
+    ChainRun& run = runs_[r];
     run.dirty = true;
+    run.stale[index / per_block_ - run_first_index_[r]] = true;
     return run.buffer.data() + (entry - run.buffer.data());
 }
 
@@ -161,8 +164,10 @@ void PointerChain::grow(BackingStore& store, AllocationMap& map, uint32_t n) {
         util::store_be32(last.buffer.data() + size_t{last.blocks - 1} * block_size_ + next_offset,
                          first);
         last.dirty = true;
+        last.stale.back() = true;
     }
-    ChainRun run{first, n, std::vector<uint8_t>(size_t{n} * block_size_), false};
+    ChainRun run{first, n, std::vector<uint8_t>(size_t{n} * block_size_), false,
+                 std::vector<bool>(n, false)};
     for (uint32_t i = 0; i < n; ++i) {
         format_pointer_block(run.buffer.data() + size_t{i} * block_size_, block_size_, kind_, copy_,
                              i + 1 < n ? first + i + 1 : 0, i);
@@ -185,8 +190,24 @@ bool PointerChain::dirty() const {
 
 void PointerChain::write_all(BackingStore& store) {
     for (ChainRun& run : runs_) {
-        store.btb_WriteFile(run.first_dblock, run.buffer.data(), run.blocks);
+        write_stale_blocks(store, run);
         run.dirty = false;
+    }
+}
+
+void PointerChain::write_stale_blocks(BackingStore& store, ChainRun& run) {
+    for (uint32_t b = 0; b < run.blocks;) {
+        if (!run.stale[b]) {
+            ++b;
+            continue;
+        }
+        uint32_t end = b;
+        while (end < run.blocks && run.stale[end]) {
+            run.stale[end++] = false;
+        }
+        store.btb_WriteFile(run.first_dblock + b, run.buffer.data() + size_t{b} * block_size_,
+                            end - b);
+        b = end;
     }
 }
 
@@ -195,14 +216,16 @@ void PointerChain::copy_entries_from(const PointerChain& source) {
     error::require(capacity() >= source.capacity(), "chain copied into a smaller copy");
     const uint32_t entry_bytes = block_size_ - pointer_block_header_size;
     const uint32_t source_blocks = source.total_blocks();
+    static const std::vector<uint8_t> zeros(16384, 0);
     uint32_t global = 0;
     for (ChainRun& run : runs_) {
         for (uint32_t b = 0; b < run.blocks; ++b, ++global) {
             uint8_t* to = run.buffer.data() + size_t{b} * block_size_ + pointer_block_header_size;
-            if (global < source_blocks) {
-                std::memcpy(to, source.locate(global * per_block_), entry_bytes);
-            } else {
-                std::memset(to, 0, entry_bytes);
+            const uint8_t* from =
+                global < source_blocks ? source.locate(global * per_block_) : zeros.data();
+            if (std::memcmp(to, from, entry_bytes) != 0) {
+                std::memcpy(to, from, entry_bytes);
+                run.stale[b] = true;
             }
         }
     }

@@ -1,7 +1,8 @@
 // One copy of one kind of pointer chain: a linked list of pointer blocks,
 // stored as runs of consecutive blocks, each holding an array of fixed-size
 // big-endian entries. The whole copy is kept in memory; entry changes only
-// mark their run dirty, and runs reach the disk at growth and at commits.
+// mark their run dirty, and blocks reach the disk at growth and at commits,
+// where only the blocks whose disk bytes are out of date are written.
 #pragma once
 
 #include <cstddef>
@@ -35,8 +36,9 @@ struct check_entry_t {
 struct ChainRun {
     uint32_t first_dblock = 0;
     uint32_t blocks = 0;
-    std::vector<uint8_t> buffer;  // the run's blocks as on disk
-    bool dirty = false;
+    std::vector<uint8_t> buffer;  // the run's blocks as they are to be on disk
+    bool dirty = false;           // an entry changed since the last commit
+    std::vector<bool> stale;      // per block: the disk holds other bytes
 };
 
 // Lays out an empty pointer block: the kind's magic, the next block, the copy
@@ -76,10 +78,12 @@ public:
     // Appends one run of n fresh blocks, written at once.
     void grow(BackingStore& store, AllocationMap& map, uint32_t n);
     bool dirty() const;
-    // Writes every run, clean ones included.
+    // Brings the copy on disk up to date: writes every block whose disk bytes
+    // differ from memory, consecutive ones in one write.
     void write_all(BackingStore& store);
     // Takes the source's entries (zero beyond its capacity); memory only,
-    // marks nothing dirty. The capacity must be at least the source's.
+    // marks nothing dirty (blocks that changed become stale). The capacity
+    // must be at least the source's.
     void copy_entries_from(const PointerChain& source);
 
 private:
@@ -87,6 +91,7 @@ private:
     // The entry's bytes, or nullptr beyond the capacity.
     const uint8_t* locate(uint32_t index) const;
     uint8_t* locate_for_change(uint32_t index);
+    void write_stale_blocks(BackingStore& store, ChainRun& run);
     uint32_t field(uint32_t index, uint32_t field) const;
     void set_fields(uint32_t index, std::initializer_list<uint32_t> fields);
     // Reads one run of consecutive blocks starting at `first`.

@@ -31,6 +31,7 @@ public:
             throw Crash{};
         }
         apply(disk_.current_, offset, buffer, length);
+        disk_.bytes_written_ += static_cast<int64_t>(length);
         return {length, 0};
     }
 

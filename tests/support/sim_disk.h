@@ -36,6 +36,7 @@ public:
     const std::vector<uint8_t>& durable() const { return durable_; }
     const std::vector<uint8_t>& current() const { return current_; }
     int64_t writes() const { return writes_; }
+    int64_t bytes_written() const { return bytes_written_; }
     int64_t syncs() const { return syncs_; }
 
 private:
@@ -43,6 +44,7 @@ private:
     std::vector<uint8_t> current_;
     std::vector<uint8_t> durable_;
     int64_t writes_ = 0;
+    int64_t bytes_written_ = 0;
     int64_t syncs_ = 0;
 };
 
