@@ -15,11 +15,17 @@ namespace {
 
 constexpr uint64_t pool_header = 64;
 
-std::string unique_prefix() {
-    static int made = 0;
-    return "/tmp/tsdb-parent-" + std::to_string(platform::current_pid()) + "-" +
-           std::to_string(++made);
+// The pipes and publication files live in a directory only we may enter.
+std::string private_prefix() {
+    int error = 0;
+    const auto dir = platform::make_private_directory("/tmp/tsdb-parent-", error);
+    if (!dir) {
+        util::raise_system_error("Cannot make a directory for the pipes", error);
+    }
+    return *dir + "/smem";
 }
+
+std::string directory_of(const std::string& prefix) { return prefix.substr(0, prefix.rfind('/')); }
 
 int make_pool(uint64_t size) {
     const platform::Opened pool = platform::create_shared_memory(size);
@@ -39,7 +45,7 @@ int make_pool(uint64_t size) {
 }  // namespace
 
 ChildProcess::ChildProcess(ChildOptions options)
-    : options_(std::move(options)), fifo_prefix_(unique_prefix()) {
+    : options_(std::move(options)), fifo_prefix_(private_prefix()) {
     const uint64_t area = options_.area_size & ~uint32_t{7};
     const uint64_t size = pool_header + 2 * area;
     pool_fd_ = make_pool(size);
@@ -59,6 +65,7 @@ ChildProcess::ChildProcess(ChildOptions options)
                            options_.error_output);
     if (pid_ < 0) {
         platform::close_descriptor(pool_fd_);
+        platform::remove_directory(directory_of(fifo_prefix_));
         throw EChild("Cannot start " + options_.program + ": " + util::system_error_text(-pid_));
     }
     await_start();
@@ -77,6 +84,7 @@ void ChildProcess::await_start() {
         }
         messenger_.reset();
         platform::close_descriptor(pool_fd_);
+        platform::remove_directory(directory_of(fifo_prefix_));
         throw EChild(
             failure.text() + (status ? "; it exited with status " + std::to_string(*status) : ""),
             status);
@@ -90,6 +98,7 @@ ChildProcess::~ChildProcess() {
     }
     messenger_.reset();
     platform::close_descriptor(pool_fd_);
+    platform::remove_directory(directory_of(fifo_prefix_));
 }
 
 void ChildProcess::send_event(const queues::event& e) {

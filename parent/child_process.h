@@ -76,6 +76,8 @@ public:
     std::optional<int> exit_status(util::TimeValue timeout);
 
     io::SiblingMessenger& messenger() { return *messenger_; }
+    // Where the pipes' publication files are: "<private directory>/smem".
+    const std::string& fifo_prefix() const { return fifo_prefix_; }
 
 private:
     // Handles incoming events until `done` holds or the deadline passes.

@@ -1,5 +1,6 @@
 #include "platform/descriptor.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -57,11 +58,40 @@ void close_descriptor(int fd) {
 
 void remove_file(const std::string& path) { unlink(path.c_str()); }
 
+std::optional<std::string> make_private_directory(const std::string& stem, int& error) {
+    std::string path = stem + "XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) {
+        error = errno;
+        return std::nullopt;
+    }
+    error = 0;
+    return path;
+}
+
+void remove_directory(const std::string& path) {
+    if (DIR* dir = opendir(path.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                unlink((path + "/" + name).c_str());
+            }
+        }
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
 int publish_file(const std::string& path, const std::string& content) {
     const std::string temporary = path + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "w");
+    // Only this user may read where its pipe is.
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
     if (f == nullptr) {
-        return errno;
+        const int saved = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        return saved;
     }
     const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
     const int saved = errno;

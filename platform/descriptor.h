@@ -31,6 +31,11 @@ Moved write_some(int fd, const void* buffer, size_t length);
 void close_descriptor(int fd);
 // Removes a file; a missing one is no failure.
 void remove_file(const std::string& path);
+// A new directory that only this user may enter, named `stem` and six
+// characters; nothing and the errno on failure.
+std::optional<std::string> make_private_directory(const std::string& stem, int& error);
+// Removes the directory with the files in it (not below).
+void remove_directory(const std::string& path);
 
 // Writes a temporary file and renames it into place; the errno on failure.
 int publish_file(const std::string& path, const std::string& content);

@@ -1,8 +1,13 @@
 // The transport between two real processes: this test plays the parent
 // through the parent-side library; the echo child answers every request
 // with a copy of it, over the real pool and FIFOs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -114,4 +119,33 @@ TEST(Transport, AChildSeesItsParentDieWithinTwoSeconds) {
     EXPECT_EQ(seen, "parent") << "the child did not notice within 2 s";
     platform::kill_process(child_pid, SIGKILL);
     std::remove(gone_file.c_str());
+}
+
+TEST(Transport, PipesAndTheirPublicationsAreTheOwnersAlone) {
+    parent::ChildProcess child(echo_options());
+    const std::string prefix = child.fifo_prefix();
+    const std::string dir = prefix.substr(0, prefix.rfind('/'));
+    struct stat st {};
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    for (const std::string& own : {prefix + ".0", prefix + ".20"}) {
+        ASSERT_EQ(stat(own.c_str(), &st), 0) << own;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << own;
+        ASSERT_EQ(stat((own + ".fifo").c_str(), &st), 0) << own;
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << own;
+    }
+    if (getuid() == 0) {
+        // Another user cannot even reach the child's pipe.
+        const pid_t other = fork();
+        if (other == 0) {
+            const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+            const int fd = open((prefix + ".20.fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            _exit(dropped && fd < 0 && errno == EACCES ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(other, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "a second user could open the pipe";
+    }
+    EXPECT_EQ(child.stop(), 0);
 }
