@@ -102,15 +102,18 @@ bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType
     return insert_into_level<DataType>(db, finest_level<DataType>(db, check_id), record);
 }
 
+namespace {
+
+// Appends valid records to the level in one write; false, with nothing
+// written, when they do not all fit.
 template <uint32_t DataType>
-bool append_to_series(Database& db, uint32_t check_id,
-                      const std::vector<record_t<DataType>>& records) {
-    const uint32_t lblock = finest_level<DataType>(db, check_id);
+bool append_to_level(Database& db, uint32_t lblock,
+                     const std::vector<record_t<DataType>>& records) {
     thread_local std::vector<uint8_t> bytes;
     bytes.clear();
     for (const record_t<DataType>& r : records) {
         if (!is_valid(r)) {
-            error::assertion_failed("append_to_series got invalid data for lblock " + text(lblock));
+            error::assertion_failed("append_to_level got invalid data for lblock " + text(lblock));
         }
         const size_t at = bytes.size();
         bytes.resize(at + encoded_size(r));
@@ -120,6 +123,14 @@ bool append_to_series(Database& db, uint32_t check_id,
         db.chain(ChainKind::lblock).lblock_entry(lblock).dblocks * db.block_size();
     return bytes.size() < size &&
            db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+}  // namespace
+
+template <uint32_t DataType>
+bool append_to_series(Database& db, uint32_t check_id,
+                      const std::vector<record_t<DataType>>& records) {
+    return append_to_level<DataType>(db, finest_level<DataType>(db, check_id), records);
 }
 
 template <uint32_t DataType>
@@ -133,6 +144,43 @@ bool guarded_insert(Database& db, uint32_t check_id, const record_t<DataType>& r
     }
 }
 
+namespace {
+
+// One aggregated entry of a run and the level's head after the records it
+// took; an entry of nothing but invalid records is empty and skipped.
+template <uint32_t DataType>
+struct Aggregate {
+    record_t<DataType> entry;
+    uint32_t head;
+};
+
+// Writes the run's entries to the next level: in one write when they all
+// fit, else one by one, moving the head past each entry written. False when
+// an entry found no room (the next level has aggregated then).
+template <uint32_t DataType>
+bool store_aggregates(Database& db, uint32_t lblock, uint32_t next,
+                      const std::vector<Aggregate<DataType>>& run) {
+    std::vector<record_t<DataType>> entries;
+    for (const Aggregate<DataType>& a : run) {
+        if (!is_empty(a.entry.duration)) {
+            entries.push_back(a.entry);
+        }
+    }
+    if (entries.empty() || append_to_level<DataType>(db, next, entries)) {
+        db.chain(ChainKind::head).set_position(lblock, run.back().head);
+        return true;
+    }
+    for (const Aggregate<DataType>& a : run) {
+        if (!is_empty(a.entry.duration) && !insert_into_level<DataType>(db, next, a.entry)) {
+            return false;
+        }
+        db.chain(ChainKind::head).set_position(lblock, a.head);
+    }
+    return true;
+}
+
+}  // namespace
+
 template <uint32_t DataType>
 bool aggregate_level(Database& db, uint32_t lblock) {
     const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
@@ -141,33 +189,33 @@ bool aggregate_level(Database& db, uint32_t lblock) {
     const uint32_t size = level.dblocks * db.block_size();
     const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
     const uint32_t enough_room = static_cast<uint32_t>(size * 5u) / 100;
+    uint32_t head = db.chain(ChainKind::head).position(lblock);
     // Already drained, the level only waits for a phase shift to commit its head.
-    if (db.chain(ChainKind::head).position(lblock) == tail) {
+    if (head == tail) {
         return true;
     }
     LblockCursor cursor(db.store(), level);
-    uint32_t count = 0;
+    std::vector<Aggregate<DataType>> run;
     for (;;) {
         record_t<DataType> a;
-        const Step step = collect<DataType>(
-            cursor, lblock, db.chain(ChainKind::head).position(lblock), tail, size, a, goal);
-        if (next != 0) {
-            if (is_empty(a.duration)) {
-                logging::storage_log(Verbosity::warning,
-                                     "Aggregation found nothing but invalid records, skipping");
-            } else if (!insert_into_level<DataType>(db, next, a)) {
-                return false;
-            }
+        const Step step = collect<DataType>(cursor, lblock, head, tail, size, a, goal);
+        if (next != 0 && is_empty(a.duration)) {
+            logging::storage_log(Verbosity::warning,
+                                 "Aggregation found nothing but invalid records, skipping");
         }
-        db.chain(ChainKind::head).set_position(lblock, step.head);
-        ++count;
-        const uint32_t room = (step.head - tail + size - 1) % size;
-        if (count > entries_per_run || !step.goal_reached || room >= enough_room) {
+        run.push_back({next != 0 ? a : record_t<DataType>{}, step.head});
+        head = step.head;
+        const uint32_t room = (head - tail + size - 1) % size;
+        if (run.size() > entries_per_run || !step.goal_reached || room >= enough_room) {
             break;
         }
     }
-    logging::storage_log(Verbosity::verbose, "Wrote " + text(count) + " target records to lblock " +
-                                                 text(lblock) + " in aggregation");
+    if (!store_aggregates<DataType>(db, lblock, next, run)) {
+        return false;
+    }
+    logging::storage_log(Verbosity::verbose, "Wrote " + text(run.size()) +
+                                                 " target records to lblock " + text(lblock) +
+                                                 " in aggregation");
     return true;
 }
 

@@ -244,6 +244,9 @@ NOTES = """How the systems differ in what they store and return:
 - A month is longer than anything stored (a simulated week): RRDtool and whisper answer from
   their hourly archive (720 rows, most empty), ours returns every stored record of all levels,
   finest first where levels overlap, so the counts of values read differ by design.
+- Samples arrive an hour per series at a time. Our write buffer is configured for that
+  (tsdb_buffer_entries 128 instead of 32), and the in-process engine commits once per simulated
+  hour, where the process commits on its own timer every 30 seconds of real time.
 - Our coarser levels hold aggregates of up to their resolution (4 minutes of 60-second samples in
   a 5-minute level, because an aggregate stays below the resolution), RRDtool's and whisper's
   exactly one step of their archive.
@@ -300,7 +303,7 @@ def main():
     with open(os.path.join(args.out, "compare.svg"), "w") as f:
         f.write(svg_chart(results))
     bad = [s for s, row in checks[smallest].items()
-           if row["common"] < 1000 * args.minutes // 1440 or row["max_abs_diff"] > 1e-4]
+           if row["common"] < 1000 or row["max_abs_diff"] > 1e-4]
     if bad:
         raise SystemExit("these systems did not store the same data: " + ", ".join(bad))
 

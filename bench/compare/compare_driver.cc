@@ -39,6 +39,11 @@ constexpr int64_t month = 30 * day;
 
 using Clock = std::chrono::steady_clock;
 
+// Samples arrive an hour per series at a time: the write buffer holds two
+// such batches (the default 32 entries suit one sample a minute), so that a
+// level waiting for its next commit does not force one per series.
+constexpr tsdb::buffer_settings_t buffer_for_hourly_batches{128, 8, 600, 8};
+
 double seconds_since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
@@ -179,6 +184,7 @@ System engine_system(const std::string& dir, const Workload& w,
     const std::string path = dir + "/ours.tsdb";
     tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
     engine = tsdb::Engine::open(path);
+    engine->configure(buffer_for_hourly_batches);
     System sys;
     auto ids = std::make_shared<std::vector<uint32_t>>();
     sys.create = [engine, ids](uint32_t) {
@@ -188,8 +194,10 @@ System engine_system(const std::string& dir, const Workload& w,
         for (uint32_t m = first; m < first + batch && m < w.minutes; ++m) {
             engine->put<tsdb::type_continuous>((*ids)[s], record(w, s, m));
         }
-        if (s + 1 == w.series && (first / batch) % 30 == 29) {
-            engine->phase_shift();  // the process does this every 30 seconds
+        if (s + 1 == w.series) {
+            // The process's timer commits every 30 s, many times per hour of
+            // real traffic: here once per simulated hour.
+            engine->phase_shift();
         }
     };
     sys.finish_writes = [engine] {
@@ -221,10 +229,10 @@ System process_system(const std::string& dir, const Workload& w,
     parent::ChildOptions options;
     options.program = TSDB_BINARY;
     options.configuration.dbms_tsdb_file_path = path;
-    options.configuration.tsdb_buffer_entries = 32;
-    options.configuration.tsdb_buffer_write_min = 8;
-    options.configuration.tsdb_buffer_age_max = 600;
-    options.configuration.tsdb_buffer_flush_batch = 8;
+    options.configuration.tsdb_buffer_entries = buffer_for_hourly_batches.entries;
+    options.configuration.tsdb_buffer_write_min = buffer_for_hourly_batches.write_min;
+    options.configuration.tsdb_buffer_age_max = buffer_for_hourly_batches.age_max;
+    options.configuration.tsdb_buffer_flush_batch = buffer_for_hourly_batches.flush_batch;
     options.on_log = [](const std::string&) {};
     options.error_output = "/dev/null";
     parts->child = std::make_unique<parent::ChildProcess>(options);
