@@ -173,8 +173,9 @@ tsdb::continuous_record_t record(const Workload& w, uint32_t s, uint32_t m) {
                          : tsdb::continuous_record_t{t, 60, 1, 0, v, v, v};
 }
 
+// Only samples as they were written: aggregates are compared by nobody.
 void check_lines(std::ostream* check, const tsdb::continuous_record_t& r) {
-    if (check != nullptr) {
+    if (check != nullptr && r.duration == 60) {
         *check << r.timestart << " " << (r.ngood > 0 ? r.avg : NAN) << "\n";
     }
 }
