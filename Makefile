@@ -5,7 +5,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
            rrdtool librrd-dev python3-whisper strace
 
-.PHONY: deps demo test test-release test-sanitize bench compare fuzz format clean
+.PHONY: deps demo test test-release test-sanitize bench compare torture soak fuzz format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -41,22 +41,42 @@ bench: build-Release
 	./build/Release/bench/transport_bench
 	./build/Release/bench/server_bench
 
+# The long reliability campaigns: 2000 kills of the process at random
+# moments, then every fuzz target for FUZZ_SECONDS.
+torture: build-Release
+	./build/Release/tests/kill_campaign build/Release/server/tsdb build/Release/tools/tsdb-inspect \
+	  build/torture 2000 $$(date +%s)
+	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_SECONDS)
+
+# 100k series, a simulated month, then ten thousand requests of every kind;
+# prints the process's resident memory along the way.
+soak: build-Release
+	./build/Release/bench/soak --series 100000 --days 30 --step 3600 --requests 10000
+
 # RRDtool, whisper and ours on the same workload; tables in build/compare.
 compare: | deps
 	cmake -S . -B build/Release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTSDB_WERROR=$(WERROR)
 	cmake --build build/Release -j $(JOBS)
 	/usr/bin/python3 bench/compare/compare.py --build build/Release --out build/compare
 
-# The event reader under libFuzzer (needs clang); not part of the tests.
+# The fuzz targets under libFuzzer (needs clang), FUZZ_SECONDS each; the
+# corpus grows in build/fuzz/corpus, starting from fuzz/seeds.
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = event_reader_fuzz configuration_fuzz interval_conversion_fuzz patch_merge_fuzz \
+               database_open_fuzz
 fuzz: | deps
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
 	  -DTSDB_FUZZ=ON -DTSDB_TESTS=OFF -DTSDB_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="-O1 -g -fsanitize=fuzzer-no-link,address,undefined"
 	cmake --build build/fuzz -j $(JOBS)
-	mkdir -p build/fuzz/corpus
-	./build/fuzz/fuzz/event_reader_fuzz build/fuzz/corpus fuzz/seeds -max_total_time=$(FUZZ_SECONDS) \
-	  -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=5
+	./build/fuzz/fuzz/make_seeds build/fuzz/seeds
+	mkdir -p build/fuzz/seeds/event_reader_fuzz
+	cp fuzz/seeds/event_reader_fuzz/* build/fuzz/seeds/event_reader_fuzz/
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t && \
+	  ./build/fuzz/fuzz/$$t build/fuzz/corpus/$$t build/fuzz/seeds/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=10 -print_final_stats=1 || exit 1; \
+	done
 
 format:
 	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i

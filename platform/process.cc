@@ -33,6 +33,8 @@ bool is_terminal(int fd) noexcept { return isatty(fd) == 1; }
 
 void ignore_broken_pipes() noexcept { std::signal(SIGPIPE, SIG_IGN); }
 
+void ignore_file_size_limit() noexcept { std::signal(SIGXFSZ, SIG_IGN); }
+
 std::optional<std::string> environment(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value != nullptr ? std::optional<std::string>(value) : std::nullopt;

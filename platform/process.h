@@ -14,6 +14,9 @@ int parent_pid() noexcept;
 int watch_process(int pid) noexcept;
 // Writing to a pipe whose reader is gone fails with EPIPE instead of killing.
 void ignore_broken_pipes() noexcept;
+// Writing past the process's file-size limit fails with EFBIG instead of
+// killing.
+void ignore_file_size_limit() noexcept;
 // Whether the descriptor is a terminal (standard error is 2).
 bool is_terminal(int fd) noexcept;
 // Value of an environment variable.

@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "log/storage_log.h"
 #include "log/system_log.h"
+#include "platform/process.h"
 #include "queues/childqueue.h"
 #include "queues/parent_log_sink.h"
 #include "server/metering.h"
@@ -165,6 +166,9 @@ void close_database(tsdb::Engine& engine) {
 }  // namespace
 
 int run_process() {
+    // A full file system or a size limit is a failure of the request that
+    // met it, not the end of the process.
+    platform::ignore_file_size_limit();
     try {
         io::SiblingMessenger messenger(queue_tsdb, io::conf_from_environment("smem"));
         childqueue parent(messenger);

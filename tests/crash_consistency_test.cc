@@ -263,12 +263,15 @@ TEST(CrashConsistency, FailedWritesAndFlushesAreReportedAndLoseNothingCommitted)
         expect_recovers(disk.current(), ref, completed, what + " (running)");
         expect_recovers(disk.durable(), ref, completed, what + " (crashed)");
     };
-    for (int64_t k = ref.writes_after.front(); k < ref.writes_after.back(); k += 3) {
-        FaultPlan plan;
-        plan.fail_write = k;
-        plan.write_errno = k % 2 == 0 ? ENOSPC : EIO;
-        expect_failure_then_recovery(plan, completed_before(ref.writes_after, k),
-                                     "write " + std::to_string(k) + " failing");
+    for (int64_t k = ref.writes_after.front(); k < ref.writes_after.back(); ++k) {
+        for (int error : {ENOSPC, EIO}) {
+            FaultPlan plan;
+            plan.fail_write = k;
+            plan.write_errno = error;
+            expect_failure_then_recovery(
+                plan, completed_before(ref.writes_after, k),
+                "write " + std::to_string(k) + " failing with " + std::to_string(error));
+        }
     }
     for (int64_t k = ref.syncs_after.front(); k < ref.syncs_after.back(); ++k) {
         FaultPlan plan;

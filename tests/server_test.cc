@@ -458,3 +458,33 @@ TEST(Server, AParentKilledMidStreamLeavesEveryHandledWriteOnDisk) {
     EXPECT_EQ(client.get(raw_range(id, 5, 0, 60 * 500)).size(), 500u);
     EXPECT_EQ(child->stop(), 0);
 }
+
+TEST(Server, AFileSizeLimitFailsTheRequestThatMeetsItAndLosesNothing) {
+    TsdbProcess tsdb;
+    parent::ChildOptions limited = tsdb.options();
+    // The database is 2 MiB; growth past 2.5 MiB is refused.
+    limited.arguments = {"--fsize=" + std::to_string(2560 * 1024), limited.program};
+    limited.program = "/usr/bin/prlimit";
+    auto child = std::make_unique<parent::ChildProcess>(limited);
+    parent::TsdbClient client(*child);
+    std::vector<uint32_t> made;
+    std::string failure;
+    while (failure.empty() && made.size() < 100) {
+        try {
+            made.push_back(client.create({tsdb::type_continuous, {{1000, 60}}}));
+            client.put(append(made.back(), 5, minutes(1'700'000'000, 3)));
+        } catch (const ERequestFailed& refused) {
+            failure = refused.text();
+        }
+    }
+    EXPECT_NE(failure.find("File too large"), std::string::npos) << failure;
+    EXPECT_EQ(child->stop(), 0);
+
+    child = tsdb.start();  // no limit now
+    parent::TsdbClient again(*child);
+    for (uint32_t id : made) {
+        EXPECT_EQ(again.get(raw_range(id, 5, 0, 1'800'000'000)).size(), 3u) << id;
+    }
+    EXPECT_EQ(child->stop(), 0);
+    expect_clean(tsdb.database);
+}

@@ -1,0 +1,259 @@
+// The database process killed at random moments while a known stream of
+// samples goes in: during ingest, aggregation and the commits it forces,
+// age flushes, and shutdown. After every kill the file must pass the
+// inspector's check, the process must start on it as it is, and what it
+// holds must be the stream: every sample exactly, every aggregate the
+// aggregation of the samples it spans, no gap, nothing it did not receive,
+// and at least everything that was there when the process last started.
+//
+//   kill_campaign TSDB INSPECT DIR KILLS [SEED]
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <random>
+#include <thread>
+
+#include "parent/tsdb_client.h"
+#include "platform/process.h"
+#include "tools/create_database.h"
+
+namespace {
+
+constexpr int64_t t0 = 1'600'000'020;  // minute 0 of every series
+constexpr int32_t float_type = 5;
+constexpr int32_t enum_type = 3;
+constexpr int32_t incident_type = 4;
+
+struct Failure {
+    std::string text;
+};
+
+void require(bool holds, const std::string& what) {
+    if (!holds) {
+        throw Failure{what};
+    }
+}
+
+int64_t minute_of(int64_t t) { return (t - t0) / 60; }
+
+// The stream: minute m of every series.
+std::unique_ptr<tsdb::data_interval_t> sample(int32_t data_type, int64_t m) {
+    const int64_t t = t0 + 60 * m;
+    switch (data_type) {
+        case float_type: {
+            const auto v = static_cast<float>(m);
+            return std::make_unique<tsdb::data_interval_continuous_t>(t, t + 60, v, v, v, 1, 0);
+        }
+        case enum_type:
+            return std::make_unique<tsdb::data_interval_enum_t>(1u << (m % 4), 1, 0, t, t + 60);
+        default:
+            return std::make_unique<tsdb::data_interval_incident_t>(static_cast<uint32_t>(m % 5),
+                                                                    "m=" + std::to_string(m), t);
+    }
+}
+
+struct Series {
+    int32_t data_type;
+    uint32_t id = 0;
+    int64_t next = 0;     // the next minute to write
+    int64_t durable = 0;  // minutes before this were there at the last start
+};
+
+// Checks one interval against the stream; returns the minutes it spans.
+std::pair<int64_t, int64_t> check_interval(const Series& s, const tsdb::data_interval_t& i) {
+    const std::string where = "series " + std::to_string(s.id) + ": ";
+    if (const auto* c = dynamic_cast<const tsdb::data_interval_continuous_t*>(&i)) {
+        const int64_t first = minute_of(c->start);
+        const int64_t last = minute_of(c->end) - 1;
+        require(c->nbad == 0 && c->ngood > 0, where + "bad or empty record");
+        // An aggregate of minutes a..b holds min a, max b and b - a + 1 samples;
+        // a read may have moved its start later, never its values.
+        require(c->max == static_cast<float>(last), where + "max is not the last minute");
+        require(c->min <= static_cast<float>(first), where + "min after the start");
+        require(c->max - c->min + 1 == static_cast<float>(c->ngood), where + "sample count");
+        require(std::fabs(c->avg - (c->min + c->max) / 2) <= 1e-3f * (1 + c->max),
+                where + "average");
+        return {first, last};
+    }
+    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
+        const int64_t first = minute_of(e->start);
+        const int64_t last = minute_of(e->end) - 1;
+        require(e->nbad == 0 && e->ngood >= static_cast<uint32_t>(last - first + 1),
+                where + "enum sample count");
+        require(e->mask != 0 && (e->mask & ~0xFu) == 0, where + "enum mask");
+        if (first == last && e->ngood == 1) {
+            require(e->mask == 1u << (first % 4), where + "enum state");
+        }
+        return {first, last};
+    }
+    const auto& n = dynamic_cast<const tsdb::data_interval_incident_t&>(i);
+    const int64_t m = minute_of(n.itime);
+    require((n.itime - t0) % 60 == 0 && n.msg == "m=" + std::to_string(m) && n.sev == m % 5,
+            where + "incident " + n.msg);
+    return {m, m};
+}
+
+// Reads the whole series and checks it against the stream: no gap, nothing
+// past what was sent. Returns the minute after the newest one held.
+int64_t verify(parent::TsdbClient& client, const Series& s) {
+    const tsdb::interval_list all =
+        client.get({s.id, s.data_type, 0, true, s.data_type == incident_type ? -1 : 0,
+                    t0 + 60 * (s.next + 1), 0, 0});
+    int64_t expected = -1;
+    for (const auto& i : all.items) {
+        const auto [first, last] = check_interval(s, *i);
+        require(expected < 0 || first <= expected,
+                "series " + std::to_string(s.id) + ": gap before minute " + std::to_string(first));
+        expected = std::max(expected, last + 1);
+    }
+    const int64_t held = std::max<int64_t>(expected, 0);
+    require(held <= s.next, "series " + std::to_string(s.id) + " holds minutes never sent");
+    require(held >= s.durable, "series " + std::to_string(s.id) + " lost minute " +
+                                   std::to_string(held) + " that was there before");
+    return held;
+}
+
+class Campaign {
+public:
+    Campaign(std::string tsdb, std::string inspect, std::string dir, uint32_t seed)
+        : tsdb_(std::move(tsdb)),
+          inspect_(std::move(inspect)),
+          dir_(std::move(dir)),
+          random_(seed) {
+        mkdir(dir_.c_str(), 0700);
+        tools::create_database({dir_ + "/kill.tsdb", 1024, 3, 512, true});
+    }
+
+    // Lives of the process until it was killed `kills` times.
+    void run(int kills) {
+        for (int life = 1; kills_ < kills; ++life) {
+            cycle(life);
+        }
+        finish();
+    }
+
+private:
+    // One life of the process: start, verify, write, die.
+    void cycle(int n) {
+        auto child = start();
+        parent::TsdbClient client(*child);
+        if (series_.empty()) {
+            create(client);
+        }
+        for (Series& s : series_) {
+            s.next = s.durable = verify(client, s);
+        }
+        const int kind = static_cast<int>(random_() % 10);
+        write_for_a_while(client);
+        if (kind == 0) {  // a clean stop keeps everything
+            require(child->stop() == 0, "the process did not stop cleanly");
+            clean_stops_++;
+            return;
+        }
+        if (kind == 1) {  // killed during its shutdown
+            queues::event_of<queues::SYS_EXIT> exit;
+            child->send(exit);
+            std::this_thread::sleep_for(std::chrono::microseconds(random_() % 3000));
+        }
+        platform::kill_process(child->pid(), SIGKILL);
+        require(child->exit_status({5, 0}).has_value(), "the killed process did not end");
+        kills_++;
+        check_file(n);
+    }
+
+    void finish() {
+        auto child = start();
+        parent::TsdbClient client(*child);
+        for (Series& s : series_) {
+            s.durable = verify(client, s);
+        }
+        require(child->stop() == 0, "the last process did not stop cleanly");
+        std::cout << "kills survived: " << kills_ << ", clean stops: " << clean_stops_
+                  << ", minutes held: " << series_[0].durable << "\n";
+    }
+
+    std::unique_ptr<parent::ChildProcess> start() {
+        parent::ChildOptions options;
+        options.program = tsdb_;
+        options.configuration.dbms_tsdb_file_path = dir_ + "/kill.tsdb";
+        options.configuration.tsdb_buffer_entries = 32;
+        options.configuration.tsdb_buffer_write_min = 4;
+        options.configuration.tsdb_buffer_age_max = 0;  // old samples: every age flush writes
+        options.configuration.tsdb_buffer_flush_batch = 8;
+        options.on_log = [](const std::string&) {};
+        options.error_output = dir_ + "/stderr";
+        return std::make_unique<parent::ChildProcess>(options);
+    }
+
+    void create(parent::TsdbClient& client) {
+        // Small levels: aggregation and the commits it forces happen often.
+        series_ = {{float_type}, {enum_type}, {incident_type}};
+        series_[0].id = client.create({tsdb::type_continuous, {{40, 60}, {30, 300}, {20, 3600}}});
+        series_[1].id = client.create({tsdb::type_enum, {{60, 60}, {40, 900}}});
+        series_[2].id = client.create({tsdb::type_incident, {{4096, 60}}});
+    }
+
+    void write_for_a_while(parent::TsdbClient& client) {
+        const uint32_t requests = 1 + random_() % 40;
+        for (uint32_t r = 0; r < requests; ++r) {
+            const int64_t minutes = 1 + random_() % 30;
+            for (Series& s : series_) {
+                tsdb::Put_Data_Data put{
+                    queues::queue_main, s.id, tsdb::PUT_Append, s.data_type, {}};
+                for (int64_t m = s.next; m < s.next + minutes; ++m) {
+                    put.data.items.push_back(sample(s.data_type, m));
+                }
+                client.put_async(put);
+                s.next += minutes;
+            }
+            if (random_() % 4 == 0) {
+                client.sync();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random_() % 20000));
+    }
+
+    void check_file(int n) {
+        const std::string command = inspect_ + " check " + dir_ + "/kill.tsdb 2>&1";
+        FILE* out = popen(command.c_str(), "r");
+        std::string text;
+        char buffer[512];
+        while (size_t got = fread(buffer, 1, sizeof buffer, out)) {
+            text.append(buffer, got);
+        }
+        require(pclose(out) == 0, "after kill " + std::to_string(n) + " the check found:\n" + text);
+    }
+
+    std::string tsdb_;
+    std::string inspect_;
+    std::string dir_;
+    std::mt19937 random_;
+    std::vector<Series> series_;
+    int kills_ = 0;
+    int clean_stops_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::cerr << "usage: kill_campaign TSDB INSPECT DIR KILLS [SEED]\n";
+        return 2;
+    }
+    const int kills = std::stoi(argv[4]);
+    const uint32_t seed = argc > 5 ? static_cast<uint32_t>(std::stoul(argv[5])) : 1;
+    try {
+        Campaign(argv[1], argv[2], argv[3], seed).run(kills);
+    } catch (const Failure& f) {
+        std::cerr << "kill_campaign (seed " << seed << "): " << f.text << "\n";
+        return 1;
+    } catch (const error::Exception& e) {
+        std::cerr << "kill_campaign (seed " << seed << "): " << e.text() << "\n";
+        return 1;
+    }
+    return 0;
+}
