@@ -1,11 +1,12 @@
 # Thin wrapper around CMake. `make demo` and `make test` work on a bare Debian machine.
 JOBS ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
-# The last four are the comparative benchmark's peers and its system-call counter.
+# Then the comparative benchmark's peers and its system-call counter, and
+# clang with its fuzzer runtime.
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
-           rrdtool librrd-dev python3-whisper strace
+           rrdtool librrd-dev python3-whisper strace clang libclang-rt-14-dev
 
-.PHONY: deps demo test test-release test-sanitize bench compare torture soak fuzz format clean
+.PHONY: deps demo test test-release test-sanitize test-fuzz bench compare torture soak fuzz format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -31,7 +32,11 @@ test-release: build-Release
 test-sanitize: build-Sanitize
 	cd build/Sanitize && ctest --output-on-failure -j $(JOBS)
 
-test: test-release test-sanitize
+# Every fuzz target for a short while, as part of the tests.
+test-fuzz:
+	$(MAKE) fuzz FUZZ_SECONDS=60
+
+test: test-release test-sanitize test-fuzz
 
 bench: build-Release
 	./build/Release/bench/checksum_bench
@@ -42,11 +47,12 @@ bench: build-Release
 	./build/Release/bench/server_bench
 
 # The long reliability campaigns: 2000 kills of the process at random
-# moments, then every fuzz target for FUZZ_SECONDS.
+# moments, then every fuzz target for TORTURE_FUZZ_SECONDS.
+TORTURE_FUZZ_SECONDS ?= 600
 torture: build-Release
 	./build/Release/tests/kill_campaign build/Release/server/tsdb build/Release/tools/tsdb-inspect \
 	  build/torture 2000 $$(date +%s)
-	$(MAKE) fuzz FUZZ_SECONDS=$(FUZZ_SECONDS)
+	$(MAKE) fuzz FUZZ_SECONDS=$(TORTURE_FUZZ_SECONDS)
 
 # 100k series, a simulated month, then ten thousand requests of every kind;
 # prints the process's resident memory along the way.

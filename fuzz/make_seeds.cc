@@ -68,7 +68,6 @@ void patch_seeds() {
                 tsdb::record_t<T> r{};
                 r.timestart = 1000000 + m * 60;
                 r.duration = 60;
-                r.ngood = 1;
                 engine.put<T>(id, r);
             });
         }

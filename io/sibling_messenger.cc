@@ -466,7 +466,7 @@ void SiblingMessenger::check_shutdown_progress() {
 
 void SiblingMessenger::initiateShutdown() {
     error::require(!shutdown_.has_value(), "Shutdown already in progress...");
-    shutdown_.emplace();
+    shutdown_ = Shutdown{};
     send_ordered(0, ControlMessage::about(ControlType::InitShutdown, own_, own_));
 }
 
@@ -549,7 +549,10 @@ void SiblingMessenger::pump() {
             ordered_.pop_front();
             moved = true;
         }
-        for (auto& [number, s] : siblings_) {
+        for (auto& entry : siblings_) {
+            // Named, not bound: the lambda below captures them.
+            const auto number = entry.first;
+            auto& s = entry.second;
             if (!s->writer || s->dead) {
                 continue;
             }

@@ -1,6 +1,7 @@
 #include "server/data_intervals.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -35,8 +36,20 @@ std::vector<const Record*> taken(const std::vector<Record>& records) {
     return kept;
 }
 
+// b - a in two's complement: a peer may send any range, and the result of
+// one that does not fit is the wrapped one, not undefined.
+int64_t difference(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(b) - static_cast<uint64_t>(a));
+}
+
+// A time computed in floating point, cut to a whole second; values with no
+// such time (not a number, beyond the range) become 0.
+int64_t truncated(double t) {
+    return std::isfinite(t) && std::fabs(t) < 9.2e18 ? static_cast<int64_t>(t) : 0;
+}
+
 int64_t width(const read_shape_t& shape) {
-    return (shape.end - shape.start) / (shape.count == 0 ? 50 : int64_t{shape.count});
+    return difference(shape.start, shape.end) / (shape.count == 0 ? 50 : int64_t{shape.count});
 }
 
 // The value form: an interval of the records within one width, its
@@ -117,7 +130,7 @@ interval_list span_form(const std::vector<const tsdb::continuous_record_t*>& rec
     const auto open_from = [&](const tsdb::continuous_record_t& r) {
         const int64_t r_end = end_of(r);
         data_interval_continuous_t i;
-        i.start = std::max(lower, static_cast<int64_t>(static_cast<double>(r_end) - r.max));
+        i.start = std::max(lower, truncated(static_cast<double>(r_end) - r.max));
         i.end = r_end;
         i.max = r.max;
         i.ngood = r.ngood;
@@ -135,12 +148,12 @@ interval_list span_form(const std::vector<const tsdb::continuous_record_t*>& rec
             continue;
         }
         data_interval_continuous_t& i = spans.back();
-        const double tolerance = static_cast<double>(i.end - i.start) * 0.1 + 120.0;
+        const double tolerance = static_cast<double>(difference(i.start, i.end)) * 0.1 + 120.0;
         if (static_cast<double>(r->timestart) - r->min > static_cast<double>(i.start) + tolerance) {
             const float x = (r->max - i.max) + static_cast<float>(i.end);
             if (static_cast<double>(i.end) - i.max >= static_cast<double>(r->timestart) - r->max &&
                 static_cast<float>(end_of(*r)) > x) {
-                i.end = static_cast<int64_t>(x);
+                i.end = truncated(x);
                 lower = i.end;
                 i.ngood += r->ngood;
                 i.nbad += r->nbad;
@@ -162,7 +175,7 @@ interval_list span_form(const std::vector<const tsdb::continuous_record_t*>& rec
             continue;
         }
         i.min = 0;
-        i.max = static_cast<float>(i.end - i.start);
+        i.max = static_cast<float>(difference(i.start, i.end));
         i.avg = i.max * 0.5f;
         out.items.push_back(std::make_unique<data_interval_continuous_t>(i));
     }
@@ -275,8 +288,8 @@ std::vector<tsdb::continuous_record_t> continuous_records(int32_t data_type,
         }
         const auto& i = checked_cast<data_interval_continuous_t>(
             element.get(), "tsdb::data_interval_continuous_t");
-        records.push_back(
-            {as_u32(i.start), as_u32(i.end - i.start), i.ngood, i.nbad, i.min, i.max, i.avg});
+        records.push_back({as_u32(i.start), as_u32(difference(i.start, i.end)), i.ngood, i.nbad,
+                           i.min, i.max, i.avg});
     }
     return records;
 }
@@ -286,7 +299,8 @@ std::vector<tsdb::enum_record_t> enum_records(const interval_list& intervals) {
     for (const auto& element : intervals.items) {
         const auto& i =
             checked_cast<data_interval_enum_t>(element.get(), "tsdb::data_interval_enum_t");
-        records.push_back({as_u32(i.start), as_u32(i.end - i.start), i.ngood, i.nbad, i.mask});
+        records.push_back(
+            {as_u32(i.start), as_u32(difference(i.start, i.end)), i.ngood, i.nbad, i.mask});
     }
     return records;
 }

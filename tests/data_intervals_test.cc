@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "error/anomaly.h"
 #include "tests/support/sim_database.h"
 
@@ -123,4 +125,21 @@ TEST(DataIntervals, WritingMakesOneRecordPerIntervalOfTheRightKind) {
         testing_support::failure_text<errors::db_anomaly>([&] { incident_records(incidents); }),
         "checked_cast failed, (null) should have been tsdb::data_interval_incident_t");
     EXPECT_EQ(enum_records(tsdb::interval_list()).size(), 0u);
+}
+
+TEST(DataIntervals, RangesAndSpansAtTheEndsOfTheTimeLineAreDefined) {
+    // A peer may send any 64-bit range; the widths and durations wrap (here
+    // to a width of 0: one interval per record).
+    const std::vector<continuous_record_t> records = every_30s(4);
+    EXPECT_EQ(continuous_intervals(data_float, records, {false, INT64_MIN, INT64_MAX, 3, 0}).size(),
+              4u);
+    EXPECT_EQ(continuous_intervals(data_span, records, {false, INT64_MAX, INT64_MIN, 0, 0}).size(),
+              1u);
+    tsdb::interval_list far;
+    far.items.push_back(std::make_unique<tsdb::data_interval_continuous_t>(INT64_MIN, INT64_MAX,
+                                                                           1.0f, 1.0f, 1.0f, 1, 0));
+    EXPECT_EQ(continuous_records(data_float, far).at(0).duration, 0xFFFFFFFFu);
+    // A span whose values are not numbers has no time: it starts at 0.
+    const std::vector<continuous_record_t> nan = {{60, 60, 1, 0, NAN, NAN, NAN}};
+    EXPECT_EQ(continuous(continuous_intervals(data_span, nan, {false, 0, 0, 0, 0}), 0).start, 0);
 }

@@ -155,10 +155,17 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     lblock(1, {250, 20, 0, 60});  // beyond the end of 256 blocks
     lblock(2, {5, 1, 0, 60});     // a pointer block
     lblock(3, {200, 2, 0, 60});
+    lblock(4, {210, 0, 0, 60});  // no blocks (a level of size 0 divides by 0)
+    lblock(5, {220, 2, 9, 60});  // its next level is free
+    lblock(6, {230, 2, 7, 60});  // 6 -> 7 -> 6: a loop
+    lblock(7, {240, 2, 6, 60});
     check(0, {1, 1});
     check(1, {1, 99999});
     check(2, {1, 0});
     check(3, {2, 3});
+    check(4, {1, 5});
+    check(5, {1, 6});
+    check(6, {1, 7});  // inside series 5's list
 
     logging::set_storage_verbosity(14);
     testing_support::LogCapture log;
@@ -166,6 +173,11 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     logging::set_storage_verbosity(12);
     EXPECT_TRUE(log.has("LBlock 1 points beyond the end of the TSDB - removing LBlock!"));
     EXPECT_TRUE(log.has("LBlock 2 points to referenced space - removing LBlock!"));
+    EXPECT_TRUE(log.has("LBlock 4 has no blocks - removing LBlock!"));
+    EXPECT_TRUE(log.has("LBlock 5 has an unallocated next level 9. Cutting the level list there!"));
+    EXPECT_TRUE(
+        log.has("LBlock 7 has an already listed next level 6. Cutting the level list there!"));
+    EXPECT_TRUE(log.has("Check #6 shares lblock 7 with another series. Removing check!"));
     EXPECT_TRUE(log.has("Check #0 referenced unallocated lblock. Removing check!"));
     EXPECT_TRUE(
         log.has("Check #1 referenced lblock 99999 which is out of bounds. Removing check!"));
@@ -176,11 +188,15 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     EXPECT_EQ(lblocks.lblock_entry(1), tsdb::lblock_entry_t{});
     EXPECT_EQ(lblocks.lblock_entry(2), tsdb::lblock_entry_t{});
     EXPECT_EQ(lblocks.lblock_entry(3), (tsdb::lblock_entry_t{200, 2, 0, 60}));
+    EXPECT_EQ(lblocks.lblock_entry(4), tsdb::lblock_entry_t{});
+    EXPECT_EQ(lblocks.lblock_entry(5), (tsdb::lblock_entry_t{220, 2, 0, 60}));
+    EXPECT_EQ(lblocks.lblock_entry(7), (tsdb::lblock_entry_t{240, 2, 0, 60}));
     const tsdb::PointerChain& checks = db.chain(ChainKind::check);
     EXPECT_EQ(checks.check_entry(0), tsdb::check_entry_t{});
     EXPECT_EQ(checks.check_entry(1), tsdb::check_entry_t{});
     EXPECT_EQ(checks.check_entry(2), (tsdb::check_entry_t{1, 0}));
     EXPECT_EQ(checks.check_entry(3), (tsdb::check_entry_t{2, 3}));
+    EXPECT_EQ(checks.check_entry(6), tsdb::check_entry_t{});
     EXPECT_TRUE(db.allocation().test(201));
     EXPECT_TRUE(db.check_id_exists(3));
     EXPECT_TRUE(find_problems(db).size() == 1);  // check id 2 has no levels

@@ -94,7 +94,11 @@ void Database::drop_broken_levels(Mode mode) {
     PointerChain& lblocks = chain(ChainKind::lblock);
     for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
         const lblock_entry_t e = lblocks.lblock_entry(l);
-        if (uint64_t{e.first_dblock} + e.dblocks > store_.block_count()) {
+        if (e.first_dblock != 0 && e.dblocks == 0) {
+            logging::storage_log(Verbosity::warning,
+                                 "LBlock " + text(l) + " has no blocks - removing LBlock!");
+            clear_if_repairing(mode, lblocks, l);
+        } else if (uint64_t{e.first_dblock} + e.dblocks > store_.block_count()) {
             logging::storage_log(
                 Verbosity::warning,
                 "LBlock " + text(l) + " points beyond the end of the TSDB - removing LBlock!");
@@ -134,6 +138,44 @@ void Database::drop_broken_checks() {
                 Verbosity::notice,
                 "Check #" + text(c) + " referenced unallocated lblock. Removing check!");
             checks.set_check_entry(c, {});
+        }
+    }
+    repair_level_lists();
+}
+
+void Database::repair_level_lists() {
+    PointerChain& lblocks = chain(ChainKind::lblock);
+    PointerChain& checks = chain(ChainKind::check);
+    std::vector<bool> listed(lblocks.capacity(), false);
+    for (uint32_t c = 0; c < checks.capacity(); ++c) {
+        uint32_t l = checks.check_entry(c).first_lblock;
+        if (l == 0) {
+            continue;
+        }
+        if (listed[l]) {
+            logging::storage_log(Verbosity::notice, "Check #" + text(c) + " shares lblock " +
+                                                        text(l) +
+                                                        " with another series. Removing check!");
+            checks.set_check_entry(c, {});
+            continue;
+        }
+        listed[l] = true;
+        for (lblock_entry_t e = lblocks.lblock_entry(l); e.next != 0;) {
+            const bool free =
+                e.next >= lblocks.capacity() || lblocks.lblock_entry(e.next).first_dblock == 0;
+            if (free || listed[e.next]) {
+                logging::storage_log(Verbosity::notice,
+                                     "LBlock " + text(l) + " has " +
+                                         (free ? "an unallocated" : "an already listed") +
+                                         " next level " + text(e.next) +
+                                         ". Cutting the level list there!");
+                e.next = 0;
+                lblocks.set_lblock_entry(l, e);
+                break;
+            }
+            l = e.next;
+            listed[l] = true;
+            e = lblocks.lblock_entry(l);
         }
     }
 }

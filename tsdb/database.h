@@ -87,6 +87,10 @@ private:
     void drop_broken_levels(Mode mode);
     static void clear_if_repairing(Mode mode, PointerChain& lblocks, uint32_t l);
     void drop_broken_checks();
+    // Every series keeps a list of levels of its own: a list ends where its
+    // next level is free, out of range or already in a list (a loop, or a
+    // level shared), and a series whose first level is another's is dropped.
+    void repair_level_lists();
     void grow_to_match_lblocks(ChainKind kind, const char* message);
     void shift(ChainKind kind);
     void commit(ChainKind kind);
