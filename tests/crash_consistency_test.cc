@@ -13,6 +13,8 @@
 #include "tests/support/sim_database.h"
 #include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
+#include "tsdb/extraction.h"
+#include "tsdb/recovery.h"
 #include "tsdb/write_buffer.h"
 
 using namespace testing_support;
@@ -145,6 +147,34 @@ std::vector<Step> buffered_workload() {
     return steps;
 }
 
+// The buffered workload, then truncation, a recovery merge (which rebuilds
+// the series' levels and commits the switch itself) and a deletion.
+std::vector<Step> mixed_workload() {
+    std::vector<Step> steps = buffered_workload();
+    auto buffer = std::make_shared<std::unique_ptr<tsdb::WriteBuffer>>();
+    const auto with_buffer = [buffer](Database& db) -> tsdb::WriteBuffer& {
+        if (!*buffer) {
+            *buffer = std::make_unique<tsdb::WriteBuffer>(db);
+        }
+        return **buffer;
+    };
+    steps.push_back([=](Database& db) {
+        tsdb::truncate_old_data<1>(db, with_buffer(db), 0, 1000000 + 40 * 60);
+        db.phase_shift_all();
+    });
+    steps.push_back([=](Database& db) {
+        tsdb::WriteBuffer& b = with_buffer(db);
+        const std::string patch = tsdb::recovery_extract<3>(db, b, 2);
+        tsdb::recovery_merge<3>(db, b, 2, {patch, patch});
+        db.phase_shift_all();
+    });
+    steps.push_back([](Database& db) {
+        db.deallocate_check_id(1);
+        db.phase_shift_all();
+    });
+    return steps;
+}
+
 struct Reference {
     std::vector<int64_t> writes_after;  // the disk's write count after each step
     std::vector<int64_t> syncs_after;
@@ -244,6 +274,10 @@ TEST(CrashConsistency, EveryWriteOfBufferFlushesAndAggregationAsACrashPoint) {
     ASSERT_EQ(counter("entrycache", "buffer_filled_block"), blocked);
     ASSERT_EQ(s.ref.states.back().find("[1x300 0..0 ]"), std::string::npos) << "no aggregation";
     crash_at_every_write(s);
+}
+
+TEST(CrashConsistency, EveryWriteOfTruncationMergeAndDeletionAsACrashPoint) {
+    crash_at_every_write(Scenario(mixed_workload));
 }
 
 TEST(CrashConsistency, FailedWritesAndFlushesAreReportedAndLoseNothingCommitted) {
