@@ -46,10 +46,12 @@ bench: build-Release
 	./build/Release/bench/transport_bench
 	./build/Release/bench/server_bench
 
-# The long reliability campaigns: 2000 kills of the process at random
+# The reliability campaigns at length: crashes and faults at every write of
+# the storage workloads (torn and whole), 2000 kills of the process at random
 # moments, then every fuzz target for TORTURE_FUZZ_SECONDS.
 TORTURE_FUZZ_SECONDS ?= 600
 torture: build-Release
+	./build/Release/tests/crash_consistency_test
 	./build/Release/tests/kill_campaign build/Release/server/tsdb build/Release/tools/tsdb-inspect \
 	  build/torture 2000 $$(date +%s)
 	$(MAKE) fuzz FUZZ_SECONDS=$(TORTURE_FUZZ_SECONDS)
