@@ -28,13 +28,7 @@ void fresh_database(uint32_t series) {
 }
 
 std::unique_ptr<parent::ChildProcess> start_database() {
-    parent::ChildOptions options;
-    options.program = TSDB_BINARY;
-    options.configuration.dbms_tsdb_file_path = path;
-    options.configuration.tsdb_buffer_entries = 32;
-    options.configuration.tsdb_buffer_write_min = 8;
-    options.configuration.tsdb_buffer_age_max = 600;
-    options.configuration.tsdb_buffer_flush_batch = 8;
+    parent::ChildOptions options = parent::database_child(TSDB_BINARY, path);
     options.on_log = [](const std::string&) {};
     options.error_output = "/dev/null";
     return std::make_unique<parent::ChildProcess>(options);

@@ -58,13 +58,7 @@ class Soak {
 public:
     explicit Soak(const Options& o) : o_(o), samples_(42, workload::start_time, o.step) {
         tools::create_database({path_, 4096, 3, o.series * 10 + 4096, true});
-        parent::ChildOptions options;
-        options.program = TSDB_BINARY;
-        options.configuration.dbms_tsdb_file_path = path_;
-        options.configuration.tsdb_buffer_entries = 32;
-        options.configuration.tsdb_buffer_write_min = 8;
-        options.configuration.tsdb_buffer_age_max = 600;
-        options.configuration.tsdb_buffer_flush_batch = 8;
+        parent::ChildOptions options = parent::database_child(TSDB_BINARY, path_);
         options.on_log = [](const std::string&) {};
         options.error_output = "/dev/null";
         child_ = std::make_unique<parent::ChildProcess>(options);

@@ -4,6 +4,18 @@ namespace parent {
 
 using namespace queues;
 
+ChildOptions database_child(const std::string& program, const std::string& database,
+                            const tsdb::buffer_settings_t& buffer) {
+    ChildOptions options;
+    options.program = program;
+    options.configuration.dbms_tsdb_file_path = database;
+    options.configuration.tsdb_buffer_entries = buffer.entries;
+    options.configuration.tsdb_buffer_write_min = buffer.write_min;
+    options.configuration.tsdb_buffer_age_max = buffer.age_max;
+    options.configuration.tsdb_buffer_flush_batch = buffer.flush_batch;
+    return options;
+}
+
 namespace {
 
 [[noreturn]] void fail(const event& reply) {

@@ -8,8 +8,14 @@
 #include <vector>
 
 #include "parent/child_process.h"
+#include "tsdb/write_buffer.h"
 
 namespace parent {
+
+// Options that start the database program on a database file, with the
+// given write-buffer settings (the process's own defaults unless given).
+ChildOptions database_child(const std::string& program, const std::string& database,
+                            const tsdb::buffer_settings_t& buffer = {});
 
 class ERequestFailed : public error::Exception {
 public:

@@ -227,13 +227,8 @@ System process_system(const std::string& dir, const Workload& w,
     const std::string path = dir + "/ours.tsdb";
     tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
     parts = std::make_shared<ProcessParts>();
-    parent::ChildOptions options;
-    options.program = TSDB_BINARY;
-    options.configuration.dbms_tsdb_file_path = path;
-    options.configuration.tsdb_buffer_entries = buffer_for_hourly_batches.entries;
-    options.configuration.tsdb_buffer_write_min = buffer_for_hourly_batches.write_min;
-    options.configuration.tsdb_buffer_age_max = buffer_for_hourly_batches.age_max;
-    options.configuration.tsdb_buffer_flush_batch = buffer_for_hourly_batches.flush_batch;
+    parent::ChildOptions options =
+        parent::database_child(TSDB_BINARY, path, buffer_for_hourly_batches);
     options.on_log = [](const std::string&) {};
     options.error_output = "/dev/null";
     parts->child = std::make_unique<parent::ChildProcess>(options);

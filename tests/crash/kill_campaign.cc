@@ -193,14 +193,10 @@ private:
         for (Series& s : series_) {
             s.synced = s.durable;
         }
-        parent::ChildOptions options;
-        options.program = tsdb_;
-        options.configuration.dbms_tsdb_file_path = dir_ + "/kill.tsdb";
-        options.configuration.tsdb_buffer_entries = buffer_entries;
+        // An age of 0: the samples are old, so every age flush writes.
+        parent::ChildOptions options =
+            parent::database_child(tsdb_, dir_ + "/kill.tsdb", {buffer_entries, 4, 0, 8});
         options.configuration.log_mask = 0x4000000;  // commits are logged
-        options.configuration.tsdb_buffer_write_min = 4;
-        options.configuration.tsdb_buffer_age_max = 0;  // old samples: every age flush writes
-        options.configuration.tsdb_buffer_flush_batch = 8;
         // A commit logged after a sync's reply came after everything that
         // sync waited for: all of it but what the buffers hold is durable.
         options.on_log = [this](const std::string& line) {

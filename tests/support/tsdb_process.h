@@ -32,11 +32,7 @@ public:
         mkdir(dir.c_str(), 0700);
         database = dir + "/db.tsdb";
         tools::create_database({database, 1024, 3, 2048, true});
-        configuration.dbms_tsdb_file_path = database;
-        configuration.tsdb_buffer_entries = 32;
-        configuration.tsdb_buffer_write_min = 8;
-        configuration.tsdb_buffer_age_max = 600;
-        configuration.tsdb_buffer_flush_batch = 8;
+        configuration = parent::database_child(TSDB_BINARY, database).configuration;
     }
     ~TsdbProcess() { std::system(("rm -rf '" + dir + "'").c_str()); }
     TsdbProcess(const TsdbProcess&) = delete;

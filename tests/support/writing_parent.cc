@@ -13,13 +13,7 @@ int main(int argc, char** argv) {
         std::cerr << "usage: writing_parent TSDB DATABASE RECORDS\n";
         return 2;
     }
-    parent::ChildOptions options;
-    options.program = argv[1];
-    options.configuration.dbms_tsdb_file_path = argv[2];
-    options.configuration.tsdb_buffer_entries = 32;
-    options.configuration.tsdb_buffer_write_min = 8;
-    options.configuration.tsdb_buffer_age_max = 600;
-    options.configuration.tsdb_buffer_flush_batch = 8;
+    parent::ChildOptions options = parent::database_child(argv[1], argv[2]);
     options.on_log = [](const std::string&) {};
     parent::ChildProcess child(options);
     parent::TsdbClient client(child);

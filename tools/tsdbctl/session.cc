@@ -52,13 +52,8 @@ Session::Session(const std::string& database, bool verbose)
     : database_(database),
       error_file_("/tmp/tsdbctl-" + std::to_string(platform::current_pid()) + ".err"),
       verbose_(verbose) {
-    parent::ChildOptions options;
-    options.program = tsdb_program();
-    options.configuration.dbms_tsdb_file_path = tools::with_directory(database);
-    options.configuration.tsdb_buffer_entries = 32;
-    options.configuration.tsdb_buffer_write_min = 8;
-    options.configuration.tsdb_buffer_age_max = 600;
-    options.configuration.tsdb_buffer_flush_batch = 8;
+    parent::ChildOptions options =
+        parent::database_child(tsdb_program(), tools::with_directory(database));
     options.on_log = [this](const std::string& line) {
         if (verbose_) {
             std::cerr << "tsdb: " << line << "\n";
