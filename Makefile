@@ -80,10 +80,12 @@ fuzz: | deps
 	./build/fuzz/fuzz/make_seeds build/fuzz/seeds
 	mkdir -p build/fuzz/seeds/event_reader_fuzz
 	cp fuzz/seeds/event_reader_fuzz/* build/fuzz/seeds/event_reader_fuzz/
+	mkdir -p build/fuzz/artifacts
 	for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build/fuzz/corpus/$$t && \
 	  ./build/fuzz/fuzz/$$t build/fuzz/corpus/$$t build/fuzz/seeds/$$t -max_total_time=$(FUZZ_SECONDS) \
-	    -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=10 -print_final_stats=1 || exit 1; \
+	    -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/ || exit 1; \
 	done
 
 format:
