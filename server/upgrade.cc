@@ -1,6 +1,7 @@
 #include "server/upgrade.h"
 
 #include <string>
+#include <vector>
 
 #include "log/log.h"
 
@@ -8,7 +9,7 @@ namespace server {
 
 void upgrade_buffer_levels(tsdb::Engine& engine, bool discard_records) {
     logging::log("Checking for pre 3.2.1 buffer-levels...");
-    bool changed = false;
+    std::vector<uint32_t> upgraded;
     for (uint32_t id = 0; id < engine.check_capacity(); ++id) {
         if (!engine.series_exists(id) || !engine.has_buffer_level(id)) {
             continue;
@@ -18,11 +19,10 @@ void upgrade_buffer_levels(tsdb::Engine& engine, bool discard_records) {
         if (discard_records) {
             logging::log("Discarding buffer-level data (tsdb_upgrade_discard_bufferlevels)");
         }
-        engine.drop_buffer_level(id, !discard_records);
-        changed = true;
+        upgraded.push_back(id);
     }
-    if (changed) {
-        engine.phase_shift();
+    if (!upgraded.empty()) {
+        engine.drop_buffer_levels(upgraded, !discard_records);
     }
     logging::log("Done checking for pre 3.2.1 buffer-levels.");
 }

@@ -70,19 +70,19 @@ TEST(BackingStore, BlockCountIsTheHighestReadableBlock) {
     EXPECT_EQ(block_count_of_file(300 * 4096, 4096), 299u);
 }
 
-TEST(BackingStore, GrowthOverwritesTheLastBlockWithZeros) {
+TEST(BackingStore, GrowthZeroesTheNewBlocksAndKeepsALastBlockOutside) {
     SimDisk disk(std::vector<uint8_t>(10 * 1024, 0xAB));
     BackingStore store = store_on(disk);
     store.set_block_size(1024);
     store.grow_backing_store(3);
     EXPECT_EQ(store.block_count(), 12u);
-    EXPECT_EQ(disk.current().size(), 12u * 1024);
+    EXPECT_EQ(disk.current().size(), 13u * 1024);
     EXPECT_EQ(disk.current()[9 * 1024 - 1], 0xAB);
-    for (size_t i = 9 * 1024; i < 12 * 1024; ++i) {
+    for (size_t i = 9 * 1024; i < 13 * 1024; ++i) {
         ASSERT_EQ(disk.current()[i], 0) << i;
     }
     store.set_block_size(1024);
-    EXPECT_EQ(store.block_count(), 11u);  // the file now has 12 whole blocks
+    EXPECT_EQ(store.block_count(), 12u);  // a reopened file counts what growth gave
 }
 
 TEST(BackingStore, ByteRangesCrossBlocksAndShortReadsStopAtTheEnd) {

@@ -35,7 +35,7 @@ std::string state_of(Database& db) {
         for (uint32_t l = checks.check_entry(id).first_lblock; l != 0;) {
             const tsdb::lblock_entry_t e = db.chain(ChainKind::lblock).lblock_entry(l);
             const uint32_t size = e.dblocks * db.block_size();
-            const uint32_t head = db.committed_heads().position(l);
+            const uint32_t head = db.committed_head(l);
             const uint32_t tail = db.chain(ChainKind::tail).position(l);
             std::vector<uint8_t> contents((tail + size - head) % size);
             db.read_from_lblock(e, head, static_cast<uint32_t>(contents.size()), contents.data());

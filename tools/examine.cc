@@ -197,7 +197,7 @@ std::string utc(uint32_t seconds) {
 void show_level(Database& db, uint32_t data_type, uint32_t l, Out& out) {
     const tsdb::lblock_entry_t e = db.chain(ChainKind::lblock).lblock_entry(l);
     const uint32_t size = e.dblocks * db.block_size();
-    const uint32_t head = db.committed_heads().position(l);
+    const uint32_t head = db.committed_head(l);
     const uint32_t tail = db.chain(ChainKind::tail).position(l);
     const uint32_t used = (tail + size - head) % size;
     const uint32_t unit = tsdb::record_unit_size(data_type);

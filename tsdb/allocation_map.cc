@@ -167,7 +167,12 @@ void AllocationMap::grow_database(BackingStore& store, uint32_t n) {
         throw error_dbspacewrap("Growing the database with " + std::to_string(want) +
                                 " blocks will make it exceed internal limits for TSDB size");
     }
-    store.grow_backing_store(want);
+    try {
+        store.grow_backing_store(want);
+    } catch (const error_generic&) {
+        resize(store.block_count());
+        throw;
+    }
     resize(store.block_count());
 }
 

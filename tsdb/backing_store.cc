@@ -127,8 +127,12 @@ uint32_t BackingStore::cgs_space() {
 
 void BackingStore::grow_backing_store(uint32_t n) {
     const std::vector<uint8_t> zeros(block_size_, 0);
+    // Each new block is counted only once the block after it exists, so the
+    // file keeps a last block outside the database and reopens to the same
+    // block count.
+    btb_WriteFile(block_count_, zeros.data(), 1);
     for (uint32_t i = 0; i < n; ++i) {
-        btb_WriteFile(block_count_, zeros.data(), 1);
+        btb_WriteFile(block_count_ + 1, zeros.data(), 1);
         ++block_count_;
     }
 }

@@ -2,8 +2,7 @@
 // other storage module reaches the file through these operations.
 //
 // The block count is one less than the number of whole blocks in the file:
-// the file's last block lies outside the database and growth starts by
-// overwriting it. All failures throw tsdb::error_io or a class below it.
+// the file's last block lies outside the database, before and after growth. All failures throw tsdb::error_io or a class below it.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +42,8 @@ public:
 
     // Free space of the file's volume, in blocks.
     uint32_t cgs_space();
-    // Appends n zero-filled blocks.
+    // Adds n zero-filled blocks to the database; the file keeps its last
+    // block outside it. A growth that fails part-way keeps the blocks added.
     void grow_backing_store(uint32_t n);
     void sync_writes();
 

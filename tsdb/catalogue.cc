@@ -43,7 +43,13 @@ uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) 
         }
     }
     checks.set_check_entry(id, {data_type, first_lblock});
-    phase_shift_all();
+    try {
+        phase_shift_all();
+    } catch (const error_generic&) {
+        // Not committed: the id must not stay live over levels about to be freed.
+        chain(ChainKind::check).set_check_entry(id, {});
+        throw;
+    }
     return id;
 }
 
@@ -83,10 +89,10 @@ uint32_t Database::allocate_level(uint32_t dblocks, uint32_t resolution, uint32_
         throw error_dbnospace("Unable to allocate " + text(dblocks) + " blocks in db file");
     }
     PointerChain& lblocks = chain(ChainKind::lblock);
-    uint32_t l = lblocks.first_free();
+    uint32_t l = free_lblock();
     if (l == PointerChain::no_free_entry) {
         lblocks.grow(store_, map_, 1);
-        l = lblocks.first_free();
+        l = free_lblock();
         if (l == PointerChain::no_free_entry) {
             throw error_dbnospace("Unable to get free lblock pointer");
         }
@@ -102,10 +108,24 @@ uint32_t Database::allocate_level(uint32_t dblocks, uint32_t resolution, uint32_
     return l == 0 ? allocate_level(dblocks, resolution, next) : l;
 }
 
+uint32_t Database::free_lblock() const {
+    const PointerChain& lblocks = chain(ChainKind::lblock);
+    uint32_t l = lblocks.first_free();
+    while (l != PointerChain::no_free_entry && released_lblocks_.contains(l)) {
+        l = lblocks.first_free(l + 1);
+    }
+    return l;
+}
+
 uint32_t Database::allocate_like(uint32_t first_lblock) {
     const lblock_entry_t e = chain(ChainKind::lblock).lblock_entry(first_lblock);
     const uint32_t next = e.next != 0 ? allocate_like(e.next) : 0;
-    return allocate_level(e.dblocks, e.resolution, next);
+    try {
+        return allocate_level(e.dblocks, e.resolution, next);
+    } catch (const error_generic&) {
+        release_lblock_list(next);
+        throw;
+    }
 }
 
 bool Database::check_id_exists(uint32_t check_id) const {
@@ -159,7 +179,8 @@ time_series_layout_t Database::fetch_ts_description(uint32_t check_id) const {
 
 void Database::release_lblock(uint32_t lblock) {
     const lblock_entry_t e = chain(ChainKind::lblock).lblock_entry(lblock);
-    map_.release(e.first_dblock, e.dblocks);
+    released_blocks_.emplace_back(e.first_dblock, e.dblocks);
+    released_lblocks_.insert(lblock);
     chain(ChainKind::head).set_position(lblock, 0);
     chain(ChainKind::tail).set_position(lblock, 0);
     chain(ChainKind::lblock).set_lblock_entry(lblock, {});
@@ -182,10 +203,24 @@ void Database::deallocate_check_id(uint32_t check_id) {
     checks.set_check_entry(check_id, {});
 }
 
+uint32_t Database::committed_head(uint32_t lblock) const {
+    const PointerChain& committed = chains_[index(ChainKind::head)][last_committed_head_];
+    if (lblock < committed.capacity()) {
+        return committed.position(lblock);
+    }
+    const auto published = published_beyond_.find(lblock);
+    return published != published_beyond_.end() ? published->second : 0;
+}
+
 void Database::publish_heads(uint32_t first_lblock) {
     PointerChain& committed = chains_[index(ChainKind::head)][last_committed_head_];
     for (uint32_t l = first_lblock; l != 0; l = chain(ChainKind::lblock).lblock_entry(l).next) {
-        committed.set_position(l, chain(ChainKind::head).position(l));
+        const uint32_t head = chain(ChainKind::head).position(l);
+        if (l < committed.capacity()) {
+            committed.set_position(l, head);
+        } else {
+            published_beyond_[l] = head;
+        }
     }
 }
 

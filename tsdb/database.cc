@@ -203,7 +203,24 @@ void Database::consistency_pass(Mode mode) {
     grow_to_match_lblocks(ChainKind::tail, "Will grow tail chain to match lblock chain");
     grow_to_match_lblocks(ChainKind::head, "Will grow head chain to match lblock chain");
     drop_broken_checks();
+    empty_misplaced_levels();
     phase_shift_all();
+}
+
+void Database::empty_misplaced_levels() {
+    const PointerChain& lblocks = chain(ChainKind::lblock);
+    PointerChain& heads = chain(ChainKind::head);
+    PointerChain& tails = chain(ChainKind::tail);
+    for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
+        const uint64_t size = uint64_t{level_size(lblocks.lblock_entry(l))};
+        if (size != 0 && (heads.position(l) >= size || tails.position(l) >= size)) {
+            logging::storage_log(Verbosity::warning, "LBlock " + text(l) +
+                                                         " has its head or tail outside the level"
+                                                         " - emptying it!");
+            heads.set_position(l, 0);
+            tails.set_position(l, 0);
+        }
+    }
 }
 
 }  // namespace tsdb

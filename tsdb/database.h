@@ -10,7 +10,11 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tsdb/allocation_map.h"
@@ -42,10 +46,14 @@ public:
     const PointerChain& chain(ChainKind kind) const { return copies(kind)[in_use_[index(kind)]]; }
     uint32_t copy_in_use(ChainKind kind) const { return in_use_[index(kind)]; }
     const std::vector<PointerChain>& copies(ChainKind kind) const { return chains_[index(kind)]; }
-    // The Head copy last committed: writers measure room against it.
-    const PointerChain& committed_heads() const { return chains_[0][last_committed_head_]; }
+    // The head of a level in the Head copy last committed, or as published
+    // since: writers measure room against it. 0 for a level that copy cannot
+    // hold, which has never been committed.
+    uint32_t committed_head(uint32_t lblock) const;
 
-    // Commits every dirty chain copy and moves each to its next copy.
+    // Commits every dirty chain copy and moves each to its next copy. A
+    // failure leaves memory describing the disk: what it did not commit is
+    // committed by the next phase shift.
     void phase_shift_all();
     int64_t last_phase_shift_attempt() const { return last_attempt_; }
 
@@ -62,6 +70,8 @@ public:
     // the series holds another data type.
     uint32_t check_type(uint32_t check_id, uint32_t expected) const;
     void deallocate_check_id(uint32_t check_id);
+    // Frees a level in memory; its blocks and its number are handed out
+    // again only after a phase shift has committed the release.
     void release_lblock(uint32_t lblock);
     void release_lblock_list(uint32_t first_lblock);
     void publish_heads(uint32_t first_lblock);
@@ -91,9 +101,18 @@ private:
     // next level is free, out of range or already in a list (a loop, or a
     // level shared), and a series whose first level is another's is dropped.
     void repair_level_lists();
+    // Empties, with a log line, every level whose head or tail lies outside it.
+    void empty_misplaced_levels();
     void grow_to_match_lblocks(ChainKind kind, const char* message);
+    // A free LBlock entry whose release is committed, or no_free_entry.
+    uint32_t free_lblock() const;
+    void commit_dirty(std::array<bool, 4> pending);
+    // Gives the pending kinds among `kinds` a new generation in one write of
+    // block 0 and flushes it; they become clean and owe a shift.
+    void commit_synced(std::array<bool, 4>& pending, std::initializer_list<ChainKind> kinds);
+    void shift_committed_kinds();
+    void reuse_released_space();
     void shift(ChainKind kind);
-    void commit(ChainKind kind);
     // Sets the descriptor of the copy in use in the header buffer only.
     void new_generation(ChainKind kind);
     uint32_t level_size(const lblock_entry_t& level) const { return level.dblocks * block_size(); }
@@ -104,7 +123,16 @@ private:
     std::array<std::vector<PointerChain>, 4> chains_;
     std::array<uint32_t, 4> in_use_{};
     uint32_t last_committed_head_ = 0;
+    std::map<uint32_t, uint32_t> published_beyond_;  // heads past that copy's capacity
     int64_t last_attempt_ = 0;
+    // Released space kept from reuse until its release is committed.
+    std::vector<std::pair<uint32_t, uint32_t>> released_blocks_;  // first, count
+    std::set<uint32_t> released_lblocks_;
+    // Kinds committed by a phase shift that failed before moving them on:
+    // their copy in use is the committed one and must not be written again.
+    std::array<bool, 4> shift_owed_{};
+    // A write of block 0 failed: the disk may hold either version.
+    bool header_unsure_ = false;
 };
 
 }  // namespace tsdb

@@ -98,14 +98,31 @@ bool Engine::has_buffer_level(uint32_t check_id) const {
     return finest.resolution == 1 && finest.next != 0;
 }
 
-void Engine::drop_buffer_level(uint32_t check_id, bool keep_records) {
-    const check_entry_t check = db_.chain(ChainKind::check).check_entry(check_id);
+void Engine::drop_buffer_levels(const std::vector<uint32_t>& check_ids, bool keep_records) {
+    PointerChain& checks = db_.chain(ChainKind::check);
     if (keep_records) {
-        by_type(check.data_type, [&]<uint32_t T>() { drain_first_level<T>(db_, check_id); });
+        for (uint32_t id : check_ids) {
+            by_type(checks.check_entry(id).data_type,
+                    [&]<uint32_t T>() { drain_first_level<T>(db_, id); });
+        }
     }
-    const uint32_t next = db_.chain(ChainKind::lblock).lblock_entry(check.first_lblock).next;
-    db_.release_lblock(check.first_lblock);
-    db_.chain(ChainKind::check).set_check_entry(check_id, {check.data_type, next});
+    std::vector<check_entry_t> old;
+    for (uint32_t id : check_ids) {
+        old.push_back(checks.check_entry(id));
+        const uint32_t next = db_.chain(ChainKind::lblock).lblock_entry(old.back().first_lblock).next;
+        db_.chain(ChainKind::check).set_check_entry(id, {old.back().data_type, next});
+    }
+    try {
+        db_.phase_shift_all();
+    } catch (const error_generic&) {
+        for (size_t i = 0; i < check_ids.size(); ++i) {
+            db_.chain(ChainKind::check).set_check_entry(check_ids[i], old[i]);
+        }
+        throw;
+    }
+    for (const check_entry_t& series : old) {
+        db_.release_lblock(series.first_lblock);
+    }
 }
 
 std::string Engine::checksum(uint32_t check_id) {

@@ -58,9 +58,11 @@ public:
     // A finest level of resolution 1 with a coarser level after it, as
     // older versions made in place of the write buffer.
     bool has_buffer_level(uint32_t check_id) const;
-    // Moves the buffer level's records into the next level (or drops them)
-    // and makes that level the series' first.
-    void drop_buffer_level(uint32_t check_id, bool keep_records);
+    // Moves each series' buffer level's records into its next level (or
+    // drops them), makes that level the series' first and commits; only then
+    // are the buffer levels freed. A failed commit leaves every series on
+    // its buffer level.
+    void drop_buffer_levels(const std::vector<uint32_t>& check_ids, bool keep_records);
 
     // --- data, one instance per data type ---
     template <uint32_t DataType>

@@ -141,9 +141,11 @@ void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int
             db.chain(ChainKind::head).set_position(lblock, after_passed);
         }
         if (kept) {
-            return;
+            break;
         }
     }
+    // The newest record known may be one the truncation removed.
+    buffer.forget(check_id);
 }
 
 uint32_t oldest_time(Database& db, uint32_t check_id) {

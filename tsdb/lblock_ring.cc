@@ -12,7 +12,7 @@
 namespace tsdb {
 
 bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t length) {
-    const uint32_t head = committed_heads().position(lblock);
+    const uint32_t head = committed_head(lblock);
     uint32_t tail = chain(ChainKind::tail).position(lblock);
     const lblock_entry_t level = chain(ChainKind::lblock).lblock_entry(lblock);
     const uint32_t size = level_size(level);

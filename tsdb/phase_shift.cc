@@ -2,12 +2,14 @@
 // flushed before its descriptor gets a new generation, so that the copy an
 // open chooses is always complete. Then each committed kind moves on to its
 // next copy.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "log/storage_log.h"
 #include "meter/metric.h"
 #include "tsdb/database.h"
+#include "tsdb/error.h"
 #include "util/time_value.h"
 
 namespace tsdb {
@@ -35,57 +37,104 @@ uint64_t rounded_milliseconds(const util::TimeValue& span) {
 void Database::phase_shift_all() {
     const util::TimeValue started = util::TimeValue::now();
     last_attempt_ = started.seconds();
+    shift_committed_kinds();
 
-    bool dirty[4] = {};
-    bool any = false;
+    std::array<bool, 4> dirty{};
     for (ChainKind kind : commit_order) {
         dirty[index(kind)] = chain(kind).dirty();
-        any = any || dirty[index(kind)];
     }
-    for (ChainKind kind : commit_order) {
-        if (dirty[index(kind)]) {
-            chain(kind).write_all(store_);
-        }
-    }
-    if (!any) {
+    if (std::none_of(dirty.begin(), dirty.end(), [](bool d) { return d; })) {
         logging::storage_log(Verbosity::verbose, "Phase shift of all chains avoided");
+        reuse_released_space();
         return;
     }
-    store_.sync_writes();
-    if (dirty[index(ChainKind::lblock)]) {
-        commit(ChainKind::lblock);
-        store_.sync_writes();
-    }
-    // Heads and tails land in one write of block 0: an aggregation's moved
-    // head must never become durable without the tail of the level that
-    // received its entries.
-    if (dirty[index(ChainKind::head)]) {
-        new_generation(ChainKind::head);
-        last_committed_head_ = in_use_[index(ChainKind::head)];
-    }
-    if (dirty[index(ChainKind::tail)]) {
-        new_generation(ChainKind::tail);
-    }
-    if (dirty[index(ChainKind::head)] || dirty[index(ChainKind::tail)]) {
-        header_.write(store_);
-        store_.sync_writes();
-    }
-    if (dirty[index(ChainKind::check)]) {
-        commit(ChainKind::check);
-        store_.sync_writes();
-    }
-    for (ChainKind kind : commit_order) {
-        if (dirty[index(kind)]) {
-            shift(kind);
-        }
-    }
+    commit_dirty(dirty);
+    shift_committed_kinds();
+    reuse_released_space();
     phase_shifts.increment();
     phase_shift_time.record(rounded_milliseconds(util::TimeValue::now() - started));
 }
 
-void Database::commit(ChainKind kind) {
-    new_generation(kind);
-    header_.write(store_);
+void Database::commit_dirty(std::array<bool, 4> pending) {
+    try {
+        if (header_unsure_) {
+            // Block 0 must name no copy that is about to be rewritten in place.
+            header_.write(store_);
+            store_.sync_writes();
+            header_unsure_ = false;
+        }
+        for (ChainKind kind : commit_order) {
+            if (pending[index(kind)]) {
+                chain(kind).write_stale(store_);
+            }
+        }
+        store_.sync_writes();
+        commit_synced(pending, {ChainKind::lblock});
+        // Heads and tails land in one write of block 0: an aggregation's
+        // moved head must never become durable without the tail of the level
+        // that received its entries.
+        commit_synced(pending, {ChainKind::head, ChainKind::tail});
+        commit_synced(pending, {ChainKind::check});
+    } catch (const error_generic&) {
+        for (ChainKind kind : commit_order) {
+            if (pending[index(kind)]) {
+                chain(kind).mark_unwritten();
+            }
+        }
+        throw;
+    }
+}
+
+void Database::commit_synced(std::array<bool, 4>& pending,
+                             std::initializer_list<ChainKind> kinds) {
+    const Header before = header_;
+    bool any = false;
+    for (ChainKind kind : kinds) {
+        if (pending[index(kind)]) {
+            new_generation(kind);
+            any = true;
+        }
+    }
+    if (!any) {
+        return;
+    }
+    try {
+        header_.write(store_);
+        store_.sync_writes();
+    } catch (const error_generic&) {
+        header_ = before;
+        header_unsure_ = true;
+        throw;
+    }
+    for (ChainKind kind : kinds) {
+        if (!pending[index(kind)]) {
+            continue;
+        }
+        pending[index(kind)] = false;
+        chain(kind).mark_clean();
+        shift_owed_[index(kind)] = true;
+        if (kind == ChainKind::head) {
+            last_committed_head_ = in_use_[index(ChainKind::head)];
+            published_beyond_.clear();
+        }
+    }
+}
+
+void Database::shift_committed_kinds() {
+    for (ChainKind kind : commit_order) {
+        if (shift_owed_[index(kind)]) {
+            shift(kind);
+            shift_owed_[index(kind)] = false;
+        }
+    }
+}
+
+void Database::reuse_released_space() {
+    for (const auto& [first, n] : released_blocks_) {
+        map_.release(first, n);
+    }
+    released_blocks_.clear();
+    released_lblocks_.clear();
 }
 
 void Database::new_generation(ChainKind kind) {

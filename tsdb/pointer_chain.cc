@@ -42,7 +42,8 @@ ChainRun PointerChain::read_run(BackingStore& store, uint32_t first) const {
     if (util::load_be32(run.buffer.data()) != chain_kind_info(kind_).magic) {
         throw error_red_magic(chain_kind_info(kind_).bad_magic_text + std::to_string(first));
     }
-    while (next_of(run.buffer.data() + (run.blocks - 1) * block_size_) == first + run.blocks) {
+    while (next_of(run.buffer.data() + (run.blocks - 1) * block_size_) == first + run.blocks &&
+           first + run.blocks < store.block_count()) {
         run.buffer.resize(size_t{run.blocks + 1} * block_size_);
         store.btb_ReadFile(run.buffer.data() + size_t{run.blocks} * block_size_, first + run.blocks,
                            1);
@@ -53,11 +54,12 @@ ChainRun PointerChain::read_run(BackingStore& store, uint32_t first) const {
 }
 
 void PointerChain::load(BackingStore& store, AllocationMap& map, uint32_t first_dblock) {
-    if (!store.probe_block(first_dblock)) {
-        throw error_red_pointer("Unable to seek to offset of chain " + std::to_string(copy_));
-    }
     uint32_t block = first_dblock;
     do {
+        // The file's last block lies outside the database, as does all beyond.
+        if (block >= store.block_count() || !store.probe_block(block)) {
+            throw error_red_pointer("Unable to seek to offset of chain " + std::to_string(copy_));
+        }
         ChainRun run = read_run(store, block);
         map.mark(run.first_dblock, run.blocks);
         block = next_of(run.buffer.data() + (run.blocks - 1) * block_size_);
@@ -142,14 +144,20 @@ void PointerChain::set_check_entry(uint32_t check_id, const check_entry_t& e) {
     set_fields(check_id, {e.data_type, e.first_lblock});
 }
 
-uint32_t PointerChain::first_free() const {
-    for (uint32_t index = scan_from_; index < capacity(); ++index) {
+uint32_t PointerChain::first_free(uint32_t from) const {
+    // Only a scan from the first entry not known to be used may move the mark.
+    const bool from_mark = from <= scan_from_;
+    for (uint32_t index = std::max(from, scan_from_); index < capacity(); ++index) {
         if (util::load_be32(locate(index)) == 0) {
-            scan_from_ = index;
+            if (from_mark) {
+                scan_from_ = index;
+            }
             return index;
         }
     }
-    scan_from_ = capacity();
+    if (from_mark) {
+        scan_from_ = capacity();
+    }
     return no_free_entry;
 }
 
@@ -159,6 +167,21 @@ void PointerChain::grow(BackingStore& store, AllocationMap& map, uint32_t n) {
         throw error_dbnospace("Unable to allocate " + std::to_string(n) +
                               " blocks even after attempted database growth!");
     }
+    ChainRun run{first, n, std::vector<uint8_t>(size_t{n} * block_size_), false,
+                 std::vector<bool>(n, false)};
+    for (uint32_t i = 0; i < n; ++i) {
+        format_pointer_block(run.buffer.data() + size_t{i} * block_size_, block_size_, kind_, copy_,
+                             i + 1 < n ? first + i + 1 : 0, i);
+    }
+    try {
+        store.btb_WriteFile(first, run.buffer.data(), n);
+        // Every copy is loaded at open, committed or not: the new run must be
+        // on disk before any pointer to it can be.
+        store.sync_writes();
+    } catch (const error_generic&) {
+        map.release(first, n);
+        throw;
+    }
     if (!runs_.empty()) {
         ChainRun& last = runs_.back();
         util::store_be32(last.buffer.data() + size_t{last.blocks - 1} * block_size_ + next_offset,
@@ -166,16 +189,6 @@ void PointerChain::grow(BackingStore& store, AllocationMap& map, uint32_t n) {
         last.dirty = true;
         last.stale.back() = true;
     }
-    ChainRun run{first, n, std::vector<uint8_t>(size_t{n} * block_size_), false,
-                 std::vector<bool>(n, false)};
-    for (uint32_t i = 0; i < n; ++i) {
-        format_pointer_block(run.buffer.data() + size_t{i} * block_size_, block_size_, kind_, copy_,
-                             i + 1 < n ? first + i + 1 : 0, i);
-    }
-    store.btb_WriteFile(first, run.buffer.data(), n);
-    // Every copy is loaded at open, committed or not: the new run must be on
-    // disk before any pointer to it can be.
-    store.sync_writes();
     run_first_index_.push_back(total_blocks());
     runs_.push_back(std::move(run));
     logging::storage_log(logging::Verbosity::verbose,
@@ -188,10 +201,21 @@ bool PointerChain::dirty() const {
     return std::any_of(runs_.begin(), runs_.end(), [](const ChainRun& r) { return r.dirty; });
 }
 
-void PointerChain::write_all(BackingStore& store) {
+void PointerChain::write_stale(BackingStore& store) {
     for (ChainRun& run : runs_) {
         write_stale_blocks(store, run);
+    }
+}
+
+void PointerChain::mark_clean() {
+    for (ChainRun& run : runs_) {
         run.dirty = false;
+    }
+}
+
+void PointerChain::mark_unwritten() {
+    for (ChainRun& run : runs_) {
+        run.stale.assign(run.blocks, true);
     }
 }
 
@@ -203,10 +227,11 @@ void PointerChain::write_stale_blocks(BackingStore& store, ChainRun& run) {
         }
         uint32_t end = b;
         while (end < run.blocks && run.stale[end]) {
-            run.stale[end++] = false;
+            ++end;
         }
         store.btb_WriteFile(run.first_dblock + b, run.buffer.data() + size_t{b} * block_size_,
                             end - b);
+        std::fill(run.stale.begin() + b, run.stale.begin() + end, false);
         b = end;
     }
 }
@@ -219,6 +244,7 @@ void PointerChain::copy_entries_from(const PointerChain& source) {
     static const std::vector<uint8_t> zeros(16384, 0);
     uint32_t global = 0;
     for (ChainRun& run : runs_) {
+        run.dirty = source.dirty();
         for (uint32_t b = 0; b < run.blocks; ++b, ++global) {
             uint8_t* to = run.buffer.data() + size_t{b} * block_size_ + pointer_block_header_size;
             const uint8_t* from =

@@ -38,7 +38,7 @@ struct ChainRun {
     uint32_t blocks = 0;
     std::vector<uint8_t> buffer;  // the run's blocks as they are to be on disk
     bool dirty = false;           // an entry changed since the last commit
-    std::vector<bool> stale;      // per block: the disk holds other bytes
+    std::vector<bool> stale;      // per block: the disk may hold other bytes
 };
 
 // Lays out an empty pointer block: the kind's magic, the next block, the copy
@@ -72,17 +72,24 @@ public:
     check_entry_t check_entry(uint32_t check_id) const;
     void set_check_entry(uint32_t check_id, const check_entry_t& entry);
 
-    // The first entry whose first field is 0, or no_free_entry.
-    uint32_t first_free() const;
+    // The first entry at or after `from` whose first field is 0, or
+    // no_free_entry.
+    uint32_t first_free(uint32_t from = 0) const;
 
     // Appends one run of n fresh blocks, written at once.
     void grow(BackingStore& store, AllocationMap& map, uint32_t n);
     bool dirty() const;
     // Brings the copy on disk up to date: writes every block whose disk bytes
-    // differ from memory, consecutive ones in one write.
-    void write_all(BackingStore& store);
-    // Takes the source's entries (zero beyond its capacity); memory only,
-    // marks nothing dirty (blocks that changed become stale). The capacity
+    // may differ from memory, consecutive ones in one write. A block counts
+    // as written once its write has succeeded.
+    void write_stale(BackingStore& store);
+    // The copy's descriptor has been committed and flushed.
+    void mark_clean();
+    // Writes of the copy may not have reached the disk (a failed flush):
+    // every block is written again at the next commit.
+    void mark_unwritten();
+    // Takes the source's entries (zero beyond its capacity) and its dirty
+    // state; memory only (blocks that changed become stale). The capacity
     // must be at least the source's.
     void copy_entries_from(const PointerChain& source);
 

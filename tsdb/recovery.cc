@@ -118,12 +118,35 @@ private:
     std::optional<record_t<DataType>> candidate_;
 };
 
-// Switches the series to a fresh list of levels, commits, and frees the old.
+// Switches the series to a fresh list of levels, commits, and only then
+// frees the old; a failed commit leaves the series on its old levels.
 void switch_levels(Database& db, uint32_t check_id, uint32_t fresh) {
     const check_entry_t old = db.chain(ChainKind::check).check_entry(check_id);
     db.chain(ChainKind::check).set_check_entry(check_id, {old.data_type, fresh});
-    db.phase_shift_all();
+    try {
+        db.phase_shift_all();
+    } catch (const error_generic&) {
+        db.chain(ChainKind::check).set_check_entry(check_id, old);
+        throw;
+    }
     db.release_lblock_list(old.first_lblock);
+}
+
+// Fills a fresh list of levels like the series' own and switches the series
+// to it; a failure anywhere frees the fresh levels again.
+template <typename Fill>
+void rebuild_levels(Database& db, WriteBuffer& buffer, uint32_t check_id, Fill&& fill) {
+    const uint32_t fresh =
+        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
+    try {
+        fill(fresh);
+        switch_levels(db, check_id, fresh);
+    } catch (const error_generic&) {
+        db.release_lblock_list(fresh);
+        throw;
+    }
+    // The newest record known may be one the rebuild replaced.
+    buffer.forget(check_id);
 }
 
 template <uint32_t DataType>
@@ -206,10 +229,9 @@ void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
                     const std::vector<std::string>& patches) {
     buffer.external_flush(check_id);
     check_patches<DataType>(patches);
-    const uint32_t fresh =
-        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
-    entry_series_flush<DataType>(db, fresh, select_from<DataType>(patches, check_id));
-    switch_levels(db, check_id, fresh);
+    rebuild_levels(db, buffer, check_id, [&](uint32_t fresh) {
+        entry_series_flush<DataType>(db, fresh, select_from<DataType>(patches, check_id));
+    });
 }
 
 template <uint32_t DataType>
@@ -220,31 +242,30 @@ void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
             throw error_range("Trying to insert invalid record");
         }
     }
-    const uint32_t fresh =
-        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
     buffer.external_flush(check_id);
-    const auto insert = [&](const record_t<DataType>& r) {
-        while (!insert_into_level<DataType>(db, fresh, r)) {
-            db.publish_heads(fresh);  // no series refers to these levels yet
-        }
-    };
     const std::string patch = recovery_extract<DataType>(db, buffer, check_id);
-    record_t<DataType> x;
-    size_t next = 0;
-    for (size_t at = 4; at < patch.size();) {
-        at += decode_at(patch, at, x);
-        while (next < records.size() && end_of(records[next]) <= x.timestart) {
-            insert(records[next++]);
+    rebuild_levels(db, buffer, check_id, [&](uint32_t fresh) {
+        const auto insert = [&](const record_t<DataType>& r) {
+            while (!insert_into_level<DataType>(db, fresh, r)) {
+                db.publish_heads(fresh);  // no series refers to these levels yet
+            }
+        };
+        record_t<DataType> x;
+        size_t next = 0;
+        for (size_t at = 4; at < patch.size();) {
+            at += decode_at(patch, at, x);
+            while (next < records.size() && end_of(records[next]) <= x.timestart) {
+                insert(records[next++]);
+            }
+            if (next < records.size() && end_of(x) > records[next].timestart) {
+                merge(x, records[next++]);
+            }
+            insert(x);
         }
-        if (next < records.size() && end_of(x) > records[next].timestart) {
-            merge(x, records[next++]);
+        for (; next < records.size(); ++next) {
+            insert(records[next]);
         }
-        insert(x);
-    }
-    for (; next < records.size(); ++next) {
-        insert(records[next]);
-    }
-    switch_levels(db, check_id, fresh);
+    });
 }
 
 template <uint32_t DataType>
