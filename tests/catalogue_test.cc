@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <numeric>
+#include <set>
 
 #include "tests/support/sim_database.h"
 #include "tsdb/consistency_check.h"
@@ -129,6 +130,19 @@ TEST_F(Catalogue, ManySeriesGrowTheChainsAndTheFile) {
     }
     EXPECT_EQ(again.fetch_ts_description(big).levels[0].size, 20004u);
     EXPECT_TRUE(find_problems(again).empty());
+}
+
+TEST(CatalogueGrowth, SeriesMadeWhileASmallFileGrowsSurviveEveryReopen) {
+    SimDisk disk = formatted_disk(small_database(16, 4096));
+    std::set<uint32_t> ids;
+    for (int i = 0; i < 12; ++i) {  // a process per creation, as tsdbctl runs it
+        tsdb::Database db = open_on(disk);
+        ASSERT_TRUE(ids.insert(db.allocate_described_ts({1, {{300, 60}}})).second);
+        for (uint32_t id : ids) {
+            ASSERT_TRUE(db.check_id_exists(id)) << "series " << id << " after " << i;
+        }
+        ASSERT_TRUE(find_problems(db).empty()) << find_problems(db).front();
+    }
 }
 
 TEST_F(Catalogue, LevelZeroIsTakenOnceAndKept) {

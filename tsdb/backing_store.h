@@ -2,7 +2,8 @@
 // other storage module reaches the file through these operations.
 //
 // The block count is one less than the number of whole blocks in the file:
-// the file's last block lies outside the database, before and after growth. All failures throw tsdb::error_io or a class below it.
+// the file's last block lies outside the database, before and after growth. All failures throw
+// tsdb::error_io or a class below it.
 #pragma once
 
 #include <cstdint>

@@ -99,30 +99,7 @@ bool Engine::has_buffer_level(uint32_t check_id) const {
 }
 
 void Engine::drop_buffer_levels(const std::vector<uint32_t>& check_ids, bool keep_records) {
-    PointerChain& checks = db_.chain(ChainKind::check);
-    if (keep_records) {
-        for (uint32_t id : check_ids) {
-            by_type(checks.check_entry(id).data_type,
-                    [&]<uint32_t T>() { drain_first_level<T>(db_, id); });
-        }
-    }
-    std::vector<check_entry_t> old;
-    for (uint32_t id : check_ids) {
-        old.push_back(checks.check_entry(id));
-        const uint32_t next = db_.chain(ChainKind::lblock).lblock_entry(old.back().first_lblock).next;
-        db_.chain(ChainKind::check).set_check_entry(id, {old.back().data_type, next});
-    }
-    try {
-        db_.phase_shift_all();
-    } catch (const error_generic&) {
-        for (size_t i = 0; i < check_ids.size(); ++i) {
-            db_.chain(ChainKind::check).set_check_entry(check_ids[i], old[i]);
-        }
-        throw;
-    }
-    for (const check_entry_t& series : old) {
-        db_.release_lblock(series.first_lblock);
-    }
+    drop_first_levels(db_, check_ids, keep_records);
 }
 
 std::string Engine::checksum(uint32_t check_id) {

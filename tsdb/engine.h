@@ -14,24 +14,6 @@
 
 namespace tsdb {
 
-// Calls action.template operator()<T>() for the storage data type T;
-// tsdb::error_dbtype "Datatype out of range" for any other number.
-template <typename Action>
-auto by_type(uint32_t data_type, Action&& action) {
-    switch (data_type) {
-        case type_continuous:
-            return action.template operator()<type_continuous>();
-        case type_enum:
-            return action.template operator()<type_enum>();
-        case type_monotonic:
-            return action.template operator()<type_monotonic>();
-        case type_incident:
-            return action.template operator()<type_incident>();
-        default:
-            throw error_dbtype("Datatype out of range");
-    }
-}
-
 class Engine {
 public:
     // The write buffer refers to the database: an engine stays where it is made.

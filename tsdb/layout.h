@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tsdb/error.h"
+
 namespace tsdb {
 
 // Storage data types.
@@ -29,5 +31,23 @@ struct time_series_layout_t {
 // Bytes per record unit of a data type (incident levels are sized in
 // bytes); tsdb::error_dbtype "Datatype out of range" for other types.
 uint32_t record_unit_size(uint32_t data_type);
+
+// Calls action.template operator()<T>() for the storage data type T;
+// tsdb::error_dbtype "Datatype out of range" for any other number.
+template <typename Action>
+auto by_type(uint32_t data_type, Action&& action) {
+    switch (data_type) {
+        case type_continuous:
+            return action.template operator()<type_continuous>();
+        case type_enum:
+            return action.template operator()<type_enum>();
+        case type_monotonic:
+            return action.template operator()<type_monotonic>();
+        case type_incident:
+            return action.template operator()<type_incident>();
+        default:
+            throw error_dbtype("Datatype out of range");
+    }
+}
 
 }  // namespace tsdb

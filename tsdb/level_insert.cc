@@ -230,6 +230,32 @@ void drain_first_level(Database& db, uint32_t check_id) {
     }
 }
 
+void drop_first_levels(Database& db, const std::vector<uint32_t>& check_ids, bool keep_records) {
+    std::vector<check_entry_t> old;
+    for (uint32_t id : check_ids) {
+        old.push_back(db.chain(ChainKind::check).check_entry(id));
+        if (keep_records) {
+            by_type(old.back().data_type, [&]<uint32_t T>() { drain_first_level<T>(db, id); });
+        }
+    }
+    // Draining may have shifted the chains: the copy in use is taken afresh.
+    for (size_t i = 0; i < check_ids.size(); ++i) {
+        const uint32_t next = db.chain(ChainKind::lblock).lblock_entry(old[i].first_lblock).next;
+        db.chain(ChainKind::check).set_check_entry(check_ids[i], {old[i].data_type, next});
+    }
+    try {
+        db.phase_shift_all();
+    } catch (const error_generic&) {
+        for (size_t i = 0; i < check_ids.size(); ++i) {
+            db.chain(ChainKind::check).set_check_entry(check_ids[i], old[i]);
+        }
+        throw;
+    }
+    for (const check_entry_t& series : old) {
+        db.release_lblock(series.first_lblock);
+    }
+}
+
 #define TSDB_LEVEL_INSERT_FOR(T)                                                             \
     template bool insert_into_level<T>(Database&, uint32_t, const record_t<T>&);             \
     template bool insert_into_series<T>(Database&, uint32_t, const record_t<T>&);            \

@@ -47,4 +47,9 @@ bool aggregate_level(Database& db, uint32_t lblock);
 template <uint32_t DataType>
 void drain_first_level(Database& db, uint32_t check_id);
 
+// Drains each series' finest level into its next one (or drops its records),
+// makes that level the series' first and commits; only then are the old
+// finest levels freed. A failed commit leaves every series as it was.
+void drop_first_levels(Database& db, const std::vector<uint32_t>& check_ids, bool keep_records);
+
 }  // namespace tsdb

@@ -85,8 +85,7 @@ void Database::commit_dirty(std::array<bool, 4> pending) {
     }
 }
 
-void Database::commit_synced(std::array<bool, 4>& pending,
-                             std::initializer_list<ChainKind> kinds) {
+void Database::commit_synced(std::array<bool, 4>& pending, std::initializer_list<ChainKind> kinds) {
     const Header before = header_;
     bool any = false;
     for (ChainKind kind : kinds) {
