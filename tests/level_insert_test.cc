@@ -174,3 +174,24 @@ TEST_F(LevelInsert, RefusalsByTypeAndSize) {
     EXPECT_DEATH(insert_into_level<2>(db, levels(id)[0], enum_record_t{}),
                  "Assertion failed: aggregate_level_insert got invalid data for lblock");
 }
+
+TEST_F(LevelInsert, AnAggregateTooLargeForTheNextLevelIsDroppedAndTheLevelGoesOn) {
+    LogCapture log;
+    // The first window's aggregate is the 5016-byte incident: no 4096-byte level takes it.
+    const uint32_t id = create({4, {{8192, 1}, {4096, 60}}});
+    const std::vector<uint32_t> l = levels(id);
+    insert_surely<4>(id, {1000, 1, 2, std::string(5000, 'x')});
+    for (uint32_t t = 1001; t < 1400; ++t) {
+        insert_surely<4>(id, {t, 1, 1, "later"});
+    }
+    EXPECT_TRUE(log.has("Aggregated record of 5016 bytes does not fit level " +
+                        std::to_string(l[1]) + " of 4096 bytes - dropped"));
+    const auto finest = contents<incident_record_t>(l[0]);
+    ASSERT_FALSE(finest.empty());
+    EXPECT_EQ(finest.back().timestart, 1399u);
+
+    // Emptying such a level into the next (the start-up upgrade) ends too.
+    drain_first_level<4>(db, id);
+    EXPECT_TRUE(contents<incident_record_t>(l[0]).empty());
+    EXPECT_TRUE(find_problems(db).empty());
+}

@@ -158,3 +158,43 @@ TEST_F(Recovery, MergeWriterFoldsNewRecordsIntoTheStoredOnes) {
                   [&] { merge_writer<1>(db, buffer, id, {continuous_record_t{}}); }),
               "Trying to insert invalid record");
 }
+
+TEST_F(Recovery, RebuildsAndMergesWorkWhenTheirFreshLevelsLieBeyondTheCommittedHeads) {
+    // Fresh level numbers beyond the committed Head copy's 252 entries have no
+    // committed head yet: they are empty, not an error.
+    const uint32_t id = series();
+    fill(id, 100);
+    for (int i = 0; i < 250; ++i) {
+        db.allocate_level(1, 60, 0);
+    }
+    const uint32_t capacity = db.copies(ChainKind::head)[0].capacity();
+    ASSERT_EQ(capacity, 252u);
+    const auto samples = [&] {
+        uint64_t n = 0;
+        for (const continuous_record_t& r : all(id)) {
+            n += r.ngood;
+        }
+        return n;
+    };
+    merge_writer<1>(db, buffer, id, {sample(100 * 60, 1)});
+    EXPECT_GE(db.chain(ChainKind::check).check_entry(id).first_lblock, capacity);
+    EXPECT_EQ(samples(), 101u);
+    recovery_merge<1>(db, buffer, id, {recovery_extract<1>(db, buffer, id)});
+    EXPECT_EQ(samples(), 101u);
+}
+
+TEST_F(Recovery, RequestsThatRemoveRecordsForgetTheNewestRecordKnown) {
+    const uint32_t id = series();
+    buffer.insert<1>(id, sample(600, 1));
+    buffer.insert<1>(id, sample(660, 2));
+    EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 660u);
+    truncate_old_data<1>(db, buffer, id, 660);
+    EXPECT_THROW(buffer.extract_newest<1>(id), error_empty);
+
+    buffer.insert<1>(id, sample(720, 3));
+    EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 720u);
+    merge_writer<1>(db, buffer, id, {});
+    EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 720u);
+    recovery_merge<1>(db, buffer, id, {patch_of({sample(60, 5)})});
+    EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 60u);
+}

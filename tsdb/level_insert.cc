@@ -154,6 +154,14 @@ struct Aggregate {
     uint32_t head;
 };
 
+// Whether an entry can ever enter the next level; one that cannot, even
+// when that level is empty, is dropped so that it never wedges the level.
+template <uint32_t DataType>
+bool fits_next_level(const Database& db, uint32_t next, const record_t<DataType>& entry) {
+    const uint32_t size = db.chain(ChainKind::lblock).lblock_entry(next).dblocks * db.block_size();
+    return encoded_size(entry) < size;
+}
+
 // Writes the run's entries to the next level: in one write when they all
 // fit, else one by one, moving the head past each entry written. False when
 // an entry found no room (the next level has aggregated then).
@@ -161,20 +169,30 @@ template <uint32_t DataType>
 bool store_aggregates(Database& db, uint32_t lblock, uint32_t next,
                       const std::vector<Aggregate<DataType>>& run) {
     std::vector<record_t<DataType>> entries;
+    std::vector<bool> kept;
     for (const Aggregate<DataType>& a : run) {
-        if (!is_empty(a.entry.duration)) {
+        kept.push_back(!is_empty(a.entry.duration) && fits_next_level<DataType>(db, next, a.entry));
+        if (kept.back()) {
             entries.push_back(a.entry);
+        } else if (!is_empty(a.entry.duration)) {
+            logging::storage_log(
+                Verbosity::warning,
+                "Aggregated record of " + text(encoded_size(a.entry)) +
+                    " bytes does not fit level " + text(next) + " of " +
+                    text(uint64_t{db.chain(ChainKind::lblock).lblock_entry(next).dblocks} *
+                         db.block_size()) +
+                    " bytes - dropped");
         }
     }
     if (entries.empty() || append_to_level<DataType>(db, next, entries)) {
         db.chain(ChainKind::head).set_position(lblock, run.back().head);
         return true;
     }
-    for (const Aggregate<DataType>& a : run) {
-        if (!is_empty(a.entry.duration) && !insert_into_level<DataType>(db, next, a.entry)) {
+    for (size_t i = 0; i < run.size(); ++i) {
+        if (kept[i] && !insert_into_level<DataType>(db, next, run[i].entry)) {
             return false;
         }
-        db.chain(ChainKind::head).set_position(lblock, a.head);
+        db.chain(ChainKind::head).set_position(lblock, run[i].head);
     }
     return true;
 }
