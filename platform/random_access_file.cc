@@ -68,33 +68,48 @@ private:
 
 }  // namespace
 
-Opened open_random_access_file(const std::string& path, Access access) {
-    const int flags = access == Access::read_write ? O_RDWR : O_RDONLY;
-    const int fd = open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) {
-        return {nullptr, errno};
-    }
+namespace {
+
+// Takes the lock that keeps other openers out (shared for readers).
+int lock_file(int fd, Access access) {
     const int lock = access == Access::read_write ? LOCK_EX : LOCK_SH;
     if (flock(fd, lock | LOCK_NB) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        return errno == EWOULDBLOCK ? EBUSY : errno;
+    }
+    return 0;
+}
+
+Opened opened_or_closed(int fd, int error) {
+    if (error != 0) {
         close(fd);
         return {nullptr, error};
     }
     return {std::make_unique<DiskFile>(fd), 0};
 }
 
-int create_file(const std::string& path, uint64_t size, bool replace) {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-    const int fd = open(path.c_str(), flags, 0644);
+}  // namespace
+
+Opened open_random_access_file(const std::string& path, Access access) {
+    const int flags = access == Access::read_write ? O_RDWR : O_RDONLY;
+    const int fd = open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) {
-        return errno;
+        return {nullptr, errno};
     }
-    int error = ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
-    if (error == 0 && fsync(fd) != 0) {
+    return opened_or_closed(fd, lock_file(fd, access));
+}
+
+Opened create_random_access_file(const std::string& path, uint64_t size, bool replace) {
+    // No O_TRUNC: a file that another opener holds must not be touched.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (replace ? 0 : O_EXCL), 0644);
+    if (fd < 0) {
+        return {nullptr, errno};
+    }
+    int error = lock_file(fd, Access::read_write);
+    if (error == 0 &&
+        (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 || fsync(fd) != 0)) {
         error = errno;
     }
-    close(fd);
-    return error;
+    return opened_or_closed(fd, error);
 }
 
 }  // namespace platform

@@ -47,8 +47,9 @@ struct Opened {
 // readers and refused (EBUSY) while a writer holds the file.
 Opened open_random_access_file(const std::string& path, Access access);
 
-// Creates a new file of `size` zero bytes; EEXIST when it exists and
-// `replace` is false.
-int create_file(const std::string& path, uint64_t size, bool replace);
+// Creates a file of `size` zero bytes and holds it as a read-write opener
+// does. EEXIST when it exists and `replace` is false; EBUSY, with the file
+// untouched, when another opener holds it.
+Opened create_random_access_file(const std::string& path, uint64_t size, bool replace);
 
 }  // namespace platform

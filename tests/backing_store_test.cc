@@ -43,9 +43,19 @@ TEST(BackingStore, OpeningNeedsAnExistingFileThatNobodyElseHolds) {
               std::string("Unable to open \"/nonexistent/db.tsdb\": ") + std::strerror(ENOENT));
 
     const std::string path = testing::TempDir() + "backing_store_lock.tsdb";
-    ASSERT_EQ(platform::create_file(path, 4096, true), 0);
+    ASSERT_NE(platform::create_random_access_file(path, 4096, true).file, nullptr);
     {
         BackingStore first = BackingStore::open_backing_store(path);
+        const uint8_t mark = 0x5A;
+        first.btbo_WriteFile(0, 100, &mark, 1);
+        // Replacing a held file is refused before anything in it changes.
+        const platform::Opened replaced = platform::create_random_access_file(path, 1024, true);
+        EXPECT_EQ(replaced.file, nullptr);
+        EXPECT_EQ(replaced.error, EBUSY);
+        EXPECT_EQ(platform::create_random_access_file(path, 1024, false).error, EEXIST);
+        uint8_t kept = 0;
+        EXPECT_EQ(first.botb_ReadFile(&kept, 0, 100, 1), 1u);
+        EXPECT_EQ(kept, mark);
         EXPECT_EQ(failure_text<tsdb::error_open>([&] { BackingStore::open_backing_store(path); }),
                   "Unable to open \"" + path + "\": " + std::strerror(EBUSY));
         EXPECT_EQ(failure_text<tsdb::error_open>(

@@ -110,6 +110,15 @@ TEST(DatabaseOpen, EveryCopyMustLoad) {
     Image beyond;
     beyond.commit(ChainKind::tail, 1, 0, 5000);
     EXPECT_EQ(beyond.open_failure(), "Unable to seek to offset of chain 1");
+    Image last_block;  // the file's last block lies outside the database
+    last_block.format_block(256, ChainKind::tail, 0);
+    last_block.commit(ChainKind::tail, 1, 0, 256);
+    EXPECT_EQ(last_block.open_failure(), "Unable to seek to offset of chain 1");
+    Image run_into_last;
+    run_into_last.format_block(255, ChainKind::head, 256);
+    run_into_last.format_block(256, ChainKind::head, 0);
+    run_into_last.commit(ChainKind::head, 2, 0, 255);
+    EXPECT_EQ(run_into_last.open_failure(), "Unable to seek to offset of chain 2");
 
     Image magic;
     magic.put32(size_t{pointer_block(ChainKind::lblock, 1)} * 1024, 0x12345678);
@@ -165,7 +174,8 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     check(3, {2, 3});
     check(4, {1, 5});
     check(5, {1, 6});
-    check(6, {1, 7});  // inside series 5's list
+    check(6, {1, 7});                                            // inside series 5's list
+    image.put32(image.entry(ChainKind::tail, in_use, 3), 5000);  // outside its 2048 bytes
 
     logging::set_storage_verbosity(14);
     testing_support::LogCapture log;
@@ -181,6 +191,8 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     EXPECT_TRUE(log.has("Check #0 referenced unallocated lblock. Removing check!"));
     EXPECT_TRUE(
         log.has("Check #1 referenced lblock 99999 which is out of bounds. Removing check!"));
+    EXPECT_TRUE(log.has("LBlock 3 has its head or tail outside the level - emptying it!"));
+    EXPECT_EQ(db.chain(ChainKind::tail).position(3), 0u);
     EXPECT_TRUE(log.has("Head chain 2 is our consistent chain"));
     EXPECT_TRUE(log.has("Phase shift from Check chain 2 to chain 0 complete!"));
 

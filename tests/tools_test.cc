@@ -40,6 +40,14 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.output, "tsdb-mkdb: Cannot create " + path + ": File exists\n");
     EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --force " + path).status, 0);
+    {
+        // A file a process holds is not replaced, and not damaged by the attempt.
+        tsdb::Database held = tsdb::Database::open(path);
+        const Outcome busy = run_command(std::string(TSDB_MKDB) + " --force " + path);
+        EXPECT_EQ(busy.status, 1);
+        EXPECT_EQ(busy.output, "tsdb-mkdb: Cannot create " + path + ": Device or resource busy\n");
+    }
+    EXPECT_EQ(run_command(inspect("check " + path)).status, 0);
 
     const Outcome bad = run_command(std::string(TSDB_MKDB) + " --block-size 3000 " + path);
     EXPECT_EQ(bad.status, 2);

@@ -7,6 +7,7 @@
 #include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/error.h"
+#include "tsdb/extraction.h"
 #include "tsdb/level_insert.h"
 
 using namespace tsdb;
@@ -186,4 +187,36 @@ TEST_F(Buffer, NewestEntryComesFromMemoryAfterTheFirstMiss) {
               "Non-empty write buffer when empty write buffer expected");
     buffer.external_flush(id);
     EXPECT_NO_THROW(buffer.check_empty(id));
+}
+
+TEST_F(Buffer, IncidentsApartAreKeptAndTheNewestRecordReachesTheFileByAge) {
+    const uint32_t id = db.allocate_described_ts({4, {{4000, 60}}});
+    buffer.configure({32, 8, 600, 8});
+    buffer.insert<4>(id, {1000, 1, 1, "first"});
+    buffer.insert<4>(id, {1010, 1, 2, "within the resolution"});
+    buffer.insert<4>(id, {1070, 1, 3, "a minute on"});
+    buffer.insert<4>(id, {1300, 1, 4, "later still"});
+    const auto texts = [](const std::vector<incident_record_t>& records) {
+        std::vector<std::string> t;
+        for (const incident_record_t& r : records) {
+            t.push_back(r.text);
+        }
+        return t;
+    };
+    EXPECT_EQ(texts(buffer.buffered<4>(id)),
+              (std::vector<std::string>{"first", "a minute on", "later still"}));
+    EXPECT_EQ(buffer.extract_newest<4>(id).text, "later still");
+
+    // The newest record may still take samples, but not once it is older than the age limit.
+    buffer.age_flush(1300 + 600);
+    EXPECT_EQ(buffer.buffered<4>(id).size(), 1u);
+    buffer.age_flush(1300 + 601);
+    EXPECT_TRUE(buffer.buffered<4>(id).empty());
+    EXPECT_EQ(texts(get_data<4>(db, buffer, id, 0, 5000)),
+              (std::vector<std::string>{"first", "a minute on", "later still"}));
+
+    const uint32_t continuous = db.allocate_described_ts({1, {{100, 60}}});
+    buffer.insert<1>(continuous, {1000, 20, 1, 0, 1, 1, 1});
+    buffer.age_flush(1000 + 601);
+    EXPECT_EQ(stored(continuous), 1u);
 }

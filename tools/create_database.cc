@@ -44,10 +44,11 @@ uint64_t file_size(const NewDatabase& o) {
 
 void create_database(const NewDatabase& o) {
     validate(o);
-    if (const int error = platform::create_file(o.path, file_size(o), o.replace); error != 0) {
-        util::raise_system_error("Cannot create " + o.path, error);
+    platform::Opened file = platform::create_random_access_file(o.path, file_size(o), o.replace);
+    if (!file.file) {
+        util::raise_system_error("Cannot create " + o.path, file.error);
     }
-    tsdb::BackingStore store = tsdb::BackingStore::open_backing_store(o.path);
+    tsdb::BackingStore store(std::move(file.file), o.path);
     format_database(store, o);
 }
 

@@ -71,15 +71,10 @@ void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
     db_.check_type(check_id, DataType);
     CheckBuffer<DataType>& b =
         buffer_for<DataType>(check_id, "duplicate insert of check id in write buffer");
-    if (b.resolution > 1 && !b.ring.empty()) {
-        record_t<DataType> merged = b.ring.peek_head();
-        merge(merged, record);
-        if (merged.duration < b.resolution) {
-            b.ring.peek_head() = merged;
-            b.newest = record;
-            buffer_write_aggr.increment();
-            return;
-        }
+    if (b.resolution > 1 && !b.ring.empty() && accumulates(b.ring.peek_head(), record, b)) {
+        b.newest = record;
+        buffer_write_aggr.increment();
+        return;
     }
     if (b.ring.full()) {
         buffer_filled.increment();
@@ -99,15 +94,43 @@ void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
 }
 
 template <uint32_t DataType>
-bool WriteBuffer::attempted_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
-    return batch_flush(check_id, b) || flush_one_by_one(check_id, b);
+bool WriteBuffer::accumulates(record_t<DataType>& newest, const record_t<DataType>& record,
+                              const CheckBuffer<DataType>& b) {
+    if constexpr (DataType == type_incident) {
+        // The buffered incident stands for the later ones of its window only.
+        return record.timestart >= newest.timestart &&
+               record.timestart - newest.timestart < b.resolution;
+    } else {
+        record_t<DataType> merged = newest;
+        merge(merged, record);
+        if (merged.duration >= b.resolution) {
+            return false;
+        }
+        newest = merged;
+        return true;
+    }
+}
+
+template <uint32_t DataType>
+size_t WriteBuffer::settled(const CheckBuffer<DataType>& b, uint32_t now) const {
+    if (b.resolution <= 1 || b.ring.empty()) {
+        return b.ring.size();
+    }
+    // The newest record may still accumulate samples, until it is too old to wait.
+    const bool aged =
+        now != 0 && uint64_t{b.ring.at(b.ring.size() - 1).timestart} + settings_.age_max < now;
+    return b.ring.size() - (aged ? 0 : 1);
+}
+
+template <uint32_t DataType>
+bool WriteBuffer::attempted_flush(uint32_t check_id, CheckBuffer<DataType>& b, uint32_t now) {
+    const size_t n = settled(b, now);
+    return batch_flush(check_id, b, n) || flush_one_by_one(check_id, b, n);
 }
 
 // The common case: every settled record fits in the level as it stands.
 template <uint32_t DataType>
-bool WriteBuffer::batch_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
-    // The newest record may still accumulate samples.
-    const size_t settled = b.ring.size() - (b.resolution > 1 && !b.ring.empty() ? 1 : 0);
+bool WriteBuffer::batch_flush(uint32_t check_id, CheckBuffer<DataType>& b, size_t settled) {
     if (settled < 2) {
         return false;
     }
@@ -128,20 +151,13 @@ bool WriteBuffer::batch_flush(uint32_t check_id, CheckBuffer<DataType>& b) {
 // Record by record, so that a full level aggregates and a refused record is
 // dropped alone.
 template <uint32_t DataType>
-bool WriteBuffer::flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& b) {
-    bool wrote = false;
-    while (!b.ring.empty()) {
-        // The newest record may still accumulate samples.
-        if (b.resolution > 1 && b.ring.size() == 1) {
-            break;
-        }
-        if (!guarded_insert<DataType>(db_, check_id, b.ring.peek())) {
-            break;
-        }
+bool WriteBuffer::flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& b, size_t settled) {
+    size_t written = 0;
+    while (written < settled && guarded_insert<DataType>(db_, check_id, b.ring.peek())) {
         b.ring.pop();
-        wrote = true;
+        ++written;
     }
-    return wrote;
+    return written > 0;
 }
 
 template <uint32_t DataType>
@@ -159,7 +175,7 @@ void WriteBuffer::size_and_age_check(uint32_t check_id, CheckBuffer<DataType>& b
             buffer_size_flush.increment();
         }
     } else if (!b.ring.empty() && uint64_t{b.ring.peek().timestart} + settings_.age_max < now) {
-        if (attempted_flush(check_id, b)) {
+        if (attempted_flush(check_id, b, now)) {
             buffer_age_flush.increment();
         }
     }

@@ -81,12 +81,20 @@ private:
     }
     template <uint32_t DataType>
     CheckBuffer<DataType>& buffer_for(uint32_t check_id, const char* duplicate_text);
+    // Whether `record` joins the buffered newest record (updating it)
+    // rather than being queued after it.
     template <uint32_t DataType>
-    bool attempted_flush(uint32_t check_id, CheckBuffer<DataType>& buffer);
+    static bool accumulates(record_t<DataType>& newest, const record_t<DataType>& record,
+                            const CheckBuffer<DataType>& buffer);
+    // How many records, oldest first, a flush at `now` writes (0: no age).
     template <uint32_t DataType>
-    bool batch_flush(uint32_t check_id, CheckBuffer<DataType>& buffer);
+    size_t settled(const CheckBuffer<DataType>& buffer, uint32_t now) const;
     template <uint32_t DataType>
-    bool flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& buffer);
+    bool attempted_flush(uint32_t check_id, CheckBuffer<DataType>& buffer, uint32_t now = 0);
+    template <uint32_t DataType>
+    bool batch_flush(uint32_t check_id, CheckBuffer<DataType>& buffer, size_t settled);
+    template <uint32_t DataType>
+    bool flush_one_by_one(uint32_t check_id, CheckBuffer<DataType>& buffer, size_t settled);
     template <uint32_t DataType>
     void forced_flush_one(uint32_t check_id, CheckBuffer<DataType>& buffer);
     template <uint32_t DataType>
