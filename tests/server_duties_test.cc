@@ -64,8 +64,8 @@ TEST(TimedDuties, TheAgeFlushRunsAtOnceAndThenAtMostOncePerSecond) {
     duties.run(1005);  // the first pass flushes at once, but nothing is 10 s old
     EXPECT_EQ(counter("entrycache", "buffer_age_flush"), age_flushes);
     duties.run(1005);
-    engine.put<tsdb::type_continuous>(id, minute(1060));
-    duties.run(1071);  // the oldest is 71 s old: all but the newest go to the level
+    engine.put<tsdb::type_continuous>(id, minute(1065));
+    duties.run(1071);  // the oldest is 71 s old: all but the newest, 6 s old, go to the level
     EXPECT_EQ(counter("entrycache", "buffer_age_flush"), age_flushes + 1);
     EXPECT_EQ(
         engine.database()
