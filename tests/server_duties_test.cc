@@ -33,9 +33,9 @@ TEST(TimedDuties, ThePhaseShiftWaitsMoreThanThirtySecondsAndMakesWritesDurable) 
     SimDisk disk = formatted_disk(small_database(512));
     tsdb::Engine engine(open_on(disk));
     const uint32_t id = engine.create_series({tsdb::type_continuous, {{100, 60}}});
-    const uint32_t t0 = 1'700'000'000;
-    // Eight records make the buffer flush all but the newest, which may
-    // still take samples.
+    // Eight recent records make the buffer flush all but the newest, which
+    // may still take samples.
+    const auto t0 = static_cast<uint32_t>(engine.database().last_phase_shift_attempt());
     for (uint32_t i = 0; i < 8; ++i) {
         engine.put<tsdb::type_continuous>(id, minute(t0 + 60 * i));
     }
