@@ -68,6 +68,9 @@ ChildProcess::ChildProcess(ChildOptions options)
         platform::remove_directory(directory_of(fifo_prefix_));
         throw EChild("Cannot start " + options_.program + ": " + util::system_error_text(-pid_));
     }
+    if (options_.on_started) {
+        options_.on_started(pid_);
+    }
     await_start();
 }
 
@@ -174,9 +177,14 @@ void ChildProcess::serve_until(const std::function<bool()>& done, util::TimeValu
         if (deadline <= now) {
             throw EChild("Timed out waiting for " + waiting_for + " from " + options_.program);
         }
+        // A child that dies before its transport is up ends no stream: look
+        // for its exit between short waits.
+        const util::TimeValue slice(0, 100000);
+        const util::TimeValue left = deadline - now;
         try {
-            io::waitReady(messenger_->front(), deadline - now);
+            io::waitReady(messenger_->front(), left <= slice ? left : slice);
         } catch (const io::ETimeout&) {
+            gone_ = exit_status({0, 0}).has_value();
             continue;
         }
         try {

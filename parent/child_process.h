@@ -43,6 +43,9 @@ struct ChildOptions {
     std::function<void(const std::string&)> on_log;
     // A file for the child's error output; ours when empty.
     std::string error_output;
+    // Called with the child's pid once it runs, before its start-up is over
+    // (a test that signals a starting child).
+    std::function<void(int pid)> on_started;
     util::TimeValue start_timeout{10, 0};
 };
 

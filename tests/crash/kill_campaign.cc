@@ -1,12 +1,14 @@
 // The database process killed at random moments while a known stream of
-// samples goes in: during ingest, aggregation and the commits it forces,
-// age flushes, and shutdown. After every kill the file must pass the
-// inspector's check, the process must start on it as it is, and what it
-// holds must be the stream: every sample exactly, every aggregate the
-// aggregation of the samples it spans, no gap, nothing it did not receive,
+// samples goes in: during start-up (open, repair, the upgrade of old buffer
+// levels), ingest, aggregation and the commits it forces, age flushes, and
+// shutdown. After every kill the file must pass the inspector's check, the
+// process must start on it as it is, and what it holds must be the stream:
+// every sample exactly, every aggregate the aggregation of the samples it
+// spans, no gap, nothing it did not receive, the oldest minute still there,
 // at least everything that was there when the process last started, and
 // everything handled before the last completed commit but what a write
-// buffer can still hold.
+// buffer can still hold. A failed write request fails the campaign, and so
+// does a database that keeps less than a minute per life.
 //
 //   kill_campaign TSDB INSPECT DIR KILLS [SEED]
 #include <sys/stat.h>
@@ -16,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -61,8 +64,13 @@ std::unique_ptr<tsdb::data_interval_t> sample(int32_t data_type, int64_t m) {
 // Samples a series' write buffer may hold in memory only.
 constexpr int64_t buffer_entries = 32;
 
+// At most this many series are made in the shape older versions made, with
+// a buffer level that every start converts.
+constexpr size_t old_shapes = 8;
+
 struct Series {
     int32_t data_type;
+    bool keeps_oldest = true;  // its coarsest level never fills
     uint32_t id = 0;
     int64_t next = 0;     // the next minute to write
     int64_t synced = 0;   // minutes before this were handled at the last sync
@@ -90,7 +98,13 @@ std::pair<int64_t, int64_t> check_interval(const Series& s, const tsdb::data_int
         const int64_t last = minute_of(e->end) - 1;
         require(e->nbad == 0 && e->ngood >= static_cast<uint32_t>(last - first + 1),
                 where + "enum sample count");
-        require(e->mask != 0 && (e->mask & ~0xFu) == 0, where + "enum mask");
+        // The states of the minutes it spans, and no other; a read may have
+        // moved its start later, so more states may show.
+        uint32_t states = 0;
+        for (int64_t m = first; m <= last && m < first + 4; ++m) {
+            states |= 1u << (m % 4);
+        }
+        require((e->mask & states) == states && (e->mask & ~0xFu) == 0, where + "enum mask");
         if (first == last && e->ngood == 1) {
             require(e->mask == 1u << (first % 4), where + "enum state");
         }
@@ -114,6 +128,9 @@ int64_t verify(parent::TsdbClient& client, const Series& s) {
         const auto [first, last] = check_interval(s, *i);
         require(expected < 0 || first <= expected,
                 "series " + std::to_string(s.id) + ": gap before minute " + std::to_string(first));
+        require(expected >= 0 || !s.keeps_oldest || first == 0,
+                "series " + std::to_string(s.id) + " lost its oldest minutes: it starts at " +
+                    std::to_string(first));
         expected = std::max(expected, last + 1);
     }
     const int64_t held = std::max<int64_t>(expected, 0);
@@ -142,7 +159,8 @@ public:
             try {
                 cycle(life);
             } catch (const Failure& f) {
-                throw Failure{"life " + std::to_string(life) + ": " + f.text};
+                throw Failure{"life " + std::to_string(life) + ", the last kill landed after " +
+                              last_kill_ + ": " + f.text};
             }
         }
         finish();
@@ -151,6 +169,11 @@ public:
 private:
     // One life of the process: start, verify, write, die.
     void cycle(int n) {
+        const int kind = static_cast<int>(random_() % 10);
+        if (kind == 2 && !series_.empty()) {
+            kill_while_starting(n);
+            return;
+        }
         auto child = start();
         parent::TsdbClient client(*child);
         if (series_.empty()) {
@@ -159,7 +182,9 @@ private:
         for (Series& s : series_) {
             s.next = s.synced = s.durable = verify(client, s);
         }
-        const int kind = static_cast<int>(random_() % 10);
+        if (kind == 3 && series_.size() < 3 + old_shapes) {
+            create_old_shape(client);
+        }
         write_for_a_while(client);
         if (kind == 0) {  // a clean stop keeps everything
             require(child->stop() == 0, "the process did not stop cleanly");
@@ -173,8 +198,41 @@ private:
         }
         platform::kill_process(child->pid(), SIGKILL);
         require(child->exit_status({5, 0}).has_value(), "the killed process did not end");
-        kills_++;
+        count_kill();
         check_file(n);
+    }
+
+    // Killed at a random moment of its start: the open with its repairs and
+    // phase shift, or the conversion of old buffer levels.
+    void kill_while_starting(int n) {
+        const auto delay = std::chrono::microseconds(random_() % 5000);
+        std::thread killer;
+        parent::ChildOptions options = child_options();
+        options.on_started = [&killer, delay](int pid) {
+            killer = std::thread([pid, delay] {
+                std::this_thread::sleep_for(delay);
+                platform::kill_process(pid, SIGKILL);
+            });
+        };
+        landmark_ = "start-up";
+        try {
+            parent::ChildProcess child(options);
+            killer.join();
+            require(child.exit_status({5, 0}).has_value(), "the killed process did not end");
+        } catch (const parent::EChild&) {
+            if (killer.joinable()) {
+                killer.join();
+            }
+            killed_starting_++;
+        }
+        count_kill();
+        check_file(n);
+    }
+
+    void count_kill() {
+        kills_++;
+        landings_[landmark_]++;
+        last_kill_ = landmark_;
     }
 
     void finish() {
@@ -184,11 +242,21 @@ private:
             s.durable = verify(client, s);
         }
         require(child->stop() == 0, "the last process did not stop cleanly");
+        require(series_[0].durable >= kills_,
+                "the database kept " + std::to_string(series_[0].durable) + " minutes in " +
+                    std::to_string(kills_) + " lives");
         std::cout << "kills survived: " << kills_ << ", clean stops: " << clean_stops_
-                  << ", minutes held: " << series_[0].durable << "\n";
+                  << ", minutes held: " << series_[0].durable
+                  << ", series with an old shape: " << series_.size() - 3
+                  << ", killed before they were up: " << killed_starting_
+                  << "\nkills landed after:";
+        for (const auto& [where, count] : landings_) {
+            std::cout << " " << where << " " << count << ",";
+        }
+        std::cout << "\n";
     }
 
-    std::unique_ptr<parent::ChildProcess> start() {
+    parent::ChildOptions child_options() {
         // Nothing of the last life counts as synced: it may be lost.
         for (Series& s : series_) {
             s.synced = s.durable;
@@ -197,31 +265,54 @@ private:
         parent::ChildOptions options =
             parent::database_child(tsdb_, dir_ + "/kill.tsdb", {buffer_entries, 4, 0, 8});
         options.configuration.log_mask = 0x4000000;  // commits are logged
-        // A commit logged after a sync's reply came after everything that
-        // sync waited for: all of it but what the buffers hold is durable.
-        options.on_log = [this](const std::string& line) {
-            if (line.find(" complete!") != std::string::npos) {
-                for (Series& s : series_) {
-                    s.durable = std::max(s.durable, s.synced - buffer_entries);
-                }
-            }
-        };
+        options.on_log = [this](const std::string& line) { observe(line); };
         options.error_output = dir_ + "/stderr";
-        return std::make_unique<parent::ChildProcess>(options);
+        return options;
+    }
+
+    std::unique_ptr<parent::ChildProcess> start() {
+        landmark_ = "start-up";
+        return std::make_unique<parent::ChildProcess>(child_options());
+    }
+
+    // Follows the process's log: where a kill would land, and what is durable.
+    void observe(const std::string& line) {
+        if (line.find(" complete!") != std::string::npos) {
+            landmark_ = "a commit";
+            // A commit logged after a sync's reply came after everything that
+            // sync waited for: all of it but what the buffers hold is durable.
+            for (Series& s : series_) {
+                s.durable = std::max(s.durable, s.synced - buffer_entries);
+            }
+        } else if (line.find("target records to lblock") != std::string::npos) {
+            landmark_ = "an aggregation";
+        } else if (line.find("Flushing all in-memory buffers") != std::string::npos) {
+            landmark_ = "the shutdown's flush";
+        } else if (line.find("has a pre-3.2.1 buffer-level") != std::string::npos) {
+            landmark_ = "a buffer-level upgrade";
+        }
     }
 
     void create(parent::TsdbClient& client) {
-        // Small levels: aggregation and the commits it forces happen often.
-        series_ = {{float_type}, {enum_type}, {incident_type}};
-        series_[0].id = client.create({tsdb::type_continuous, {{40, 60}, {30, 300}, {20, 3600}}});
-        series_[1].id = client.create({tsdb::type_enum, {{60, 60}, {40, 900}}});
-        // Resolution 1: a buffered incident swallows later ones while it is
-        // shorter than the resolution.
-        series_[2].id = client.create({tsdb::type_incident, {{4096, 1}}});
+        // Small fine levels: aggregation and the commits it forces happen
+        // often; coarsest levels that never fill, so no minute is dropped.
+        series_ = {{float_type}, {enum_type}, {incident_type, false}};
+        series_[0].id =
+            client.create({tsdb::type_continuous, {{40, 60}, {30, 300}, {20000, 3600}}});
+        series_[1].id = client.create({tsdb::type_enum, {{60, 60}, {40, 900}, {20000, 3600}}});
+        series_[2].id = client.create({tsdb::type_incident, {{4096, 60}}});
+    }
+
+    // A series as older versions made it: the next start converts it.
+    void create_old_shape(parent::TsdbClient& client) {
+        series_.push_back({float_type});
+        series_.back().id =
+            client.create({tsdb::type_continuous, {{100, 1}, {100, 60}, {20000, 3600}}});
     }
 
     void write_for_a_while(parent::TsdbClient& client) {
         const uint32_t requests = 1 + random_() % 40;
+        std::vector<uint32_t> puts;
         for (uint32_t r = 0; r < requests; ++r) {
             const int64_t minutes = 1 + random_() % 30;
             for (Series& s : series_) {
@@ -230,17 +321,30 @@ private:
                 for (int64_t m = s.next; m < s.next + minutes; ++m) {
                     put.data.items.push_back(sample(s.data_type, m));
                 }
-                client.put_async(put);
+                puts.push_back(client.put_async(put));
                 s.next += minutes;
             }
             if (random_() % 4 == 0) {
                 client.sync();
+                check_puts(client, puts);
                 for (Series& s : series_) {
                     s.synced = s.next;
                 }
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(random_() % 20000));
+    }
+
+    // Every write that was answered must have succeeded.
+    static void check_puts(parent::TsdbClient& client, std::vector<uint32_t>& puts) {
+        for (uint32_t uid : puts) {
+            try {
+                client.check(uid);
+            } catch (const parent::ERequestFailed& failed) {
+                throw Failure{"a PUT_DATA failed: " + failed.text()};
+            }
+        }
+        puts.clear();
     }
 
     void check_file(int n) {
@@ -261,6 +365,10 @@ private:
     std::vector<Series> series_;
     int kills_ = 0;
     int clean_stops_ = 0;
+    int killed_starting_ = 0;
+    std::string landmark_;  // the last thing the process logged that a kill may hit
+    std::map<std::string, int> landings_;
+    std::string last_kill_ = "nothing";
 };
 
 }  // namespace
