@@ -5,11 +5,14 @@
 
 #include <cmath>
 #include <csignal>
+#include <map>
 #include <thread>
 
 #include "platform/process.h"
 #include "tests/support/command.h"
 #include "tests/support/tsdb_process.h"
+#include "tsdb/record.h"
+#include "util/bytes.h"
 #include "util/time_text.h"
 #include "util/time_value.h"
 
@@ -459,7 +462,7 @@ TEST(Server, AParentKilledMidStreamLeavesEveryHandledWriteOnDisk) {
     EXPECT_EQ(child->stop(), 0);
 }
 
-TEST(Server, AFileSizeLimitFailsTheRequestThatMeetsItAndLosesNothing) {
+TEST(Server, AFullFileSystemFailsTheRequestsThatMeetItAndLosesNothingAcknowledged) {
     TsdbProcess tsdb;
     parent::ChildOptions limited = tsdb.options();
     // The database is 2 MiB; growth past 2.5 MiB is refused.
@@ -467,24 +470,47 @@ TEST(Server, AFileSizeLimitFailsTheRequestThatMeetsItAndLosesNothing) {
     limited.program = "/usr/bin/prlimit";
     auto child = std::make_unique<parent::ChildProcess>(limited);
     parent::TsdbClient client(*child);
-    std::vector<uint32_t> made;
-    std::string failure;
-    while (failure.empty() && made.size() < 100) {
+    // A merge adds minute 10 to a series of minutes 0 to 2.
+    std::string extra(4 + 28, '\0');
+    util::store_be32(reinterpret_cast<uint8_t*>(extra.data()), tsdb::type_continuous);
+    tsdb::encode(tsdb::continuous_record_t{1'700'000'600, 60, 1, 0, 9, 9, 9},
+                 reinterpret_cast<uint8_t*>(extra.data()) + 4);
+    std::map<uint32_t, size_t> records;  // what each acknowledged series must hold
+    std::vector<std::string> failures;
+    for (int round = 0; round < 120 && failures.size() < 12; ++round) {
         try {
-            made.push_back(client.create({tsdb::type_continuous, {{1000, 60}}}));
-            client.put(append(made.back(), 5, minutes(1'700'000'000, 3)));
+            const uint32_t id = client.create({tsdb::type_continuous, {{1000, 60}}});
+            client.put(append(id, 5, minutes(1'700'000'000, 3)));
+            records[id] = 3;
         } catch (const ERequestFailed& refused) {
-            failure = refused.text();
+            failures.push_back(refused.text());
+        }
+        if (round % 2 == 1 && !records.empty()) {
+            const uint32_t id = records.begin()->first + static_cast<uint32_t>(round) % 7;
+            if (records.contains(id) && records[id] == 3) {
+                try {
+                    client.merge(id, {client.extract(id), extra});
+                    records[id] = 4;
+                } catch (const ERequestFailed& refused) {
+                    failures.push_back(refused.text());
+                }
+            }
         }
     }
-    EXPECT_NE(failure.find("File too large"), std::string::npos) << failure;
+    ASSERT_FALSE(failures.empty());
+    for (const std::string& text : failures) {
+        EXPECT_NE(text.find("File too large"), std::string::npos) << text;
+    }
     EXPECT_EQ(child->stop(), 0);
 
-    child = tsdb.start();  // no limit now
+    child = tsdb.start();  // room again
     parent::TsdbClient again(*child);
-    for (uint32_t id : made) {
-        EXPECT_EQ(again.get(raw_range(id, 5, 0, 1'800'000'000)).size(), 3u) << id;
+    for (const auto& [id, held] : records) {
+        EXPECT_EQ(again.get(raw_range(id, 5, 0, 1'800'000'000)).size(), held) << id;
     }
+    const uint32_t later = again.create({tsdb::type_continuous, {{1000, 60}}});
+    again.merge(later, {extra});
+    EXPECT_EQ(again.get(raw_range(later, 5, 0, 1'800'000'000)).size(), 1u);
     EXPECT_EQ(child->stop(), 0);
     expect_clean(tsdb.database);
 }
