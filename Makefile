@@ -46,12 +46,14 @@ bench: build-Release
 	./build/Release/bench/transport_bench
 	./build/Release/bench/server_bench
 
-# The reliability campaigns at length: crashes and faults at every write of
-# the storage workloads (torn and whole), 2000 kills of the process at random
-# moments, then every fuzz target for TORTURE_FUZZ_SECONDS.
+# The reliability campaigns at length: crashes (the crashing write lost, torn
+# or whole, with or without the unflushed writes before it) and failed writes
+# and flushes at every write of the storage workloads, 2000 kills of the
+# process at random moments, then every fuzz target for TORTURE_FUZZ_SECONDS.
 TORTURE_FUZZ_SECONDS ?= 600
 torture: build-Release
-	./build/Release/tests/crash_consistency_test
+	TSDB_TORTURE=1 ./build/Release/tests/crash_consistency_test
+	TSDB_TORTURE=1 ./build/Release/tests/fault_recovery_test
 	./build/Release/tests/kill_campaign build/Release/server/tsdb build/Release/tools/tsdb-inspect \
 	  build/torture 2000 $$(date +%s)
 	$(MAKE) fuzz FUZZ_SECONDS=$(TORTURE_FUZZ_SECONDS)

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -391,6 +392,7 @@ void crash_at_every_write(const Scenario& s) {
     const int64_t first = s.ref.writes_after.front();
     const int64_t last = s.ref.writes_after.back();
     ASSERT_GT(last - first, 10);
+    int64_t crashes = 0;
     for (int64_t mode = 0; mode < 3; ++mode) {
         const CrashMode& m = crash_modes[mode];
         for (int64_t k = first + mode % stride(); k < last; k += stride()) {
@@ -402,8 +404,10 @@ void crash_at_every_write(const Scenario& s) {
             EXPECT_THROW(run_until_stopped(disk, plan, s.workload), Crash);
             expect_recovers(disk.durable(), s, completed_before(s.ref.writes_after, k),
                             "crash at write " + std::to_string(k) + ", " + m.name);
+            ++crashes;
         }
     }
+    std::cout << "crash points checked: " << crashes << " of " << 3 * (last - first) << "\n";
 }
 
 // One failed write or flush stops the workload with the store's text; the

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iostream>
 #include <map>
 #include <set>
 #include <string>
@@ -292,7 +293,12 @@ protected:
         }
         expect_holds(disk.current(), model, ref, what);
         ASSERT_EQ(disk.current(), disk.durable()) << what << ": the shutdown left unsynced writes";
+        ++faults;
     }
+    void TearDown() override {
+        std::cout << "faults injected and recovered from: " << faults << "\n";
+    }
+    int faults = 0;
 };
 
 }  // namespace
