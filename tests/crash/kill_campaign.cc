@@ -382,6 +382,7 @@ int main(int argc, char** argv) {
     const uint32_t seed = argc > 5 ? static_cast<uint32_t>(std::stoul(argv[5])) : 1;
     try {
         Campaign(argv[1], argv[2], argv[3], seed).run(kills);
+        std::cout << "kill_campaign (seed " << seed << "): passed\n";
     } catch (const Failure& f) {
         std::cerr << "kill_campaign (seed " << seed << "): " << f.text << "\n";
         return 1;
