@@ -440,6 +440,7 @@ void SiblingMessenger::on_init_shutdown(int32_t x, int32_t from) {
 void SiblingMessenger::on_ack_shutdown(int32_t x, int32_t from) {
     if (role_ == Role::parent) {
         if (x == from) {
+            completed_.insert(from);
             siblingGone(from);
         }
         return;
@@ -524,6 +525,12 @@ void SiblingMessenger::siblingGone(int32_t peer) {
 void SiblingMessenger::drop(int32_t peer) {
     const auto found = siblings_.find(peer);
     if (found == siblings_.end()) {
+        return;
+    }
+    if (peer == 0 && role_ == Role::child && shutdown_ && !shutdown_->completed &&
+        !found->second->dead) {
+        std::erase_if(received_, [](const Received& r) { return r.from == 0; });
+        refresh_front();
         return;
     }
     siblingGone(peer);

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,8 @@ public:
     // The sibling whose input is ready: a failed parent first, else the
     // sender of the oldest unread message, else a failed peer.
     int32_t readySibling();
-    // Forgets a peer whose stream has ended.
+    // Forgets a peer whose stream has ended. The parent of a child whose own
+    // shutdown is not complete keeps its pipe: the final AckShutdown is owed.
     void drop(int32_t peer);
     bool known(int32_t peer) const { return siblings_.contains(peer); }
     // Ends the stream of a peer that is gone (broken pipe, exit, SiblingDied).
@@ -71,6 +73,8 @@ public:
 
     void initiateShutdown();
     void completeShutdown();
+    // Parent side: the child sent its final AckShutdown.
+    bool completedShutdown(int32_t child) const { return completed_.contains(child); }
 
     void underlyingIsReady(Selectable& lower) override;
 
@@ -140,6 +144,7 @@ private:
     std::unique_ptr<PipeIStream> input_signals_;
     std::unique_ptr<AckFlusher> ack_flusher_;
     std::map<int32_t, std::unique_ptr<Sibling>> siblings_;
+    std::set<int32_t> completed_;  // children whose shutdown completed
     std::map<int32_t, AreaOf> write_areas_;
     std::map<uint64_t, int32_t> unacked_;
     std::deque<Received> received_;

@@ -155,6 +155,12 @@ int ChildProcess::stop(util::TimeValue timeout) {
     if (!status) {
         throw EChild("Child " + options_.program + " did not exit after its shutdown");
     }
+    // Without its final AckShutdown a child has died, whatever its exit status.
+    if (!messenger_->completedShutdown(options_.queue)) {
+        throw EChild("Child " + options_.program + " exited with status " +
+                         std::to_string(*status) + " without its final AckShutdown",
+                     status);
+    }
     return *status;
 }
 

@@ -73,7 +73,8 @@ public:
     // The reply with this uid if it has already arrived, else null.
     std::unique_ptr<queues::event> take_reply(uint32_t uid);
 
-    // SYS_EXIT, the shutdown protocol, and the child's exit status.
+    // SYS_EXIT, the shutdown protocol, and the child's exit status; EChild
+    // when the child ends without its final AckShutdown, as a death.
     int stop(util::TimeValue timeout = {30, 0});
     // The exit status once the child has ended by itself.
     std::optional<int> exit_status(util::TimeValue timeout);

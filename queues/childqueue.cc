@@ -4,13 +4,14 @@
 #include "error/assert.h"
 #include "error/exception.h"
 #include "meter/metric.h"
+#include "meter/process_groups.h"
 #include "util/time_value.h"
 
 namespace queues {
 
 namespace {
 
-meter::Group queue_metrics(nullptr, "queues");
+meter::Group& queue_metrics = meter::process_groups().queues;
 meter::MicroSecondTiming blockings(&queue_metrics, "blockings",
                                    "The time spent blocked awaiting reply from another process");
 meter::IntegerCounter noblockings(

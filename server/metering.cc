@@ -1,6 +1,7 @@
 #include "server/metering.h"
 
 #include "meter/error.h"
+#include "meter/process_groups.h"
 #include "util/time_value.h"
 
 namespace server {
@@ -9,7 +10,7 @@ namespace {
 
 using namespace queues;
 
-meter::Group metering_metrics(nullptr, "metering");
+meter::Group& metering_metrics = meter::process_groups().metering;
 meter::MicroSecondTiming metering_time(&metering_metrics, "time",
                                        "Time spent in metering routines");
 

@@ -7,6 +7,7 @@
 #include "error/assert.h"
 #include "log/log.h"
 #include "meter/metric.h"
+#include "meter/process_groups.h"
 #include "server/data_intervals.h"
 #include "tsdb/error.h"
 #include "util/time_text.h"
@@ -19,7 +20,7 @@ namespace {
 using namespace queues;
 using std::to_string;
 
-meter::Group records_metrics(nullptr, "records");
+meter::Group& records_metrics = meter::process_groups().records;
 meter::IntegerCounter records_get(&records_metrics, "get", "Number of records read");
 meter::IntegerCounter records_put(&records_metrics, "put", "Number of records written");
 

@@ -403,12 +403,19 @@ TEST(Server, MetricsAreAnsweredAndStrayEventsLoggedNotServed) {
     EXPECT_GE(client.timing({"queues", "blockings"}).n, 1u);  // the configuration dialog
     EXPECT_EQ(failure_of([&] { client.counter({"records"}); }), "Unknown metric");
     std::vector<std::string> groups;
+    std::vector<std::string> cache;
     for (const control::Metric_Group& g : client.metrics().groups) {
         groups.push_back(g.name);
+        if (g.name == "entrycache") {
+            for (const control::Metric& m : g.metrics) {
+                cache.push_back(m.name);
+            }
+        }
     }
-    std::sort(groups.begin(), groups.end());
     EXPECT_EQ(groups,
-              (std::vector<std::string>{"entrycache", "low", "metering", "queues", "records"}));
+              (std::vector<std::string>{"queues", "metering", "entrycache", "low", "records"}));
+    EXPECT_EQ(cache.front(), "external_buffer_flush");  // newest first within a group too
+    EXPECT_EQ(cache.back(), "newest_entry_hits");
 
     event_of<RETURN_GET_DATA> stray;
     child->send(stray);

@@ -8,6 +8,7 @@
 
 #include "log/storage_log.h"
 #include "meter/metric.h"
+#include "meter/process_groups.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
 #include "util/time_value.h"
@@ -18,7 +19,7 @@ namespace {
 
 using logging::Verbosity;
 
-meter::Group low_metrics(nullptr, "low");
+meter::Group& low_metrics = meter::process_groups().low;
 meter::IntegerCounter phase_shifts(&low_metrics, "phase_shifts", "Number of phase shifts");
 meter::MilliSecondTiming phase_shift_time(&low_metrics, "phase_shift_time",
                                           "Time a phase shift takes");

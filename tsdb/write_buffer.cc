@@ -6,6 +6,7 @@
 #include "error/assert.h"
 #include "log/storage_log.h"
 #include "meter/metric.h"
+#include "meter/process_groups.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
 #include "tsdb/level_insert.h"
@@ -17,7 +18,7 @@ namespace {
 
 using logging::Verbosity;
 
-meter::Group cache_metrics(nullptr, "entrycache");
+meter::Group& cache_metrics = meter::process_groups().entrycache;
 meter::IntegerCounter newest_entry_hits(
     &cache_metrics, "newest_entry_hits",
     "Number of times we avoided going to disk to retrieve the most recent record");
