@@ -55,13 +55,6 @@ void with_records(int32_t data_type, const tsdb::interval_list& data, Action&& a
     }
 }
 
-void refuse_reversed_range(int64_t from, int64_t to, uint32_t check_id) {
-    if (from > to) {
-        throw errors::db_anomaly("Time range starts after it ends (" + to_string(from) + " > " +
-                                 to_string(to) + ") for TSDB index " + to_string(check_id));
-    }
-}
-
 }  // namespace
 
 int64_t system_seconds() { return util::TimeValue::now().seconds(); }
@@ -120,7 +113,8 @@ template <uint32_t DataType>
 std::vector<tsdb::record_t<DataType>> read(tsdb::Engine& engine, uint32_t check_id,
                                            bool newest_only, int64_t from, int64_t to) {
     if (!newest_only) {
-        return engine.get<DataType>(check_id, from, to);
+        // A range that starts after it ends holds nothing.
+        return engine.get<DataType>(check_id, from, std::max(from, to));
     }
     try {
         return {engine.newest<DataType>(check_id)};
@@ -141,7 +135,6 @@ void RequestHandlers::ev_get_data(const event& request) {
         case data_span:
         case data_monotonic:
         case data_float: {
-            refuse_reversed_range(q.start, q.end, q.handle);
             const auto records =
                 q.data_type == data_float
                     ? read<tsdb::type_continuous>(engine_, q.handle, newest_only, q.start, q.end)
@@ -150,14 +143,12 @@ void RequestHandlers::ev_get_data(const event& request) {
             break;
         }
         case data_enum:
-            refuse_reversed_range(q.start, q.end, q.handle);
             result.data = enum_intervals(
                 read<tsdb::type_enum>(engine_, q.handle, newest_only, q.start, q.end), shape);
             break;
         case data_incident: {
             const int64_t from = q.start == -1 ? 0 : q.start;
             const int64_t to = q.end == -1 ? now_() : q.end;
-            refuse_reversed_range(from, to, q.handle);
             result.data = incident_intervals(
                 read<tsdb::type_incident>(engine_, q.handle, newest_only, from, to), shape);
             break;
@@ -187,7 +178,8 @@ void RequestHandlers::append(uint32_t check_id,
 template <uint32_t DataType>
 void RequestHandlers::allocate_series(const event& request,
                                       const std::vector<tsdb::record_t<DataType>>& records) {
-    uint64_t bytes = 0;
+    // A ring holds one byte less than its size.
+    uint64_t bytes = 1;
     for (const auto& record : records) {
         bytes += tsdb::encoded_size(record);
     }
