@@ -2,13 +2,15 @@
 // that are not ready yet.
 #pragma once
 
+#include "error/anomaly.h"
 #include "error/exception.h"
 
 namespace io {
 
-class ETimeout : public error::Exception {
+// A wait that ran out: a refusal of the moment, not a broken peer.
+class ETimeout : public errors::stdanomaly {
 public:
-    using Exception::Exception;
+    using stdanomaly::stdanomaly;
 };
 
 class ENoConnection : public error::Exception {
@@ -21,9 +23,9 @@ public:
     using Exception::Exception;
 };
 
-class ENotReady : public error::Exception {
+class ENotReady : public errors::stdanomaly {
 public:
-    using Exception::Exception;
+    using stdanomaly::stdanomaly;
 };
 
 }  // namespace io

@@ -9,6 +9,7 @@
 #include "platform/descriptor.h"
 #include "platform/process.h"
 #include "util/bytes.h"
+#include "util/error_output.h"
 #include "util/format.h"
 #include "util/system_error.h"
 
@@ -302,8 +303,7 @@ void SiblingMessenger::dispatch(const ControlMessage& m) {
         case ControlType::Undefined:
             error::assertion_failed("Got MT_Undefined");
         case ControlType::MessageAt:
-            received_.push_back(
-                {from, m.value(), PoolView(base_, conf_.mapsize).length(m.value())});
+            on_message_at(from, m.value());
             return;
         case ControlType::AckMessageAt:
             on_ack(from, m.value());
@@ -350,6 +350,24 @@ void SiblingMessenger::dispatch(const ControlMessage& m) {
             siblingGone(m.sibling());
             return;
     }
+}
+
+// A block outside the sender's announced area is not read: it would be
+// another sibling's data, or no data at all. The sender's stream ends.
+void SiblingMessenger::on_message_at(int32_t from, uint64_t block) {
+    const auto area = write_areas_.find(from);
+    const PoolView pool(base_, conf_.mapsize);
+    const bool inside =
+        area != write_areas_.end() && block >= area->second.start &&
+        block + block_header_size <= area->second.start + area->second.size &&
+        block + block_header_size + pool.length(block) <= area->second.start + area->second.size;
+    if (!inside) {
+        util::write_error_line("MessageAt outside the area of sibling " + text(from) + ": offset " +
+                               text(block));
+        siblingGone(from);
+        return;
+    }
+    received_.push_back({from, block, pool.length(block)});
 }
 
 void SiblingMessenger::on_sibling_at(int32_t x) {
@@ -709,6 +727,9 @@ Area<const uint8_t> SiblingMessenger::read_begin(Sibling& s) {
         return {};
     }
     if (r->length == 0) {
+        if (s.dead && r == &received_.front()) {
+            throw error::ESystemError("Sibling " + text(s.number) + " terminated unexpectedly");
+        }
         throw EEndOfStream("EOS from " + s.in.name() + " (readBegin encountered the null message)");
     }
     const uint64_t at = r->offset + block_header_size + r->consumed;
@@ -728,7 +749,10 @@ void SiblingMessenger::read_commit(Sibling& s, size_t n) {
     }
     const uint64_t block = r->offset;
     received_.erase(received_.begin() + (r - &received_.front()));
-    if (!s.dead) {
+    if (s.dead) {
+        util::write_error_line(" Lost connection on ACK of message at offset " + text(block) +
+                               " for sibling " + text(s.number));
+    } else {
         s.unordered.push_back(ControlMessage::valued(ControlType::AckMessageAt, block, own_));
     }
     refresh_front();

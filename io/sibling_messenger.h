@@ -109,6 +109,7 @@ private:
     void open_fifo(Sibling& s);
     void init_own_area(AreaOf area);
     void dispatch(const ControlMessage& m);
+    void on_message_at(int32_t from, uint64_t block);
     void on_sibling_at(int32_t x);
     void on_ack(int32_t from, uint64_t block);
     void on_i_am_up(int32_t child);

@@ -5,6 +5,8 @@
 #include "error/exception.h"
 #include "meter/metric.h"
 #include "meter/process_groups.h"
+#include "queues/error.h"
+#include "util/error_output.h"
 #include "util/time_value.h"
 
 namespace queues {
@@ -70,7 +72,12 @@ std::unique_ptr<event> childqueue::read_from_ready_sibling() {
         }
         e->dest = peer;
         return e;
-    } catch (const io::EEndOfStream&) {
+    } catch (const io::EEndOfStream& ended) {
+        // An event that cannot be read ends the stream; its sender can no
+        // longer be told why, so the reader's text goes to the error output.
+        if (dynamic_cast<const protocol::EMalformedEvent*>(&ended) != nullptr) {
+            util::write_error_line(ended.text());
+        }
         if (bit < gone_.size()) {
             gone_.set(bit);
         }

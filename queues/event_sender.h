@@ -7,7 +7,8 @@
 
 namespace queues {
 
-// Dialog numbers: 1, 2, ... and never 0, also after wrapping.
+// Dialog numbers: the counter starts at 1 and is raised before each use, so
+// the first number is 2; never 0, also after wrapping.
 class DialogCounter {
 public:
     uint32_t fresh() {
@@ -19,7 +20,7 @@ public:
     void set_last(uint32_t last) { last_ = last; }
 
 private:
-    uint32_t last_ = 0;
+    uint32_t last_ = 1;
 };
 
 class EventSender {

@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "queues/childqueue.h"
 #include "queues/parent_log_sink.h"
+#include "server/buffer_settings.h"
 #include "server/metering.h"
 #include "server/request_handlers.h"
 #include "server/timed_duties.h"
@@ -71,16 +72,17 @@ control::Server_Configuration_Fields ask_configuration(childqueue& parent) {
     return static_cast<const event_of<SERVER_CONFIGURATION>&>(*reply).payload;
 }
 
-void apply(const control::Server_Configuration_Fields& conf) {
+// The logging settings, and the write buffer's for the database to come.
+tsdb::buffer_settings_t apply(const control::Server_Configuration_Fields& conf) {
     logging::set_log_mask(conf.log_mask);
     logging::set_match_text(conf.stop_on_log_match);
     logging::set_storage_verbosity(logging::verbosity_for_log_mask(conf.log_mask));
+    return buffer_settings(conf);
 }
 
-std::unique_ptr<tsdb::Engine> open_database(const control::Server_Configuration_Fields& conf) {
-    auto engine = tsdb::Engine::open(conf.dbms_tsdb_file_path);
-    engine->configure({conf.tsdb_buffer_entries, conf.tsdb_buffer_write_min,
-                       conf.tsdb_buffer_age_max, conf.tsdb_buffer_flush_batch});
+std::unique_ptr<tsdb::Engine> open_database(const control::Server_Configuration_Fields& conf,
+                                            const tsdb::buffer_settings_t& buffer) {
+    auto engine = tsdb::Engine::open(conf.dbms_tsdb_file_path, buffer);
     upgrade_buffer_levels(*engine, conf.tsdb_upgrade_discard_bufferlevels);
     return engine;
 }
@@ -175,9 +177,9 @@ int run_process() {
         ParentLogging parent_logging(parent);
         logging::log("TSDB running");
         const control::Server_Configuration_Fields conf = ask_configuration(parent);
-        apply(conf);
+        const tsdb::buffer_settings_t buffer = apply(conf);
         Trace trace(conf.dbms_tsdb_tracefile);
-        const std::unique_ptr<tsdb::Engine> engine = open_database(conf);
+        const std::unique_ptr<tsdb::Engine> engine = open_database(conf, buffer);
         MainLoop loop(messenger, parent, *engine, trace);
         activate_metering(parent);
         parent.send(event_of<INIT_OK>(queue_main, 0, {{queue_brdc}}));

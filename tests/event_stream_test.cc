@@ -349,7 +349,7 @@ TEST(EventStream, LogLinesGoToTheParentWithFreshDialogNumbers) {
     sink.send("second", 3);
     ASSERT_EQ(parent.sent.size(), 2u);
     EXPECT_EQ(written(*parent.sent[0]),
-              WireBytes().header(4, 0, 1).str("TSDB running").i32(0).bytes);
+              WireBytes().header(4, 0, 2).str("TSDB running").i32(0).bytes);
     EXPECT_EQ(parent.sent[1]->uid, 1u) << "the counter skips 0 when it wraps";
     EXPECT_EQ(payload<SYSTEM_LOG_REQUEST>(parent.sent[1]->clone()).log_type, 3);
 }

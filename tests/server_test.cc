@@ -3,6 +3,7 @@
 // shutdown protocol, and its file checked by the inspector afterwards.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <map>
@@ -120,6 +121,31 @@ TEST(Server, AnUnwritableTraceFileOnlyTurnsTracingOffAndTheLogMaskAddsDetail) {
     child = tsdb.start();
     EXPECT_TRUE(tsdb.logged("Block size set to: 1024"));
     EXPECT_EQ(child->stop(), 0);
+}
+
+TEST(Server, WriteBufferKeysItCannotWorkWithAreReplacedBeforeTheDatabaseOpens) {
+    TsdbProcess tsdb;
+    tsdb.configuration.log_mask = 0x4000000;  // the open's own lines too
+    for (const auto& [entries, write_min, used_entries, used_min] :
+         std::vector<std::array<uint32_t, 4>>{{0, 99, 2, 2}, {4294967295u, 0, 4096, 1}}) {
+        tsdb.configuration.tsdb_buffer_entries = entries;
+        tsdb.configuration.tsdb_buffer_write_min = write_min;
+        auto child = tsdb.start();
+        const auto replaced =
+            std::find(tsdb.logs.begin(), tsdb.logs.end(),
+                      "Configuration tsdb_buffer_entries=" + std::to_string(entries) +
+                          " is out of range; using " + std::to_string(used_entries));
+        const auto opened =
+            std::find(tsdb.logs.begin(), tsdb.logs.end(), "Block size set to: 1024");
+        EXPECT_TRUE(replaced < opened) << "the keys are applied before the database opens";
+        EXPECT_TRUE(tsdb.logged("Configuration tsdb_buffer_write_min=" + std::to_string(write_min) +
+                                " is out of range; using " + std::to_string(used_min)));
+        parent::TsdbClient client(*child);
+        const uint32_t id = client.create(continuous_layout);
+        client.put(append(id, 5, minutes(1'700'000'000, 10)));
+        EXPECT_EQ(client.get(raw_range(id, 5, 0, 1'800'000'000)).size(), 10u);
+        EXPECT_EQ(child->stop(), 0);
+    }
 }
 
 TEST(Server, NonContinuousDataForDataFloatEndsTheProcess) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <type_traits>
 
 #include "error/anomaly.h"
 #include "io/error.h"
@@ -20,9 +21,10 @@ using namespace io;
 namespace {
 
 class Messengers : public ::testing::Test {
-protected:
+public:
     static constexpr uint64_t area = 64 << 10;
 
+protected:
     Messengers() {
         const platform::Opened pool = platform::create_shared_memory(64 + 2 * area);
         fd = pool.fd;
@@ -180,13 +182,76 @@ TEST_F(Messengers, TheParentQueueSetsAsideWhatADialogDidNotWaitFor) {
     EXPECT_EQ(request->type, queues::GET_DATA);
     EXPECT_EQ(request->dest, 0) << "dest names the queue it came from";
 
-    // A failure reply to a dialog raises the peer's text; the dialog's first uid is 1.
-    send(queues::exevent(20, 1, "No such instance"));
+    // A failure reply to a dialog raises the peer's text; the dialog's first uid is 2.
+    send(queues::exevent(20, 2, "No such instance"));
     queues::event_of<queues::GET_METRIC> ask(0);
     try {
         queue.dialog(ask, queues::RETURN_METRIC_UINT64, "Peer MAIN returned EOS");
         FAIL() << "no failure";
     } catch (const errors::remote_error& e) {
         EXPECT_EQ(e.text(), "No such instance");
+    }
+}
+
+TEST_F(Messengers, WhatCannotBeReadEndsTheStreamFromTheParentWithItsReason) {
+    start_child();
+    queues::childqueue queue(*child);
+    protocol::ioprim to_child(nullptr, &parent->output(20));
+    to_child.write_u32(300);  // no event has this type
+    to_child.write_u32(0);
+    to_child.flush();
+    settle();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(queue.next(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "fdio >> event: unknown type index: 300 old was 0 dest 0\n");
+    EXPECT_TRUE(queue.peerGone(0));
+}
+
+class MessageOutsideTheArea : public Messengers, public ::testing::WithParamInterface<uint64_t> {};
+
+TEST_P(MessageOutsideTheArea, IsNotReadAndEndsTheSendersStream) {
+    start_child();
+    testing::internal::CaptureStderr();
+    raw_to_child({valued(ControlType::MessageAt, GetParam())});
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "MessageAt outside the area of sibling 0: offset " + std::to_string(GetParam()) + "\n");
+    EXPECT_TRUE(child->gone(0));
+}
+
+// In the child's own area, in the pool header, and beyond the pool.
+INSTANTIATE_TEST_SUITE_P(Offsets, MessageOutsideTheArea,
+                         ::testing::Values(64 + Messengers::area + 64, uint64_t{8},
+                                           64 + 2 * Messengers::area + 4096));
+
+TEST_F(Messengers, APeerThatFailsIsReportedInItsOwnWords) {
+    static_assert(std::is_base_of_v<errors::stdanomaly, ETimeout>);
+    static_assert(std::is_base_of_v<errors::stdanomaly, ENotReady>);
+    start_child();
+    protocol::ioprim to_child(nullptr, &parent->output(20));
+    queues::write_event(to_child, queues::event_of<queues::GET_DATA>(20, 1));
+    to_child.flush();
+    settle();
+    child->siblingGone(0);
+    // The message still reads, but its acknowledgement has no way back.
+    testing::internal::CaptureStderr();
+    protocol::ioprim from_parent(&child->input(0), nullptr);
+    EXPECT_EQ(queues::read_event(from_parent)->type, queues::GET_DATA);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().substr(0, 45),
+              " Lost connection on ACK of message at offset ");
+    EXPECT_THROW(child->input(0).readBegin(), EEndOfStream);
+}
+
+TEST_F(Messengers, AParentThatFailsAfterAcknowledgingTheShutdownTerminatedUnexpectedly) {
+    start_child();
+    child->initiateShutdown();
+    settle();  // the parent's acknowledgement queues the end of its stream
+    child->siblingGone(0);
+    try {
+        child->input(0).readBegin();
+        FAIL() << "the stream went on";
+    } catch (const error::ESystemError& e) {
+        EXPECT_EQ(e.text(), "Sibling 0 terminated unexpectedly");
     }
 }

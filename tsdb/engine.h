@@ -18,8 +18,11 @@ class Engine {
 public:
     // The write buffer refers to the database: an engine stays where it is made.
     explicit Engine(Database db) : db_(std::move(db)), buffer_(db_) {}
-    static std::unique_ptr<Engine> open(const std::string& path) {
-        return std::make_unique<Engine>(Database::open(path));
+    static std::unique_ptr<Engine> open(const std::string& path,
+                                        const buffer_settings_t& buffer = {}) {
+        auto engine = std::make_unique<Engine>(Database::open(path));
+        engine->configure(buffer);
+        return engine;
     }
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
