@@ -144,6 +144,15 @@ TEST_F(Handlers, PutAllocHoldsExactlyTheGivenRecordsForEveryCountAndType) {
 TEST_F(Handlers, GetDataAnswersRangesNewestAndEmptyLists) {
     const uint32_t id =
         ask<RETURN_CREATE_TIMESERIES, CREATE_TIMESERIES>({tsdb::type_continuous, {{500, 60}}});
+    EXPECT_TRUE(
+        (ask<RETURN_GET_DATA, GET_DATA>({id, data_float, 0, true, 0, 0, 1, 0}).data.size() == 0))
+        << "the newest of nothing";
+    EXPECT_EQ(refusal<GET_DATA>({77, data_float, 0, true, 0, 10, 0, 0}),
+              "Referenced unallocated check_id (77)");
+    EXPECT_EQ(refusal<GET_DATA>({id, data_enum, 0, true, 0, 10, 0, 0}),
+              "Type mismatch - trying to extract type 2 in a type 1 level");
+    EXPECT_EQ(refusal<GET_DATA>({id, data_enum, 0, true, 10, 0, 0, 0}),
+              "Type mismatch - trying to extract type 2 in a type 1 level");
     put(id, data_float, minutes(10), tsdb::PUT_Append);
     EXPECT_TRUE(out.sent.empty());  // a successful PUT_DATA gets no reply
     EXPECT_EQ(count(id, data_float, t0, t0 + 300), 5u);
@@ -187,6 +196,7 @@ TEST_F(Handlers, TruncationAndTheOldestRecord) {
     EXPECT_EQ((ask<RETURN_TRUNCATE_OLD_DATA, TRUNCATE_OLD_DATA>({id, t0 + 240})), 0);
     EXPECT_EQ(count(id, data_float), 5u);
     EXPECT_EQ((ask<RETURN_FIND_OLDEST_RECORD, FIND_OLDEST_RECORD>(0)), t0 + 300);
+    EXPECT_EQ(refusal<TRUNCATE_OLD_DATA>({50, 0}), "Referenced unallocated check_id (50)");
 }
 
 TEST_F(Handlers, RecoveryCopiesASeriesWithItsChecksum) {

@@ -341,53 +341,6 @@ TEST(Server, WritesRefuseWhatMakesNoSenseAndKeepTheRest) {
     expect_clean(tsdb.database);
 }
 
-TEST(Server, ReadsRefuseBadRangesTypesAndIds) {
-    TsdbProcess tsdb;
-    auto child = tsdb.start();
-    parent::TsdbClient client(*child);
-    const uint32_t id = client.create(continuous_layout);
-    const auto get = [&](tsdb::Get_Data_Data q) { return failure_of([&] { client.get(q); }); };
-
-    EXPECT_EQ(client.get({id, 5, 0, true, 0, 0, 1, 0}).size(), 0u);  // newest of nothing
-    EXPECT_EQ(get(raw_range(77, 5, 0, 10)), "Referenced unallocated check_id (77)");
-    EXPECT_EQ(get(raw_range(id, 7, 0, 10)),
-              "Unknown data type (7) for TSDB index " + std::to_string(id));
-    EXPECT_EQ(get(raw_range(id, 3, 0, 10)),
-              "Type mismatch - trying to extract type 2 in a type 1 level");
-    EXPECT_EQ(client.get(raw_range(id, 5, 100, 10)).size(), 0u);
-
-    client.put(append(id, 5, minutes(1000, 3)));
-    const interval_list newest = client.get({id, 5, 0, true, 0, 0, 1, 0});
-    ASSERT_EQ(newest.size(), 1u);
-    EXPECT_EQ(at<data_interval_continuous_t>(newest, 0).start, 1120);
-    EXPECT_EQ(client.counter({"records", "get"}), 1u);
-    EXPECT_EQ(child->stop(), 0);
-}
-
-TEST(Server, TruncationAndTheOldestRecord) {
-    TsdbProcess tsdb;
-    auto child = tsdb.start();
-    parent::TsdbClient client(*child);
-    const int64_t before = util::TimeValue::now().seconds();
-    EXPECT_GE(client.oldest(), before);  // no series: now
-
-    const uint32_t a = client.create(continuous_layout);
-    const uint32_t b = client.create(continuous_layout);
-    client.put(append(a, 5, minutes(6000, 10)));
-    client.put(append(b, 5, minutes(3000, 10)));
-    client.truncate(a, 0);  // flushes a's buffer to its level
-    client.truncate(b, 0);
-    EXPECT_EQ(client.oldest(), 3000);
-    client.truncate(b, 3000 + 60 * 4);
-    EXPECT_EQ(client.get(raw_range(b, 5, 0, 99999)).size(), 5u);
-    EXPECT_EQ(client.oldest(), 3300);
-    EXPECT_TRUE(
-        tsdb.logged("Check " + std::to_string(b) + " had oldest time at " + util::time_text(3300)));
-    EXPECT_EQ(failure_of([&] { client.truncate(50, 0); }), "Referenced unallocated check_id (50)");
-    EXPECT_EQ(child->stop(), 0);
-    expect_clean(tsdb.database);
-}
-
 TEST(Server, RecoveryMovesASeriesBetweenDatabases) {
     TsdbProcess source;
     TsdbProcess target;
