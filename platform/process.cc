@@ -68,8 +68,9 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!error_output.empty()) {
+        // A symbolic link put in its place is refused, not followed.
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_output.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                                         O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     }
     pid_t pid = 0;
     const int failed = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());

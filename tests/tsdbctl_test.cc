@@ -320,3 +320,28 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
     EXPECT_TRUE(values.contains("low/phase_shift_time"));
     EXPECT_EQ(out("list " + db), "id      layout\n0       continuous, 1462 x 60 s, 146 x 3600 s\n");
 }
+
+TEST_F(Tsdbctl, TheProcessErrorOutputStaysInAPrivateDirectoryRemovedOnEveryExit) {
+    const std::string temporary = dir + "/tmp";
+    mkdir(temporary.c_str(), 0700);
+    const std::string with_tmpdir = "TMPDIR=" + temporary + " " + TSDBCTL + " ";
+    init();
+    // While a session runs, its files are in a directory only its user may enter.
+    const std::string commands = dir + "/commands";
+    mkfifo(commands.c_str(), 0600);
+    FILE* shell = popen((with_tmpdir + "shell " + db + " < " + commands + " 2>&1").c_str(), "r");
+    std::ofstream feed(commands);
+    std::string listing;
+    for (int i = 0; i < 200 && listing.find("tsdbctl-") == std::string::npos; ++i) {
+        listing = testing_support::run_command("ls -l " + temporary).output;
+        usleep(20000);
+    }
+    EXPECT_NE(listing.find("drwx------"), std::string::npos) << listing;
+    feed << "list\n";
+    feed.close();
+    EXPECT_EQ(pclose(shell), 0);
+    file("not-a-database", "just text\n");
+    EXPECT_EQ(testing_support::run_command(with_tmpdir + "list " + dir + "/not-a-database").status,
+              1);
+    EXPECT_EQ(testing_support::run_command("ls -A " + temporary).output, "");
+}

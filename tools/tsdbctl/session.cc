@@ -6,9 +6,11 @@
 #include <fstream>
 #include <iostream>
 
+#include "platform/descriptor.h"
 #include "platform/fault.h"
 #include "platform/process.h"
 #include "tools/options.h"
+#include "util/system_error.h"
 
 namespace tsdbctl {
 
@@ -48,10 +50,21 @@ std::string tsdb_program() {
     return "tsdb";
 }
 
+Session::PrivateDirectory::PrivateDirectory() {
+    const std::string temporary = platform::environment("TMPDIR").value_or("/tmp");
+    int error = 0;
+    const std::optional<std::string> made =
+        platform::make_private_directory(temporary + "/tsdbctl-", error);
+    if (!made) {
+        util::raise_system_error("Cannot make a private directory in " + temporary, error);
+    }
+    path = *made;
+}
+
+Session::PrivateDirectory::~PrivateDirectory() { platform::remove_directory(path); }
+
 Session::Session(const std::string& database, bool verbose)
-    : database_(database),
-      error_file_("/tmp/tsdbctl-" + std::to_string(platform::current_pid()) + ".err"),
-      verbose_(verbose) {
+    : database_(database), error_file_(private_.path + "/tsdb.err"), verbose_(verbose) {
     parent::ChildOptions options =
         parent::database_child(tsdb_program(), tools::with_directory(database));
     options.on_log = [this](const std::string& line) {
@@ -65,7 +78,6 @@ Session::Session(const std::string& database, bool verbose)
         child_ = std::make_unique<parent::ChildProcess>(options);
     } catch (const parent::EChild& failure) {
         const std::string reason = reason_in(error_file_);
-        std::remove(error_file_.c_str());
         throw parent::EChild("cannot open " + database + ": " +
                              (reason.empty() ? failure.text() : reason));
     }
@@ -95,7 +107,6 @@ void Session::stop() {
             std::cerr << "tsdb: " << line << "\n";
         }
     }
-    std::remove(error_file_.c_str());
     if (status != 0) {
         throw parent::EChild("the database process on " + database_ + " ended with status " +
                              std::to_string(status));

@@ -28,7 +28,18 @@ public:
     void stop();
 
 private:
+    // A directory only this user may enter, for the process's error output;
+    // removed with everything in it when the session ends.
+    struct PrivateDirectory {
+        PrivateDirectory();
+        ~PrivateDirectory();
+        PrivateDirectory(const PrivateDirectory&) = delete;
+        PrivateDirectory& operator=(const PrivateDirectory&) = delete;
+        std::string path;
+    };
+
     std::string database_;
+    PrivateDirectory private_;
     std::string error_file_;
     bool verbose_;
     std::vector<std::string> log_;
