@@ -194,7 +194,8 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
               "1       incident, 65536 x 1 s\n");
     EXPECT_NE(out("describe " + db + " 0").find("1       146 x 3600 s            -"),
               std::string::npos);
-    EXPECT_EQ(out("delete " + db + " 0"), "deleted series 0\n");
+    EXPECT_EQ(out("delete " + db + " 0"), "deleted series 0 and its 0 records\n");
+    EXPECT_EQ(ctl("delete " + db + " 0").output, "tsdbctl delete: series 0 does not exist\n");
     const CommandOutcome gone = ctl("describe " + db + " 0");
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.output, "tsdbctl describe: Referenced unallocated check_id (0)\n");
@@ -251,11 +252,23 @@ TEST_F(Tsdbctl, RecoveryGoesThroughFiles) {
     out("init " + copy + " --size 8M");
     out("create " + copy + " --type continuous --level 1m:1440 --level 5m:2016 --level 1h:8760");
     out("extract " + db + " 0 -o " + dir + "/patch");
-    EXPECT_EQ(out("merge " + copy + " 0 " + dir + "/patch"), "merged 1 patch into series 0\n");
+    const std::string merged = out("merge " + copy + " 0 " + dir + "/patch");
+    EXPECT_EQ(merged.rfind("series 0: 0 records -> ", 0), 0u) << merged;
+    const std::string held = merged.substr(23);
     const std::string checksum = out("checksum " + db + " 0");
     EXPECT_EQ(checksum.size(), 17u);
     EXPECT_EQ(out("checksum " + copy + " 0"), checksum);
     EXPECT_NE(out("checksum " + db + " 1"), checksum);
+
+    // A merge keeps what the series holds; --replace keeps only the patch.
+    out("create " + db + " " + continuous_series);
+    out("put " + db + " 2 " +
+        file("two.csv", "start,end,value\n1700000000,1700000060,1\n1700000060,1700000120,2\n"));
+    out("extract " + db + " 2 -o " + dir + "/two");
+    EXPECT_EQ(out("merge " + copy + " 0 " + dir + "/patch"),
+              "series 0: " + held.substr(0, held.size() - 1) + " -> " + held);
+    EXPECT_EQ(out("merge " + copy + " 0 " + dir + "/two --replace"),
+              "series 0: " + held.substr(0, held.size() - 1) + " -> 2 records\n");
     EXPECT_EQ(ctl("merge " + copy + " 0 " + dir + "/no-such-patch").output,
               "tsdbctl merge: cannot read " + dir + "/no-such-patch\n");
 }

@@ -91,6 +91,25 @@ tsdb::interval_list read_range(Context& c, uint32_t id, uint32_t type, int64_t f
     return client(c).get({id, tools::protocol_type(type), 0, points == 0, from, to, points, 0});
 }
 
+// The series' data type; a series that does not exist is an error that says so.
+uint32_t type_of_existing(Context& c, uint32_t id) {
+    try {
+        return client(c).describe(id).data_type;
+    } catch (const parent::ERequestFailed&) {
+        throw tools::EBadInput("series " + std::to_string(id) + " does not exist");
+    }
+}
+
+// Every record the series holds, in all its levels.
+size_t records_in(Context& c, uint32_t id, uint32_t type) {
+    return read_range(c, id, type, 0, int64_t{1} << 32, 0).size();
+}
+
+// What a change did to a series' records.
+void report_change(Context& c, uint32_t id, size_t before, size_t after) {
+    c.out << "series " << id << ": " << before << " records -> " << after << " records\n";
+}
+
 // --- verbs -----------------------------------------------------------------
 
 void init(Context& c, const Arguments& a) {
@@ -178,8 +197,9 @@ void describe(Context& c, const Arguments& a) {
 
 void remove(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
+    const size_t held = records_in(c, id, type_of_existing(c, id));
     client(c).remove(id);
-    c.out << "deleted series " << id << "\n";
+    c.out << "deleted series " << id << " and its " << held << " records\n";
 }
 
 // The number of check ids in use: the process says it when it looks for the
@@ -245,9 +265,10 @@ void truncate(Context& c, const Arguments& a) {
         throw UsageError{"--before TIME is missing"};
     }
     const int64_t before = time_option(c, a, "--before", "");
+    const uint32_t type = type_of_existing(c, id);
+    const size_t held = records_in(c, id, type);
     client(c).truncate(id, before);
-    c.out << "removed the records of series " << id << " that start at or before " << when(before)
-          << "\n";
+    report_change(c, id, held, records_in(c, id, type));
 }
 
 void oldest(Context& c, const Arguments& a) {
@@ -297,13 +318,18 @@ void extract(Context& c, const Arguments& a) {
 
 void merge(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
+    const uint32_t type = type_of_existing(c, id);
     std::vector<std::string> patches;
+    // The series' own records take part, first, unless they are to be replaced.
+    if (!a.has("--replace")) {
+        patches.push_back(client(c).extract(id));
+    }
     for (size_t i = 1; i < a.positional().size(); ++i) {
         patches.push_back(read_file(a.at(i)));
     }
+    const size_t held = records_in(c, id, type);
     client(c).merge(id, patches);
-    c.out << "merged " << patches.size() << " patch" << (patches.size() == 1 ? "" : "es")
-          << " into series " << id << "\n";
+    report_change(c, id, held, records_in(c, id, type));
 }
 
 struct MetricRow {
@@ -499,7 +525,12 @@ const std::vector<Verb>& all_verbs() {
          {{}, {}, 1, 1},
          true,
          describe},
-        {"delete", "ID", "Deletes a series and its records.", {{}, {}, 1, 1}, true, remove},
+        {"delete",
+         "ID",
+         "Deletes a series and its records; a series that does not exist is an error.",
+         {{}, {}, 1, 1},
+         true,
+         remove},
         {"list", "", "Lists every series with its layout.", {{}, {}, 0, 0}, true, list},
         {"put",
          "ID [FILE|-]",
@@ -537,9 +568,12 @@ const std::vector<Verb>& all_verbs() {
          true,
          extract},
         {"merge",
-         "ID PATCH ...",
-         "Merges recovery patches into a series.",
-         {{}, {}, 2, 64},
+         "ID PATCH ... [--replace]",
+         "Merges recovery patches into a series, keeping its own records. Where records\n"
+         "overlap, the one with the larger share of good samples wins (for continuous data,\n"
+         "then the lower average); on a tie the series' own record wins, then the earlier\n"
+         "patch. --replace makes the series hold only what the patches hold.",
+         {{}, {"--replace"}, 2, 64},
          true,
          merge},
         {"metrics",
