@@ -358,3 +358,47 @@ TEST_F(Tsdbctl, TheProcessErrorOutputStaysInAPrivateDirectoryRemovedOnEveryExit)
               1);
     EXPECT_EQ(testing_support::run_command("ls -A " + temporary).output, "");
 }
+
+TEST_F(Tsdbctl, WritesRefuseWhatTheDatabaseWouldDropOrMisplace) {
+    init();
+    out("create " + db + " " + continuous_series);
+    const auto rows = [&] {
+        const std::string csv = out("get " + db + " 0 --from 0 --to +1d --format csv");
+        return std::count(csv.begin(), csv.end(), '\n') - 1;
+    };
+    const std::string mixed = file("mixed.csv",
+                                   "start,end,min,avg,max,ngood,nbad\n"
+                                   "1700000000,1700000060,1,2,3,1,0\n"
+                                   "1700000060,1700000120,5,4,3,1,0\n"
+                                   "1700000120,1700000100,1,1,1,1,0\n"
+                                   "4354819200,4354819260,1,1,1,1,0\n");
+    const CommandOutcome refused = ctl("put " + db + " 0 " + mixed);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.output,
+              "tsdbctl put: line 3: min above max; nothing written (--skip-invalid writes the "
+              "rest)\n");
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(out("put " + db + " 0 " + mixed + " --skip-invalid"),
+              "wrote 1 of 4 intervals to series 0; 3 skipped (1 ends before it starts, 1 min above "
+              "max, 1 outside the times a record can hold (1970 to 2106))\n");
+    EXPECT_EQ(rows(), 1);
+
+    // Older than what the series holds: refused, or merged in as a backfill.
+    const std::string older =
+        file("older.csv", "start,end,value\n1699999000,1699999060,7\n1700000060,1700000120,8\n");
+    const CommandOutcome misplaced = ctl("put " + db + " 0 " + older);
+    EXPECT_EQ(misplaced.status, 1);
+    EXPECT_EQ(misplaced.output.rfind(
+                  "tsdbctl put: line 2: older than the newest record, which ends at ", 0),
+              0u)
+        << misplaced.output;
+    EXPECT_EQ(out("put " + db + " 0 " + older + " --backfill"),
+              "wrote 2 intervals to series 0 (1 of them older, merged in)\n");
+    EXPECT_EQ(rows(), 3);
+
+    // An hour ahead of the clock blocks nothing unless asked for.
+    const std::string ahead = file("ahead.csv", "start,end,value\n+1h,+61m,1\n");
+    EXPECT_EQ(ctl("put " + db + " 0 " + ahead).status, 1);
+    EXPECT_EQ(out("put " + db + " 0 " + ahead + " --allow-future"),
+              "wrote 1 intervals to series 0\n");
+}

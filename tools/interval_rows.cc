@@ -200,7 +200,8 @@ std::vector<std::string> columns(uint32_t storage_type) {
     }
 }
 
-tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int64_t now) {
+tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int64_t now,
+                                   std::vector<size_t>* lines) {
     CsvReader csv(in);
     std::vector<std::string> fields;
     tsdb::interval_list intervals;
@@ -218,6 +219,9 @@ tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int6
                                 std::to_string(header.size()));
             }
             intervals.items.push_back(interval_of(Row(header, fields, now), storage_type));
+            if (lines != nullptr) {
+                lines->push_back(csv.line());
+            }
         } catch (const EBadInput& bad) {
             throw EBadInput("line " + std::to_string(csv.line()) + ": " + bad.text());
         }

@@ -29,8 +29,10 @@ std::vector<std::string> columns(uint32_t storage_type);
 // Reads CSV whose header names the columns of the type in any order
 // (continuous data may give "value" for min, avg and max; ngood defaults
 // to 1 and nbad to 0). Times may be any form parse_time() reads. Throws
-// EBadInput "line N: ..." for the first bad line.
-tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int64_t now);
+// EBadInput "line N: ..." for the first bad line. Each interval's line number
+// goes to `lines` when given.
+tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int64_t now,
+                                   std::vector<size_t>* lines = nullptr);
 
 enum class Format { table, csv, json };
 Format format_named(const std::string& name);

@@ -16,6 +16,7 @@
 #include "tools/options.h"
 #include "tools/progress.h"
 #include "tools/time_arg.h"
+#include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
 #include "util/time_text.h"
 
@@ -229,23 +230,71 @@ void list(Context& c, const Arguments&) {
     }
 }
 
+// Where the series' newest record ends, if it holds one.
+std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
+    const tsdb::interval_list newest =
+        client(c).get({id, tools::protocol_type(type), 0, true, 0, 0, 1, 0});
+    if (newest.size() == 0) {
+        return std::nullopt;
+    }
+    const tsdb::data_interval_t& i = *newest.items[0];
+    if (const auto* n = dynamic_cast<const tsdb::data_interval_incident_t*>(&i)) {
+        return n->itime + 1;
+    }
+    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
+        return e->end;
+    }
+    return dynamic_cast<const tsdb::data_interval_continuous_t&>(i).end;
+}
+
+tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
+                               std::vector<size_t>& lines) {
+    const std::string source = a.positional().size() > 1 ? a.at(1) : "-";
+    if (source == "-") {
+        return tools::read_intervals(c.in, type, c.now, &lines);
+    }
+    std::ifstream file(source);
+    if (!file) {
+        throw tools::EBadInput("cannot read " + source);
+    }
+    return tools::read_intervals(file, type, c.now, &lines);
+}
+
 void put(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const uint32_t type = client(c).describe(id).data_type;
-    const std::string source = a.positional().size() > 1 ? a.at(1) : "-";
-    tsdb::interval_list intervals;
-    if (source == "-") {
-        intervals = tools::read_intervals(c.in, type, c.now);
-    } else {
-        std::ifstream file(source);
-        if (!file) {
-            throw tools::EBadInput("cannot read " + source);
-        }
-        intervals = tools::read_intervals(file, type, c.now);
-    }
+    const uint32_t type = type_of_existing(c, id);
+    std::vector<size_t> lines;
+    tsdb::interval_list intervals = read_input(c, a, type, lines);
     const size_t n = intervals.size();
-    put_all(c, id, tools::protocol_type(type), intervals);
-    c.out << "wrote " << n << " intervals to series " << id << "\n";
+    CheckedWrites checked = check_writes(
+        std::move(intervals), lines,
+        {newest_end(c, id, type), c.now, a.has("--allow-future"), a.has("--backfill")});
+    if (!checked.refused.empty() && !a.has("--skip-invalid")) {
+        throw tools::EBadInput("line " + std::to_string(checked.refused.front().line) + ": " +
+                               checked.refused.front().rule +
+                               "; nothing written (--skip-invalid writes the rest)");
+    }
+    const size_t backfilled = checked.older.size();
+    put_all(c, id, tools::protocol_type(type), checked.appended);
+    if (backfilled > 0) {
+        // Older records join the stored ones the way a recovery merge does.
+        client(c).put({queues::queue_main, id, tsdb::PUT_Rebuild, tools::protocol_type(type),
+                       std::move(checked.older)});
+    }
+    const size_t written = n - checked.refused.size();
+    c.out << "wrote " << written;
+    if (!checked.refused.empty()) {
+        c.out << " of " << n;
+    }
+    c.out << " intervals to series " << id;
+    if (backfilled > 0) {
+        c.out << " (" << backfilled << " of them older, merged in)";
+    }
+    if (!checked.refused.empty()) {
+        c.out << "; " << checked.refused.size() << " skipped (" << refusal_summary(checked.refused)
+              << ")";
+    }
+    c.out << "\n";
 }
 
 void get(Context& c, const Arguments& a) {
@@ -533,12 +582,18 @@ const std::vector<Verb>& all_verbs() {
          remove},
         {"list", "", "Lists every series with its layout.", {{}, {}, 0, 0}, true, list},
         {"put",
-         "ID [FILE|-]",
+         "ID [FILE|-] [--skip-invalid] [--backfill] [--allow-future]",
          "Writes CSV data to a series (standard input without FILE). The header names the\n"
          "columns: start,end,min,avg,max,ngood,nbad (or start,end,value) for continuous and\n"
          "monotonic series, start,end,mask,ngood,nbad for enum series, time,severity,message\n"
-         "for incidents. Times are epoch seconds or ISO 8601, local unless they end in Z.",
-         {{}, {}, 1, 2},
+         "for incidents. Times are epoch seconds or ISO 8601, local unless they end in Z.\n"
+         "Intervals the database would drop or misplace are refused with their line, and\n"
+         "nothing is written: values that are not numbers or out of order, ends before\n"
+         "starts, times outside 1970 to 2106 or more than 5 minutes ahead, and intervals\n"
+         "older than the series' newest record. --skip-invalid writes the rest, --backfill\n"
+         "merges older intervals into what the series holds, --allow-future takes times\n"
+         "ahead of the clock.",
+         {{}, {"--skip-invalid", "--backfill", "--allow-future"}, 1, 2},
          true,
          put},
         {"get",

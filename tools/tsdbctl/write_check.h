@@ -1,0 +1,40 @@
+// What `tsdbctl put` may send: each interval is held against the rules the
+// database keeps and against what the series already holds, so that nothing
+// is reported written that the database would drop or put out of place.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "queues/data_interval.h"
+
+namespace tsdbctl {
+
+struct WriteRules {
+    std::optional<int64_t> newest_end;  // where the series' newest record ends
+    int64_t now = 0;
+    bool allow_future = false;  // else more than 5 minutes ahead is refused
+    bool backfill = false;      // older intervals go apart instead of being refused
+};
+
+struct Refusal {
+    size_t line;       // of the input
+    std::string rule;  // why, in a few words
+};
+
+struct CheckedWrites {
+    tsdb::interval_list appended;  // newer than anything held, in time order
+    tsdb::interval_list older;     // only with backfill
+    std::vector<Refusal> refused;
+};
+
+// Sorts the intervals read from `lines` of the input.
+CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size_t>& lines,
+                           const WriteRules& rules);
+
+// "3 older than the newest record at ..., 2 not a number": the refusals by rule.
+std::string refusal_summary(const std::vector<Refusal>& refused);
+
+}  // namespace tsdbctl
