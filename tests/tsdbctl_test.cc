@@ -134,8 +134,8 @@ protected:
     }
     // Standard output only.
     std::string out(const std::string& args) {
-        const CommandOutcome r =
-            testing_support::run_command(std::string(TSDBCTL) + " " + args + " 2>/dev/null");
+        const CommandOutcome r = testing_support::run_command("{ " + std::string(TSDBCTL) + " " +
+                                                              args + " 2>/dev/null; }");
         EXPECT_EQ(r.status, 0) << args << "\n" << r.output;
         return r.output;
     }
@@ -170,6 +170,17 @@ TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
                   .output.rfind("tsdbctl create: unknown type \"sometimes\"", 0),
               0u);
     EXPECT_EQ(ctl("create " + db + " --type enum --level 60").status, 2);
+    const CommandOutcome reversed =
+        ctl("create " + db + " --type enum --level 1h:10 --level 1m:10");
+    EXPECT_EQ(reversed.status, 2);
+    EXPECT_EQ(reversed.output.rfind("tsdbctl create: levels go from the finest to the coarsest: "
+                                    "level 2 (10 x 60 s) is not coarser than level 1 (10 x 3600 s)",
+                                    0),
+              0u)
+        << reversed.output;
+    EXPECT_EQ(ctl("create " + db + " --type enum --level 1m:10 --level 60:20").status, 2);
+    EXPECT_EQ(ctl("create " + db + " --type enum --level 1m:10").output,
+              "0\nseries 0: 1 levels, room for 204 records (4080 bytes)\n");
     EXPECT_EQ(ctl("get " + db).status, 2);
     const CommandOutcome bad_time = ctl("get " + db + " 0 --from yesterday");
     EXPECT_EQ(bad_time.status, 2);
@@ -317,6 +328,7 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
                                                               db + " < " + script + " 2>&1");
     EXPECT_EQ(shell.status, 1);  // describe 7 failed
     EXPECT_EQ(shell.output.find("0\n"
+                                "series 0: 2 levels, room for 1608 records (45024 bytes)\n"
                                 "tsdbctl describe: Referenced unallocated check_id (7)\n"
                                 "start,end,min,avg,max,ngood,nbad\n"),
               0u)

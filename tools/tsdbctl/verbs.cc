@@ -146,7 +146,29 @@ void create(Context& c, const Arguments& a) {
     if (layout.levels.empty()) {
         throw UsageError{"give at least one --level RESOLUTION:COUNT"};
     }
-    c.out << client(c).create(layout) << "\n";
+    for (size_t l = 1; l < layout.levels.size(); ++l) {
+        if (layout.levels[l].resolution <= layout.levels[l - 1].resolution) {
+            throw UsageError{"levels go from the finest to the coarsest: level " +
+                             std::to_string(l + 1) + " (" + level_text(layout.levels[l]) +
+                             ") is not coarser than level " + std::to_string(l) + " (" +
+                             level_text(layout.levels[l - 1]) + ")"};
+        }
+    }
+    const uint32_t id = client(c).create(layout);
+    c.out << id << "\n";
+    uint64_t records = 0;
+    uint64_t bytes = 0;
+    for (const tsdb::level_t& level : client(c).describe(id).levels) {
+        records += level.size;
+        bytes += uint64_t{level.size} * tsdb::record_unit_size(layout.data_type);
+    }
+    std::cerr << "series " << id << ": " << layout.levels.size() << " levels, room for " << records
+              << (layout.data_type == tsdb::type_incident ? " bytes of incidents" : " records")
+              << " (" << bytes << " bytes)\n";
+    if (layout.data_type == tsdb::type_incident && layout.levels[0].resolution > 1) {
+        std::cerr << "note: an incident less than " << layout.levels[0].resolution
+                  << " s after a kept one is folded into it\n";
+    }
 }
 
 struct LevelContents {
