@@ -15,6 +15,7 @@ using testing_support::CommandOutcome;
 
 // A parsed JSON value: just enough to read back what tsdbctl writes.
 struct JsonValue {
+    bool is_null = false;
     double number = 0;
     std::string text;
     std::vector<JsonValue> items;
@@ -74,6 +75,9 @@ private:
             }
         } else if (s_[at_] == '"') {
             v.text = string();
+        } else if (s_.compare(at_, 4, "null") == 0) {
+            v.is_null = true;
+            at_ += 4;
         } else {
             size_t used = 0;
             v.number = std::stod(s_.substr(at_), &used);
@@ -224,21 +228,38 @@ TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {
     EXPECT_EQ(out("put " + db + " 0 " + file("in.csv", input)), "wrote 3 intervals to series 0\n");
     const std::string range = " 0 --from 1700000000 --to 1700000180";
     const std::string csv = out("get " + db + range + " --format csv");
+    // Shortest exact numbers; no values where there were no good samples.
     EXPECT_EQ(csv,
               "start,end,min,avg,max,ngood,nbad\n"
-              "1700000000,1700000060,1.000000,2.000000,3.000000,1,0\n"
-              "1700000060,1700000120,0.000000,0.000000,0.000000,0,1\n"
-              "1700000120,1700000180,-4.500000,-4.500000,-4.500000,2,0\n");
-    // What get writes, put takes back.
+              "1700000000,1700000060,1,2,3,1,0\n"
+              "1700000060,1700000120,,,,0,1\n"
+              "1700000120,1700000180,-4.5,-4.5,-4.5,2,0\n");
+    EXPECT_NE(out("get " + db + range).find("  -  "), std::string::npos);
+    // What get writes, put takes back, to the same checksum.
     out("create " + db + " " + continuous_series);
     out("put " + db + " 1 " + file("again.csv", csv));
     EXPECT_EQ(out("get " + db + " 1 --from 1700000000 --to 1700000180 --format csv"), csv);
+    EXPECT_EQ(out("checksum " + db + " 1"), out("checksum " + db + " 0"));
 
     const JsonValue json = JsonReader(out("get " + db + range + " --format json")).document();
     ASSERT_EQ(json.items.size(), 3u);
     EXPECT_EQ(json.items[2].fields.at("start").number, 1700000120);
     EXPECT_EQ(json.items[2].fields.at("avg").number, -4.5);
     EXPECT_EQ(json.items[1].fields.at("nbad").number, 1);
+    EXPECT_TRUE(json.items[1].fields.at("min").is_null);
+
+    // Small values keep their digits, masks every bit.
+    out("put " + db + " 0 " +
+        file("small.csv", "start,end,value\n1700000180,1700000240,1.23e-7\n"));
+    EXPECT_NE(
+        out("get " + db + " 0 --from 1700000180 --to 1700000240 --format csv").find(",1.23e-07,"),
+        std::string::npos);
+    out("create " + db + " --type enum --level 1m:100");
+    out("put " + db + " 2 " +
+        file("mask.csv", "start,end,mask,ngood,nbad\n1700000000,1700000060,4294967295,1,0\n"));
+    EXPECT_NE(out("get " + db + " 2 --from 1700000000 --to 1700000060 --format json")
+                  .find("\"mask\":4294967295"),
+              std::string::npos);
 
     // A malformed line stops everything before a record is written.
     const CommandOutcome bad = ctl("put " + db + " 0 " +

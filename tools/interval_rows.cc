@@ -1,5 +1,6 @@
 #include "tools/interval_rows.h"
 
+#include <charconv>
 #include <iomanip>
 #include <map>
 #include <optional>
@@ -51,7 +52,11 @@ public:
                             util::quote(required(column)));
         }
     }
-    float number(const std::string& column) const {
+    // An empty value reads as 0 where there are no good samples to give it.
+    float number(const std::string& column, bool may_be_empty) const {
+        if (may_be_empty && required(column).empty()) {
+            return 0;
+        }
         try {
             return static_cast<float>(util::parse_double(required(column)));
         } catch (const error::EParseError&) {
@@ -83,20 +88,33 @@ std::unique_ptr<tsdb::data_interval_t> interval_of(const Row& row, uint32_t stor
                 row.count("severity"), row.required("message"), row.time("time"));
         default: {
             const bool single = row.text("value") != nullptr;
+            const uint32_t ngood = row.count("ngood", 1);
             return std::make_unique<data_interval_continuous_t>(
-                row.time("start"), row.time("end"), row.number(single ? "value" : "min"),
-                row.number(single ? "value" : "avg"), row.number(single ? "value" : "max"),
-                row.count("ngood", 1), row.count("nbad", 0));
+                row.time("start"), row.time("end"),
+                row.number(single ? "value" : "min", ngood == 0),
+                row.number(single ? "value" : "avg", ngood == 0),
+                row.number(single ? "value" : "max", ngood == 0), ngood, row.count("nbad", 0));
         }
     }
+}
+
+// The shortest text that reads back as the same float.
+std::string float_text(float value) {
+    char text[32];
+    const auto [end, failed] = std::to_chars(text, text + sizeof text, value);
+    return failed == std::errc{} ? std::string(text, end) : "nan";
+}
+
+// Values of an interval with no good samples mean nothing: they are empty.
+std::string value_text(const data_interval_continuous_t& c, float value) {
+    return c.ngood == 0 ? "" : float_text(value);
 }
 
 std::vector<std::string> fields_of(const tsdb::data_interval_t& i) {
     using std::to_string;
     if (const auto* c = dynamic_cast<const data_interval_continuous_t*>(&i)) {
-        return {to_string(c->start),         to_string(c->end),
-                util::format_double(c->min), util::format_double(c->avg),
-                util::format_double(c->max), to_string(c->ngood),
+        return {to_string(c->start),    to_string(c->end),      value_text(*c, c->min),
+                value_text(*c, c->avg), value_text(*c, c->max), to_string(c->ngood),
                 to_string(c->nbad)};
     }
     if (const auto* e = dynamic_cast<const data_interval_enum_t*>(&i)) {
@@ -119,6 +137,8 @@ void write_table(std::ostream& out, const std::vector<std::string>& header,
         for (size_t c = 0; c < fields.size(); ++c) {
             if (is_time_column(header[c])) {
                 fields[c] = util::time_text(std::stoll(fields[c]));
+            } else if (fields[c].empty() && header[c] != "message") {
+                fields[c] = "-";
             }
         }
         rows.push_back(std::move(fields));
@@ -149,10 +169,8 @@ void write_json(std::ostream& out, const std::vector<std::string>& header,
             json.key(header[c]);
             if (header[c] == "message") {
                 json.value(fields[c]);
-            } else if (is_time_column(header[c])) {
-                json.value(static_cast<int64_t>(std::stoll(fields[c])));
             } else {
-                json.value(std::stod(fields[c]));
+                json.number(fields[c]);
             }
         }
         json.end_object();

@@ -67,6 +67,12 @@ Json& Json::value(int64_t number) {
     return *this;
 }
 
+Json& Json::number(std::string_view token) {
+    separate();
+    out_ += token.empty() ? std::string_view("null") : token;
+    return *this;
+}
+
 Json& Json::value(double number) {
     separate();
     if (!std::isfinite(number)) {

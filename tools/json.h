@@ -21,6 +21,9 @@ public:
     // Nine significant digits; null for not-a-number and infinities.
     Json& value(double number);
     Json& value(bool flag);
+    // A number already written as text (the shortest form that reads back
+    // the same), or null for an empty text.
+    Json& number(std::string_view token);
 
     const std::string& text() const { return out_; }
 
