@@ -60,7 +60,8 @@ tsdb::interval_list incidents(int n) {
 
 class Handlers : public ::testing::Test {
 protected:
-    // Handles the request as the main loop does and returns the one reply's payload.
+    // Handles the request as the main loop does and returns the one reply's
+    // payload, which lives until the next request.
     template <event_t Reply, event_t Request>
     const typename payload_of<Reply>::type& ask(typename payload_of<Request>::type payload) {
         out.sent.clear();
@@ -207,7 +208,10 @@ TEST_F(Handlers, RecoveryCopiesASeriesWithItsChecksum) {
     const std::string patch =
         ask<RETURN_RECOVERY_EXTRACT_TIMESERIES, RECOVERY_EXTRACT_TIMESERIES>(from);
     EXPECT_EQ((ask<RETURN_RECOVERY_MERGE_TIMESERIES, RECOVERY_MERGE_TIMESERIES>({to, {patch}})), 0);
-    EXPECT_EQ((ask<RETURN_RECOVERY_CHECKSUM_TIMESERIES, RECOVERY_CHECKSUM_TIMESERIES>(to)),
+    // A reply lives until the next request: the first checksum is copied.
+    const std::string copied =
+        ask<RETURN_RECOVERY_CHECKSUM_TIMESERIES, RECOVERY_CHECKSUM_TIMESERIES>(to);
+    EXPECT_EQ(copied,
               (ask<RETURN_RECOVERY_CHECKSUM_TIMESERIES, RECOVERY_CHECKSUM_TIMESERIES>(from)));
     EXPECT_EQ(refusal<RECOVERY_MERGE_TIMESERIES>({to, {"xy"}}), "Invalid patch (too short)");
 }
