@@ -215,6 +215,10 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.output, "tsdbctl describe: Referenced unallocated check_id (0)\n");
     EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 65536 x 1 s\n");
+    const CommandOutcome full = testing_support::run_command(
+        "{ " + std::string(TSDBCTL) + " list " + db + " > /dev/full; } 2>&1");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.output, "tsdbctl list: cannot write the output: No space left on device\n");
 }
 
 TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {

@@ -2,6 +2,7 @@
 // process on the file as its child, speaks to it the way the product's
 // server does, and stops it by the shutdown protocol; "shell" keeps one
 // process for many commands read from standard input.
+#include <cerrno>
 #include <iostream>
 #include <optional>
 
@@ -9,6 +10,7 @@
 #include "platform/process.h"
 #include "tools/options.h"
 #include "tools/tsdbctl/verbs.h"
+#include "util/system_error.h"
 #include "util/time_value.h"
 
 namespace {
@@ -39,6 +41,10 @@ std::optional<Failure> run_verb(const Verb& verb, Context& context,
                                 const std::vector<std::string>& words) {
     try {
         verb.run(context, Arguments(words, verb.rules));
+        // Output that did not reach its file (a full disk) is a failure too.
+        if (!(context.out << std::flush)) {
+            return Failure{1, "cannot write the output: " + util::system_error_text(errno)};
+        }
         return std::nullopt;
     } catch (const tools::UsageError& e) {
         return Failure{2, e.text};
