@@ -213,7 +213,8 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(ctl("delete " + db + " 0").output, "tsdbctl delete: series 0 does not exist\n");
     const CommandOutcome gone = ctl("describe " + db + " 0");
     EXPECT_EQ(gone.status, 1);
-    EXPECT_EQ(gone.output, "tsdbctl describe: Referenced unallocated check_id (0)\n");
+    EXPECT_EQ(gone.output,
+              "tsdbctl describe: series 0 does not exist (tsdbctl list shows those that do)\n");
     EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 65536 x 1 s\n");
     const CommandOutcome full = testing_support::run_command(
         "{ " + std::string(TSDBCTL) + " list " + db + " > /dev/full; } 2>&1");
@@ -354,7 +355,8 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
     EXPECT_EQ(shell.status, 1);  // describe 7 failed
     EXPECT_EQ(shell.output.find("0\n"
                                 "series 0: 2 levels, room for 1608 records (45024 bytes)\n"
-                                "tsdbctl describe: Referenced unallocated check_id (7)\n"
+                                "tsdbctl describe: series 7 does not exist (tsdbctl list shows "
+                                "those that do)\n"
                                 "start,end,min,avg,max,ngood,nbad\n"),
               0u)
         << shell.output;
@@ -389,7 +391,9 @@ TEST_F(Tsdbctl, TheProcessErrorOutputStaysInAPrivateDirectoryRemovedOnEveryExit)
     EXPECT_NE(listing.find("drwx------"), std::string::npos) << listing;
     feed << "list\n";
     feed.close();
-    EXPECT_EQ(pclose(shell), 0);
+    char said[512] = {};
+    const size_t got = std::fread(said, 1, sizeof said - 1, shell);
+    EXPECT_EQ(pclose(shell), 0) << std::string(said, got);
     file("not-a-database", "just text\n");
     EXPECT_EQ(testing_support::run_command(with_tmpdir + "list " + dir + "/not-a-database").status,
               1);

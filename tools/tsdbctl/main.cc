@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <iostream>
 #include <optional>
+#include <regex>
+#include <utility>
 
 #include "error/exception.h"
 #include "platform/process.h"
@@ -55,6 +57,21 @@ std::optional<Failure> run_verb(const Verb& verb, Context& context,
 
 int64_t now() { return util::TimeValue::now().seconds(); }
 
+// The database's wording of a failure, in an operator's terms.
+std::string in_operator_words(const std::string& text) {
+    static const std::pair<std::regex, const char*> words[] = {
+        {std::regex(R"(Referenced unallocated check_id \((\d+)\))"),
+         "series $1 does not exist (tsdbctl list shows those that do)"},
+        {std::regex("Invalid magic in header"), "not a database file (tsdbctl init makes one)"},
+        {std::regex("Device or resource busy"), "held by another process; stop it first"},
+    };
+    std::string said = text;
+    for (const auto& [engine, plain] : words) {
+        said = std::regex_replace(said, engine, plain);
+    }
+    return said;
+}
+
 int shell(const std::string& database, bool verbose) {
     Session session(database, verbose);
     const bool interactive = platform::is_terminal(0);
@@ -84,7 +101,8 @@ int shell(const std::string& database, bool verbose) {
         Context context{database, &session, std::cin, std::cout, now(), verbose};
         words.erase(words.begin());
         if (const auto failure = run_verb(*verb, context, words)) {
-            std::cerr << "tsdbctl " << verb->name << ": " << failure->text << "\n";
+            std::cerr << "tsdbctl " << verb->name << ": " << in_operator_words(failure->text)
+                      << "\n";
             status = 1;
         }
         std::cout << std::flush;
@@ -145,7 +163,7 @@ int run(std::vector<std::string> words) {
         failure = Failure{1, e.text()};
     }
     if (failure) {
-        std::cerr << "tsdbctl " << name << ": " << failure->text << "\n";
+        std::cerr << "tsdbctl " << name << ": " << in_operator_words(failure->text) << "\n";
         if (failure->status == 2) {
             std::cerr << verb_usage(*verb);
         }
