@@ -266,6 +266,15 @@ TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {
                   .find("\"mask\":4294967295"),
               std::string::npos);
 
+    // Text that is not UTF-8 still makes valid JSON.
+    out("create " + db + " --type incident --level 1:4096");
+    out("put " + db + " 3 " +
+        file("bytes.csv", "time,severity,message\n1700000000,2,bad \xff byte\n"));
+    const std::string incidents =
+        out("get " + db + " 3 --from 1699999999 --to 1700000001 --format json");
+    EXPECT_EQ(incidents.find('\xff'), std::string::npos);
+    EXPECT_NE(incidents.find("bad \xef\xbf\xbd byte"), std::string::npos) << incidents;
+
     // A malformed line stops everything before a record is written.
     const CommandOutcome bad = ctl("put " + db + " 0 " +
                                    file("bad.csv",

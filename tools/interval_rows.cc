@@ -138,7 +138,7 @@ void write_table(std::ostream& out, const std::vector<std::string>& header,
             if (is_time_column(header[c])) {
                 fields[c] = util::time_text(std::stoll(fields[c]));
             } else if (fields[c].empty() && header[c] != "message") {
-                fields[c] = "-";
+                fields[c].assign(1, '-');
             }
         }
         rows.push_back(std::move(fields));

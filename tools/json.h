@@ -1,7 +1,10 @@
-// A tiny writer of JSON text for the operator programs' --json output.
+// JSON text for the operator programs' --format json and --json output,
+// written through a well-kept library, so that any text (invalid UTF-8
+// included) gives valid JSON.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -9,32 +12,35 @@ namespace tools {
 
 class Json {
 public:
-    Json& begin_object() { return open('{'); }
-    Json& end_object() { return close('}'); }
-    Json& begin_array() { return open('['); }
-    Json& end_array() { return close(']'); }
+    Json();
+    ~Json();
+    Json(const Json&) = delete;
+    Json& operator=(const Json&) = delete;
+
+    Json& begin_object();
+    Json& end_object();
+    Json& begin_array();
+    Json& end_array();
     Json& key(std::string_view name);
+    // Bytes that are not UTF-8 become U+FFFD.
     Json& value(std::string_view text);
     Json& value(const char* text) { return value(std::string_view(text)); }
     Json& value(uint64_t number);
     Json& value(int64_t number);
-    // Nine significant digits; null for not-a-number and infinities.
+    // null for not-a-number and infinities.
     Json& value(double number);
     Json& value(bool flag);
     // A number already written as text (the shortest form that reads back
     // the same), or null for an empty text.
     Json& number(std::string_view token);
 
-    const std::string& text() const { return out_; }
+    // The document, once every object and array is closed.
+    const std::string& text() const;
 
 private:
-    Json& open(char bracket);
-    Json& close(char bracket);
-    void separate();
-
-    std::string out_;
-    bool first_ = true;
-    bool after_key_ = false;
+    struct Tree;
+    std::unique_ptr<Tree> tree_;
+    mutable std::string text_;
 };
 
 }  // namespace tools
