@@ -5,8 +5,7 @@
 #include <cerrno>
 #include <iostream>
 #include <optional>
-#include <regex>
-#include <utility>
+#include <string_view>
 
 #include "error/exception.h"
 #include "platform/process.h"
@@ -57,17 +56,27 @@ std::optional<Failure> run_verb(const Verb& verb, Context& context,
 
 int64_t now() { return util::TimeValue::now().seconds(); }
 
+// Replaces every `from` in the text by `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
 // The database's wording of a failure, in an operator's terms.
 std::string in_operator_words(const std::string& text) {
-    static const std::pair<std::regex, const char*> words[] = {
-        {std::regex(R"(Referenced unallocated check_id \((\d+)\))"),
-         "series $1 does not exist (tsdbctl list shows those that do)"},
-        {std::regex("Invalid magic in header"), "not a database file (tsdbctl init makes one)"},
-        {std::regex("Device or resource busy"), "held by another process; stop it first"},
-    };
-    std::string said = text;
-    for (const auto& [engine, plain] : words) {
-        said = std::regex_replace(said, engine, plain);
+    std::string said =
+        replaced(text, "Invalid magic in header", "not a database file (tsdbctl init makes one)");
+    said = replaced(said, "Device or resource busy", "held by another process; stop it first");
+    const std::string_view unallocated = "Referenced unallocated check_id (";
+    const size_t at = said.find(unallocated);
+    const size_t end = at == std::string::npos ? at : said.find(')', at);
+    if (end != std::string::npos) {
+        const std::string id = said.substr(at + unallocated.size(), end - at - unallocated.size());
+        said.replace(at, end + 1 - at,
+                     "series " + id + " does not exist (tsdbctl list shows those that do)");
     }
     return said;
 }
