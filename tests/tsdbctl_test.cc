@@ -209,6 +209,24 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
               "1       incident, 65536 x 1 s\n");
     EXPECT_NE(out("describe " + db + " 0").find("1       146 x 3600 s            -"),
               std::string::npos);
+    // The same in JSON, for scripts.
+    const JsonValue listed = JsonReader(out("list " + db + " --format json")).document();
+    ASSERT_EQ(listed.items.size(), 2u);
+    EXPECT_EQ(listed.items[0].fields.at("levels").items[1].fields.at("resolution").number, 3600);
+    EXPECT_EQ(listed.items[1].fields.at("type").text, "incident");
+    const JsonValue described = JsonReader(out("describe " + db + " 0 --format json")).document();
+    EXPECT_EQ(described.fields.at("stored").items[0].fields.at("records").number, 0);
+    EXPECT_TRUE(described.fields.at("stored").items[0].fields.at("from").is_null);
+    EXPECT_TRUE(JsonReader(out("oldest " + db + " 0 --format json"))
+                    .document()
+                    .fields.at("oldest")
+                    .is_null);
+    EXPECT_EQ(JsonReader(out("checksum " + db + " 0 --format json"))
+                  .document()
+                  .fields.at("checksum")
+                  .text.size(),
+              16u);
+    EXPECT_EQ(ctl("list " + db + " --format csv").status, 2);
     EXPECT_EQ(out("delete " + db + " 0"), "deleted series 0 and its 0 records\n");
     EXPECT_EQ(ctl("delete " + db + " 0").output, "tsdbctl delete: series 0 does not exist\n");
     const CommandOutcome gone = ctl("describe " + db + " 0");

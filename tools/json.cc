@@ -6,19 +6,33 @@
 
 namespace tools {
 
-// The values still open, outermost first, and the key the next value takes.
+// The containers still open, outermost first, each with the key it will
+// take in its parent, and the key the next value takes.
 struct Json::Tree {
-    std::vector<nlohmann::ordered_json> open;
+    struct Open {
+        nlohmann::ordered_json value;
+        std::string key;
+    };
+    std::vector<Open> open;
     std::string pending_key;
     nlohmann::ordered_json done;
 
+    void begin(nlohmann::ordered_json container) {
+        open.push_back({std::move(container), std::move(pending_key)});
+    }
+    void end() {
+        Open closed = std::move(open.back());
+        open.pop_back();
+        pending_key = std::move(closed.key);
+        add(std::move(closed.value));
+    }
     void add(nlohmann::ordered_json v) {
         if (open.empty()) {
             done = std::move(v);
-        } else if (open.back().is_array()) {
-            open.back().push_back(std::move(v));
+        } else if (open.back().value.is_array()) {
+            open.back().value.push_back(std::move(v));
         } else {
-            open.back()[pending_key] = std::move(v);
+            open.back().value[pending_key] = std::move(v);
         }
     }
 };
@@ -27,19 +41,17 @@ Json::Json() : tree_(std::make_unique<Tree>()) {}
 Json::~Json() = default;
 
 Json& Json::begin_object() {
-    tree_->open.push_back(nlohmann::ordered_json::object());
+    tree_->begin(nlohmann::ordered_json::object());
     return *this;
 }
 
 Json& Json::begin_array() {
-    tree_->open.push_back(nlohmann::ordered_json::array());
+    tree_->begin(nlohmann::ordered_json::array());
     return *this;
 }
 
 Json& Json::end_object() {
-    nlohmann::ordered_json closed = std::move(tree_->open.back());
-    tree_->open.pop_back();
-    tree_->add(std::move(closed));
+    tree_->end();
     return *this;
 }
 

@@ -106,6 +106,28 @@ size_t records_in(Context& c, uint32_t id, uint32_t type) {
     return read_range(c, id, type, 0, int64_t{1} << 32, 0).size();
 }
 
+// Whether the verb's --format asks for JSON (table, the default, or json).
+bool json_wanted(const Arguments& a) {
+    const std::string format = a.value_or("--format", "table");
+    if (format != "table" && format != "json") {
+        throw UsageError{"unknown format \"" + format + "\" (table or json)"};
+    }
+    return format == "json";
+}
+
+void write_layout(tools::Json& json, uint32_t id, const tsdb::time_series_layout_t& layout) {
+    json.key("id").value(uint64_t{id});
+    json.key("type").value(tools::type_name(layout.data_type));
+    json.key("levels").begin_array();
+    for (const tsdb::level_t& level : layout.levels) {
+        json.begin_object();
+        json.key("size").value(uint64_t{level.size});
+        json.key("resolution").value(uint64_t{level.resolution});
+        json.end_object();
+    }
+    json.end_array();
+}
+
 // What a change did to a series' records.
 void report_change(Context& c, uint32_t id, size_t before, size_t after) {
     c.out << "series " << id << ": " << before << " records -> " << after << " records\n";
@@ -201,9 +223,25 @@ std::vector<LevelContents> level_contents(const tsdb::time_series_layout_t& layo
 
 void describe(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
+    const bool as_json = json_wanted(a);
     const tsdb::time_series_layout_t layout = client(c).describe(id);
     const std::vector<LevelContents> contents =
         level_contents(layout, read_range(c, id, layout.data_type, 0, c.now + 1, 0));
+    if (as_json) {
+        tools::Json json;
+        json.begin_object();
+        write_layout(json, id, layout);
+        json.key("stored").begin_array();
+        for (const LevelContents& level : contents) {
+            json.begin_object().key("records").value(uint64_t{level.records});
+            json.key("from").number(level.records ? std::to_string(level.first) : "");
+            json.key("to").number(level.records ? std::to_string(level.last) : "");
+            json.end_object();
+        }
+        json.end_array().end_object();
+        c.out << json.text() << "\n";
+        return;
+    }
     c.out << "series " << id << ": " << tools::type_name(layout.data_type) << "\n"
           << std::left << std::setw(8) << "level" << std::setw(24) << "capacity"
           << "stored\n";
@@ -238,17 +276,31 @@ uint32_t check_capacity(Context& c) {
     throw parent::EChild("the database process did not say how many series it holds");
 }
 
-void list(Context& c, const Arguments&) {
+void list(Context& c, const Arguments& a) {
+    const bool as_json = json_wanted(a);
     const uint32_t capacity = check_capacity(c);
-    c.out << std::left << std::setw(8) << "id"
-          << "layout\n";
+    tools::Json json;
+    json.begin_array();
+    if (!as_json) {
+        c.out << std::left << std::setw(8) << "id"
+              << "layout\n";
+    }
     for (uint32_t id = 0; id < capacity; ++id) {
+        tsdb::time_series_layout_t layout;
         try {
-            const tsdb::time_series_layout_t layout = client(c).describe(id);
-            c.out << std::setw(8) << id << layout_text(layout) << "\n";
+            layout = client(c).describe(id);
         } catch (const parent::ERequestFailed&) {
             continue;  // a free check id
         }
+        if (as_json) {
+            write_layout(json.begin_object(), id, layout);
+            json.end_object();
+        } else {
+            c.out << std::setw(8) << id << layout_text(layout) << "\n";
+        }
+    }
+    if (as_json) {
+        c.out << json.end_array().text() << "\n";
     }
 }
 
@@ -343,34 +395,49 @@ void truncate(Context& c, const Arguments& a) {
 }
 
 void oldest(Context& c, const Arguments& a) {
-    int64_t t = 0;
+    const bool as_json = json_wanted(a);
+    std::optional<int64_t> t;
     if (a.positional().empty()) {
         t = client(c).oldest();
     } else {
         const uint32_t id = check_id(a.at(0));
         const uint32_t type = client(c).describe(id).data_type;
         const tsdb::interval_list all = read_range(c, id, type, 0, c.now + 1, 0);
-        if (all.items.empty()) {
-            c.out << "series " << id << " holds no records\n";
-            return;
+        if (!all.items.empty()) {
+            std::ostringstream first;
+            tools::write_intervals(first, tools::Format::csv, type, all);
+            std::istringstream rows(first.str());
+            std::string line;
+            std::getline(rows, line);
+            std::getline(rows, line);
+            t = std::stoll(line);
         }
-        std::ostringstream first;
-        tools::write_intervals(first, tools::Format::csv, type, all);
-        std::istringstream rows(first.str());
-        std::string line;
-        std::getline(rows, line);
-        std::getline(rows, line);
-        t = std::stoll(line);
     }
-    c.out << t << " " << when(t) << "\n";
+    if (as_json) {
+        tools::Json json;
+        json.begin_object().key("oldest").number(t ? std::to_string(*t) : "").end_object();
+        c.out << json.text() << "\n";
+    } else if (!t) {
+        c.out << "series " << a.at(0) << " holds no records\n";
+    } else {
+        c.out << *t << " " << when(*t) << "\n";
+    }
 }
 
 void checksum(Context& c, const Arguments& a) {
-    const std::string digest = client(c).checksum(check_id(a.at(0)));
-    for (unsigned char byte : digest) {
-        c.out << std::hex << std::setw(2) << std::setfill('0') << int(byte);
+    const uint32_t id = check_id(a.at(0));
+    const bool as_json = json_wanted(a);
+    std::ostringstream hex;
+    for (unsigned char byte : client(c).checksum(id)) {
+        hex << std::hex << std::setw(2) << std::setfill('0') << int(byte);
     }
-    c.out << std::dec << std::setfill(' ') << "\n";
+    if (as_json) {
+        tools::Json json;
+        json.begin_object().key("id").value(uint64_t{id}).key("checksum").value(hex.str());
+        c.out << json.end_object().text() << "\n";
+    } else {
+        c.out << hex.str() << "\n";
+    }
 }
 
 void extract(Context& c, const Arguments& a) {
@@ -591,9 +658,9 @@ const std::vector<Verb>& all_verbs() {
          true,
          create},
         {"describe",
-         "ID",
+         "ID [--format table|json]",
          "Shows a series' levels and what each holds.",
-         {{}, {}, 1, 1},
+         {{"--format"}, {}, 1, 1},
          true,
          describe},
         {"delete",
@@ -602,7 +669,12 @@ const std::vector<Verb>& all_verbs() {
          {{}, {}, 1, 1},
          true,
          remove},
-        {"list", "", "Lists every series with its layout.", {{}, {}, 0, 0}, true, list},
+        {"list",
+         "[--format table|json]",
+         "Lists every series with its layout.",
+         {{"--format"}, {}, 0, 0},
+         true,
+         list},
         {"put",
          "ID [FILE|-] [--skip-invalid] [--backfill] [--allow-future]",
          "Writes CSV data to a series (standard input without FILE). The header names the\n"
@@ -632,12 +704,17 @@ const std::vector<Verb>& all_verbs() {
          true,
          truncate},
         {"oldest",
-         "[ID]",
+         "[ID] [--format table|json]",
          "Shows the time of the oldest record, of the database or of a series.",
-         {{}, {}, 0, 1},
+         {{"--format"}, {}, 0, 1},
          true,
          oldest},
-        {"checksum", "ID", "Prints the series' recovery checksum.", {{}, {}, 1, 1}, true, checksum},
+        {"checksum",
+         "ID [--format table|json]",
+         "Prints the series' recovery checksum.",
+         {{"--format"}, {}, 1, 1},
+         true,
+         checksum},
         {"extract",
          "ID -o PATCH",
          "Writes the series' recovery patch to a file.",
