@@ -52,7 +52,10 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
     const Outcome bad = run_command(std::string(TSDB_MKDB) + " --block-size 3000 " + path);
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(bad.output.starts_with("tsdb-mkdb: --block-size must be a multiple of 1024\n"));
-    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --size 7 " + path).status, 1);
+    // Sizes are bytes: 7 bytes hold no block, and too few blocks hold no database.
+    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --size 7 " + path).status, 2);
+    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --blocks 7 --force " + path).status, 1);
+    EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --size 1M --blocks 7 " + path).status, 2);
 
     const Outcome check = run_command(inspect("check --json " + path));
     EXPECT_EQ(check.status, 0);

@@ -1,6 +1,7 @@
 // tsdb-mkdb: creates a new, empty database file for the database process.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "error/exception.h"
@@ -10,16 +11,18 @@
 namespace {
 
 const char* const usage =
-    "usage: tsdb-mkdb [--block-size BYTES] [--chains N] [--size BLOCKS|SIZE[K|M|G]] [--force] "
+    "usage: tsdb-mkdb [--block-size BYTES] [--chains N] [--size BYTES|--blocks N] [--force] "
     "PATH\n"
     "  --block-size  1024 to 16384, a multiple of 1024 (default 4096)\n"
     "  --chains      copies of each pointer chain, 2 to 5 (default 3)\n"
-    "  --size        initial size in blocks, or in bytes with K, M or G (default 1024 blocks)\n"
+    "  --size        initial size in bytes, with K, M or G (default 64M)\n"
+    "  --blocks      initial size in blocks, instead of --size\n"
     "  --force       replace an existing file\n";
 
 tools::NewDatabase parse(int argc, char** argv) {
     tools::NewDatabase options;
-    std::string size;
+    std::optional<std::string> size;
+    std::optional<std::string> blocks;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -40,6 +43,8 @@ tools::NewDatabase parse(int argc, char** argv) {
             options.chain_copies = tools::parse_number(arg, value(), 2, 5);
         } else if (arg == "--size") {
             size = value();
+        } else if (arg == "--blocks") {
+            blocks = value();
         } else if (arg == "--force") {
             options.replace = true;
         } else if (arg.starts_with("-")) {
@@ -53,9 +58,7 @@ tools::NewDatabase parse(int argc, char** argv) {
     if (options.path.empty()) {
         throw tools::UsageError{"PATH is missing"};
     }
-    if (!size.empty()) {
-        options.blocks = tools::parse_size_in_blocks(size, options.block_size);
-    }
+    options.blocks = tools::database_blocks(size, blocks, options.block_size);
     return options;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "error/exception.h"
@@ -24,9 +25,10 @@ public:
 // A whole number in [low, high]; the option's name goes into the error.
 uint32_t parse_number(const std::string& option, const std::string& value, uint32_t low,
                       uint32_t high);
-// A size as blocks ("2048") or bytes with a K, M or G suffix ("64M"),
-// returned in blocks of `block_size`.
-uint32_t parse_size_in_blocks(const std::string& value, uint32_t block_size);
+// A new database's block count: from --size in bytes, with an optional K, M
+// or G suffix ("64M", "100000000"), or from --blocks; 64M when neither is given.
+uint32_t database_blocks(const std::optional<std::string>& size,
+                         const std::optional<std::string>& blocks, uint32_t block_size);
 // The database process refuses a path without a directory part.
 std::string with_directory(const std::string& path);
 

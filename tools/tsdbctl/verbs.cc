@@ -144,11 +144,14 @@ void init(Context& c, const Arguments& a) {
         throw UsageError{"--block-size must be a multiple of 1024"};
     }
     options.chain_copies = tools::parse_number("--chains", a.value_or("--chains", "3"), 2, 5);
-    options.blocks = tools::parse_size_in_blocks(a.value_or("--size", "64M"), options.block_size);
+    const auto given = [&a](const char* option) {
+        return a.has(option) ? std::optional<std::string>(a.value_or(option, "")) : std::nullopt;
+    };
+    options.blocks = tools::database_blocks(given("--size"), given("--blocks"), options.block_size);
     options.replace = a.has("--force");
     tools::create_database(options);
     c.out << "created " << c.database << ": " << options.blocks << " blocks of "
-          << options.block_size << " bytes\n";
+          << options.block_size << " bytes, " << options.chain_copies << " copies of each chain\n";
 }
 
 tsdb::level_t level_argument(const std::string& text) {
@@ -645,9 +648,10 @@ std::vector<std::string> with(std::vector<std::string> a, const std::vector<std:
 const std::vector<Verb>& all_verbs() {
     static const std::vector<Verb> verbs = {
         {"init",
-         "[--block-size B] [--chains N] [--size S] [--force]",
-         "Creates a new, empty database file (default 64M in blocks of 4096 bytes).",
-         {{"--block-size", "--chains", "--size"}, {"--force"}, 0, 0},
+         "[--block-size B] [--chains N] [--size BYTES|--blocks N] [--force]",
+         "Creates a new, empty database file (default 64M in blocks of 4096 bytes). --size\n"
+         "takes bytes, with K, M or G; --blocks a number of blocks.",
+         {{"--block-size", "--chains", "--size", "--blocks"}, {"--force"}, 0, 0},
          false,
          init},
         {"create",
