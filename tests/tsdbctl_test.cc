@@ -362,6 +362,38 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
     enum_svg << states.rdbuf();
     checked_svg_points(enum_svg.str());
     EXPECT_NE(enum_svg.str().find(">state 0</text>"), std::string::npos);
+
+    // An outage stays empty, values in the billions keep short labels, and a
+    // range without data says so.
+    out("create " + db + " --type continuous --level 1m:2000");
+    std::string samples = "start,end,value\n";
+    for (int m : {0, 1, 2, 3, 60, 61, 62}) {
+        const int64_t t = 1700000000 + 60 * m;
+        samples += std::to_string(t) + "," + std::to_string(t + 60) + "," +
+                   std::to_string(1'200'000'000 + m) + "\n";
+    }
+    out("put " + db + " 2 " + file("outage.csv", samples));
+    const auto chart = [&](const std::string& range) {
+        out("graph " + db + " 2 " + range + " -o " + dir + "/outage.svg");
+        std::ifstream in(dir + "/outage.svg");
+        std::stringstream text;
+        text << in.rdbuf();
+        checked_svg_points(text.str());
+        return text.str();
+    };
+    const std::string outage = chart("--from 1700000000 --to 1700004000");
+    size_t lines = 0;
+    for (size_t at = outage.find("<polyline"); at != std::string::npos;
+         at = outage.find("<polyline", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 2u);
+    EXPECT_NE(outage.find(" G</text>"), std::string::npos);
+    EXPECT_NE(outage.find(">average</text>"), std::string::npos);
+    EXPECT_NE(outage.find(">min 1.2 G  avg 1.2 G  max 1.2 G  last 1.2 G</text>"),
+              std::string::npos);
+    EXPECT_NE(chart("--from 1600000000 --to 1600001000").find(">no data</text>"),
+              std::string::npos);
 }
 
 TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "tools/svg.h"
@@ -26,6 +27,33 @@ constexpr double bottom = 40;
 constexpr const char* palette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                    "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"};
 
+std::string four_digits(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", value);
+    return text;
+}
+
+// A value in at most four significant digits with an SI prefix (1.2 G, 350 m),
+// so that any magnitude fits the margin.
+std::string si_text(double value) {
+    static constexpr const char* large[] = {"", " k", " M", " G", " T", " P", " E"};
+    static constexpr const char* small[] = {"", " m", " u", " n", " p"};
+    double scaled = value;
+    size_t step = 0;
+    if (std::fabs(value) >= 1000) {
+        while (std::fabs(scaled) >= 1000 && step + 1 < std::size(large)) {
+            scaled /= 1000;
+            ++step;
+        }
+        return four_digits(scaled) + large[step];
+    }
+    while (scaled != 0 && std::fabs(scaled) < 1 && step + 1 < std::size(small)) {
+        scaled *= 1000;
+        ++step;
+    }
+    return four_digits(scaled) + small[step];
+}
+
 // Maps times and values onto the plot area.
 class Plot {
 public:
@@ -48,7 +76,7 @@ public:
         for (int i = 0; value_ticks > 0 && i <= value_ticks; ++i) {
             const double v = low_ + (high_ - low_) * i / value_ticks;
             svg.line({left - 4, y(v)}, {width - right, y(v)}, "#e0e0e0", 0.5);
-            svg.text({left - 6, y(v) + 4}, util::format_double(v, 0, 2), "end", 10);
+            svg.text({left - 6, y(v) + 4}, si_text(v), "end", 10);
         }
         time_ticks(svg);
     }
@@ -87,6 +115,36 @@ std::pair<double, double> padded(double low, double high) {
     return {low - pad, high + pad};
 }
 
+int64_t middle(const data_interval_continuous_t& c) { return c.start + (c.end - c.start) / 2; }
+
+// Time between two intervals that neither covers, and more than either spans.
+bool gap_between(const data_interval_continuous_t& a, const data_interval_continuous_t& b) {
+    const int64_t missing = b.start - a.end;
+    return missing > 0 && missing > std::max(a.end - a.start, b.end - b.start);
+}
+
+void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuous_t*>& good) {
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    double sum = 0;
+    double samples = 0;
+    for (const auto* c : good) {
+        low = std::min<double>(low, c->min);
+        high = std::max<double>(high, c->max);
+        sum += double{c->avg} * c->ngood;
+        samples += c->ngood;
+    }
+    const double y = height - 8;
+    svg.line({left, y - 4}, {left + 20, y - 4}, palette[0], 1.5);
+    svg.text({left + 24, y}, "average", "start", 10);
+    svg.rect(left + 80, y - 9, 20, 10, palette[0], 0.2);
+    svg.text({left + 104, y}, "min to max", "start", 10);
+    svg.text({width - right, y},
+             "min " + si_text(low) + "  avg " + si_text(sum / samples) + "  max " + si_text(high) +
+                 "  last " + si_text(good.back()->avg),
+             "end", 10);
+}
+
 void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
                       const std::string& title) {
     std::vector<const data_interval_continuous_t*> good;
@@ -103,20 +161,30 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
     const auto [bottom_value, top_value] = good.empty() ? std::pair(0.0, 1.0) : padded(low, high);
     const Plot plot(from, to, bottom_value, top_value);
     plot.axes(svg, title, 5);
-    std::vector<Point> line;
-    std::vector<Point> band;
-    for (const auto* c : good) {
-        const int64_t mid = c->start + (c->end - c->start) / 2;
-        line.emplace_back(plot.x(mid), plot.y(c->avg));
-        band.emplace_back(plot.x(mid), plot.y(c->max));
+    if (good.empty()) {
+        svg.text({width / 2, height / 2}, "no data", "middle", 13);
+        return;
     }
-    for (auto c = good.rbegin(); c != good.rend(); ++c) {
-        band.emplace_back(plot.x((*c)->start + ((*c)->end - (*c)->start) / 2), plot.y((*c)->min));
-    }
-    if (!good.empty()) {
+    // Each stretch without a gap is drawn on its own: a gap stays empty.
+    for (size_t first = 0; first < good.size();) {
+        size_t last = first;
+        while (last + 1 < good.size() && !gap_between(*good[last], *good[last + 1])) {
+            ++last;
+        }
+        std::vector<Point> line;
+        std::vector<Point> band;
+        for (size_t k = first; k <= last; ++k) {
+            line.emplace_back(plot.x(middle(*good[k])), plot.y(good[k]->avg));
+            band.emplace_back(plot.x(middle(*good[k])), plot.y(good[k]->max));
+        }
+        for (size_t k = last + 1; k-- > first;) {
+            band.emplace_back(plot.x(middle(*good[k])), plot.y(good[k]->min));
+        }
         svg.polygon(band, palette[0], 0.2);
         svg.polyline(line, palette[0], 1.5);
+        first = last + 1;
     }
+    legend_and_summary(svg, good);
 }
 
 void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
