@@ -394,6 +394,12 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
               std::string::npos);
     EXPECT_NE(chart("--from 1600000000 --to 1600001000").find(">no data</text>"),
               std::string::npos);
+    // To standard output, with a title and a unit of one's own.
+    const std::string titled = out(
+        "graph " + db + " 2 --from 1700000000 --to 1700004000 --title Uplink --unit bit/s -o -");
+    EXPECT_EQ(titled.rfind("<?xml", 0), 0u);
+    EXPECT_NE(titled.find(">Uplink</text>"), std::string::npos);
+    EXPECT_NE(titled.find(" Gbit/s</text>"), std::string::npos);
 }
 
 TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {

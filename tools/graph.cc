@@ -35,7 +35,7 @@ std::string four_digits(double value) {
 
 // A value in at most four significant digits with an SI prefix (1.2 G, 350 m),
 // so that any magnitude fits the margin.
-std::string si_text(double value) {
+std::string si_text(double value, const std::string& unit) {
     static constexpr const char* large[] = {"", " k", " M", " G", " T", " P", " E"};
     static constexpr const char* small[] = {"", " m", " u", " n", " p"};
     double scaled = value;
@@ -45,13 +45,14 @@ std::string si_text(double value) {
             scaled /= 1000;
             ++step;
         }
-        return four_digits(scaled) + large[step];
+        return four_digits(scaled) + large[step] + unit;
     }
     while (scaled != 0 && std::fabs(scaled) < 1 && step + 1 < std::size(small)) {
         scaled *= 1000;
         ++step;
     }
-    return four_digits(scaled) + small[step];
+    const std::string prefix = small[step];
+    return four_digits(scaled) + (prefix.empty() && !unit.empty() ? " " : prefix) + unit;
 }
 
 // Maps times and values onto the plot area.
@@ -68,15 +69,15 @@ public:
         return height - bottom - (height - top - bottom) * (v - low_) / (high_ - low_);
     }
 
-    void axes(Svg& svg, const std::string& title, int value_ticks) const {
+    void axes(Svg& svg, const ChartLabels& labels, int value_ticks) const {
         svg.rect(0, 0, width, height, "#ffffff");
-        svg.text({width / 2, 18}, title, "middle", 13);
+        svg.text({width / 2, 18}, labels.title, "middle", 13);
         svg.line({left, height - bottom}, {width - right, height - bottom}, "#333333");
         svg.line({left, top}, {left, height - bottom}, "#333333");
         for (int i = 0; value_ticks > 0 && i <= value_ticks; ++i) {
             const double v = low_ + (high_ - low_) * i / value_ticks;
             svg.line({left - 4, y(v)}, {width - right, y(v)}, "#e0e0e0", 0.5);
-            svg.text({left - 6, y(v) + 4}, si_text(v), "end", 10);
+            svg.text({left - 6, y(v) + 4}, si_text(v, labels.unit), "end", 10);
         }
         time_ticks(svg);
     }
@@ -123,7 +124,8 @@ bool gap_between(const data_interval_continuous_t& a, const data_interval_contin
     return missing > 0 && missing > std::max(a.end - a.start, b.end - b.start);
 }
 
-void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuous_t*>& good) {
+void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuous_t*>& good,
+                        const std::string& unit) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     double sum = 0;
@@ -140,13 +142,13 @@ void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuo
     svg.rect(left + 80, y - 9, 20, 10, palette[0], 0.2);
     svg.text({left + 104, y}, "min to max", "start", 10);
     svg.text({width - right, y},
-             "min " + si_text(low) + "  avg " + si_text(sum / samples) + "  max " + si_text(high) +
-                 "  last " + si_text(good.back()->avg),
+             "min " + si_text(low, unit) + "  avg " + si_text(sum / samples, unit) + "  max " +
+                 si_text(high, unit) + "  last " + si_text(good.back()->avg, unit),
              "end", 10);
 }
 
 void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
-                      const std::string& title) {
+                      const ChartLabels& labels) {
     std::vector<const data_interval_continuous_t*> good;
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
@@ -160,7 +162,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
     }
     const auto [bottom_value, top_value] = good.empty() ? std::pair(0.0, 1.0) : padded(low, high);
     const Plot plot(from, to, bottom_value, top_value);
-    plot.axes(svg, title, 5);
+    plot.axes(svg, labels, 5);
     if (good.empty()) {
         svg.text({width / 2, height / 2}, "no data", "middle", 13);
         return;
@@ -184,11 +186,11 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
         svg.polyline(line, palette[0], 1.5);
         first = last + 1;
     }
-    legend_and_summary(svg, good);
+    legend_and_summary(svg, good, labels.unit);
 }
 
 void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
-                const std::string& title) {
+                const ChartLabels& labels) {
     uint32_t seen = 0;
     for (const auto& i : data.items) {
         if (const auto* e = dynamic_cast<const data_interval_enum_t*>(i.get())) {
@@ -203,7 +205,7 @@ void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t
     }
     const double lanes = std::max<double>(static_cast<double>(states.size()), 1);
     const Plot plot(from, to, 0, lanes);
-    plot.axes(svg, title, 0);
+    plot.axes(svg, labels, 0);
     for (size_t lane = 0; lane < states.size(); ++lane) {
         const double y = plot.y(static_cast<double>(lane) + 1);
         const double h = plot.y(0) - plot.y(1);
@@ -219,7 +221,7 @@ void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t
 }
 
 void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
-                    const std::string& title) {
+                    const ChartLabels& labels) {
     uint32_t worst = 1;
     for (const auto& i : data.items) {
         if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
@@ -227,7 +229,7 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
         }
     }
     const Plot plot(from, to, 0, worst + 1);
-    plot.axes(svg, title, static_cast<int>(std::min<uint32_t>(worst + 1, 5)));
+    plot.axes(svg, labels, static_cast<int>(std::min<uint32_t>(worst + 1, 5)));
     for (const auto& i : data.items) {
         if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
             svg.circle({plot.x(n->itime), plot.y(n->sev)}, 4, palette[n->sev % std::size(palette)]);
@@ -238,17 +240,17 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
 }  // namespace
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
-                  const std::string& title) {
+                  const ChartLabels& labels) {
     Svg svg(width, height);
     switch (storage_type) {
         case tsdb::type_enum:
-            enum_chart(svg, data, from, to, title);
+            enum_chart(svg, data, from, to, labels);
             break;
         case tsdb::type_incident:
-            incident_chart(svg, data, from, to, title);
+            incident_chart(svg, data, from, to, labels);
             break;
         default:
-            continuous_chart(svg, data, from, to, title);
+            continuous_chart(svg, data, from, to, labels);
     }
     return svg.str();
 }

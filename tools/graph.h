@@ -11,7 +11,12 @@
 
 namespace tools {
 
+struct ChartLabels {
+    std::string title;
+    std::string unit;  // after the values, behind their SI prefix: "B" gives "1.2 GB"
+};
+
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
-                  const std::string& title);
+                  const ChartLabels& labels);
 
 }  // namespace tools

@@ -547,22 +547,32 @@ void graph(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
     const std::string file = a.value_or("-o", "");
     if (file.empty()) {
-        throw UsageError{"-o FILE.svg is missing"};
+        throw UsageError{"-o FILE.svg is missing (- for standard output)"};
     }
     const int64_t from = time_option(c, a, "--from", "-1d");
     const int64_t to = time_option(c, a, "--to", "now");
     const uint32_t points =
         tools::parse_number("--points", a.value_or("--points", "400"), 0, 100000);
-    const uint32_t type = client(c).describe(id).data_type;
+    const uint32_t type = type_of_existing(c, id);
     const tsdb::interval_list data =
         read_range(c, id, type, from, to, type == tsdb::type_incident ? 0 : points);
+    const tools::ChartLabels labels{
+        a.value_or("--title", "series " + std::to_string(id) + " (" + tools::type_name(type) +
+                                  "), " + when(from) + " to " + when(to)),
+        a.value_or("--unit", "")};
+    const std::string svg = tools::chart(type, data, from, to, labels);
+    const std::string said =
+        "drew " + std::to_string(data.size()) + " intervals of series " + std::to_string(id);
+    if (file == "-") {
+        c.out << svg;
+        std::cerr << said << "\n";
+        return;
+    }
     std::ofstream out(file, std::ios::trunc);
-    if (!(out << tools::chart(type, data, from, to,
-                              "series " + std::to_string(id) + " (" + tools::type_name(type) +
-                                  "), " + when(from) + " to " + when(to)))) {
+    if (!(out << svg)) {
         throw tools::EBadInput("cannot write " + file);
     }
-    c.out << "drew " << data.size() << " intervals of series " << id << " to " << file << "\n";
+    c.out << said << " to " << file << "\n";
 }
 
 tsdb::time_series_layout_t load_layout(uint32_t type, uint32_t step) {
@@ -741,9 +751,11 @@ const std::vector<Verb>& all_verbs() {
          true,
          metrics},
         {"graph",
-         "ID [--from T] [--to T] [--points N] -o FILE.svg",
-         "Draws a series as an SVG chart (default: the last day in 400 points).",
-         {with(time_range, {"--points", "-o"}), {}, 1, 1},
+         "ID [--from T] [--to T] [--points N] [--title T] [--unit U] -o FILE.svg|-",
+         "Draws a series as an SVG chart (default: the last day in 400 points), with its\n"
+         "values in SI prefixes and U after them (--unit B gives 1.2 GB); - writes the chart\n"
+         "to standard output.",
+         {with(time_range, {"--points", "-o", "--title", "--unit"}), {}, 1, 1},
          true,
          graph},
         {"load",
