@@ -400,6 +400,28 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
     EXPECT_EQ(titled.rfind("<?xml", 0), 0u);
     EXPECT_NE(titled.find(">Uplink</text>"), std::string::npos);
     EXPECT_NE(titled.find(" Gbit/s</text>"), std::string::npos);
+
+    // A state held for ten minutes is one rectangle; an incident names itself.
+    out("create " + db + " --type enum --level 1m:100");
+    std::string held = "start,end,mask,ngood,nbad\n";
+    for (int m = 0; m < 10; ++m) {
+        held += std::to_string(1700000000 + 60 * m) + "," + std::to_string(1700000060 + 60 * m) +
+                ",2,1,0\n";
+    }
+    out("put " + db + " 3 " + file("held.csv", held));
+    const std::string lanes = out("graph " + db + " 3 --from 1700000000 --to 1700000600 -o -");
+    size_t rects = 0;
+    for (size_t at = lanes.find("<rect"); at != std::string::npos;
+         at = lanes.find("<rect", at + 1)) {
+        ++rects;
+    }
+    EXPECT_EQ(rects, 2u) << "the background and one lane";
+    out("create " + db + " --type incident --level 1:4096");
+    out("put " + db + " 4 " +
+        file("incident.csv", "time,severity,message\n1700000000,3,disk full\n"));
+    EXPECT_NE(out("graph " + db + " 4 --from 1699999000 --to 1700001000 -o -")
+                  .find("<title>severity 3: disk full</title>"),
+              std::string::npos);
 }
 
 TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "tools/svg.h"
 #include "tsdb/layout.h"
@@ -210,13 +211,30 @@ void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t
         const double y = plot.y(static_cast<double>(lane) + 1);
         const double h = plot.y(0) - plot.y(1);
         svg.text({left - 6, y + h / 2 + 4}, "state " + std::to_string(states[lane]), "end", 10);
-        for (const auto& i : data.items) {
-            const auto* e = dynamic_cast<const data_interval_enum_t*>(i.get());
-            if (e != nullptr && (e->mask >> states[lane] & 1) != 0) {
-                svg.rect(plot.x(e->start), y + 2, plot.x(e->end) - plot.x(e->start), h - 4,
+        // Touching intervals in the state make one rectangle.
+        std::optional<std::pair<int64_t, int64_t>> run;
+        const auto draw = [&] {
+            if (run) {
+                svg.rect(plot.x(run->first), y + 2, plot.x(run->second) - plot.x(run->first), h - 4,
                          palette[lane % std::size(palette)], 0.8);
             }
+        };
+        for (const auto& i : data.items) {
+            const auto* e = dynamic_cast<const data_interval_enum_t*>(i.get());
+            if (e == nullptr || (e->mask >> states[lane] & 1) == 0) {
+                continue;
+            }
+            if (run && e->start <= run->second) {
+                run->second = std::max(run->second, e->end);
+            } else {
+                draw();
+                run = std::pair(e->start, e->end);
+            }
         }
+        draw();
+    }
+    if (states.empty()) {
+        svg.text({width / 2, height / 2}, "no data", "middle", 13);
     }
 }
 
@@ -228,12 +246,23 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
             worst = std::max(worst, n->sev);
         }
     }
-    const Plot plot(from, to, 0, worst + 1);
-    plot.axes(svg, labels, static_cast<int>(std::min<uint32_t>(worst + 1, 5)));
+    // Whole severities on the axis; colours from mild to grave.
+    static constexpr const char* gravity[] = {"#2ca02c", "#bcbd22", "#ff7f0e", "#d62728",
+                                              "#7f0000"};
+    const uint32_t top_severity = worst + 1 <= 10 ? worst + 1 : (worst + 1 + 9) / 10 * 10;
+    const Plot plot(from, to, 0, top_severity);
+    plot.axes(svg, labels, static_cast<int>(std::min<uint32_t>(top_severity, 10)));
+    size_t drawn = 0;
     for (const auto& i : data.items) {
         if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
-            svg.circle({plot.x(n->itime), plot.y(n->sev)}, 4, palette[n->sev % std::size(palette)]);
+            svg.circle({plot.x(n->itime), plot.y(n->sev)}, 4,
+                       gravity[std::min<size_t>(n->sev, std::size(gravity) - 1)],
+                       "severity " + std::to_string(n->sev) + ": " + n->msg);
+            ++drawn;
         }
+    }
+    if (drawn == 0) {
+        svg.text({width / 2, height / 2}, "no data", "middle", 13);
     }
 }
 

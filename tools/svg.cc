@@ -74,9 +74,10 @@ void Svg::polygon(const std::vector<Point>& points, std::string_view fill, doubl
              "\" stroke=\"none\" points=\"" + points_attribute(points) + "\"/>\n";
 }
 
-void Svg::circle(Point centre, double radius, std::string_view fill) {
+void Svg::circle(Point centre, double radius, std::string_view fill, std::string_view title) {
     body_ += "<circle cx=\"" + number(centre.first) + "\" cy=\"" + number(centre.second) +
-             "\" r=\"" + number(radius) + "\" fill=\"" + escaped(fill) + "\"/>\n";
+             "\" r=\"" + number(radius) + "\" fill=\"" + escaped(fill) + "\"";
+    body_ += title.empty() ? "/>\n" : "><title>" + escaped(title) + "</title></circle>\n";
 }
 
 void Svg::text(Point at, std::string_view text, std::string_view anchor, double size) {

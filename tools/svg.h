@@ -19,7 +19,8 @@ public:
     void line(Point a, Point b, std::string_view stroke, double width = 1.0);
     void polyline(const std::vector<Point>& points, std::string_view stroke, double width);
     void polygon(const std::vector<Point>& points, std::string_view fill, double opacity);
-    void circle(Point centre, double radius, std::string_view fill);
+    // With a title, viewers show it when the pointer rests on the circle.
+    void circle(Point centre, double radius, std::string_view fill, std::string_view title = {});
     // anchor: "start", "middle" or "end".
     void text(Point at, std::string_view text, std::string_view anchor = "start", double size = 11);
 
