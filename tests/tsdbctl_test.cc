@@ -123,6 +123,14 @@ size_t checked_svg_points(const std::string& svg) {
     return points;
 }
 
+size_t occurrences(const std::string& text, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 class Tsdbctl : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -382,12 +390,7 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
         return text.str();
     };
     const std::string outage = chart("--from 1700000000 --to 1700004000");
-    size_t lines = 0;
-    for (size_t at = outage.find("<polyline"); at != std::string::npos;
-         at = outage.find("<polyline", at + 1)) {
-        ++lines;
-    }
-    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(occurrences(outage, "<polyline"), 2u);
     EXPECT_NE(outage.find(" G</text>"), std::string::npos);
     EXPECT_NE(outage.find(">average</text>"), std::string::npos);
     EXPECT_NE(outage.find(">min 1.2 G  avg 1.2 G  max 1.2 G  last 1.2 G</text>"),
@@ -410,12 +413,7 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
     }
     out("put " + db + " 3 " + file("held.csv", held));
     const std::string lanes = out("graph " + db + " 3 --from 1700000000 --to 1700000600 -o -");
-    size_t rects = 0;
-    for (size_t at = lanes.find("<rect"); at != std::string::npos;
-         at = lanes.find("<rect", at + 1)) {
-        ++rects;
-    }
-    EXPECT_EQ(rects, 2u) << "the background and one lane";
+    EXPECT_EQ(occurrences(lanes, "<rect"), 2u) << "the background and one lane";
     out("create " + db + " --type incident --level 1:4096");
     out("put " + db + " 4 " +
         file("incident.csv", "time,severity,message\n1700000000,3,disk full\n"));
