@@ -45,4 +45,12 @@ std::optional<std::time_t> from_utc_calendar(std::tm calendar) {
     return t == -1 ? std::nullopt : std::optional<std::time_t>(t);
 }
 
+std::optional<std::tm> utc_time(std::time_t t) {
+    std::tm parts{};
+    if (gmtime_r(&t, &parts) == nullptr) {
+        return std::nullopt;
+    }
+    return parts;
+}
+
 }  // namespace platform

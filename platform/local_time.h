@@ -15,6 +15,8 @@ struct LocalTime {
     bool set_failed = false;
 };
 LocalTime local_time(std::time_t t);
+// The broken-down time of t in UTC; nothing when it has no calendar form.
+std::optional<std::tm> utc_time(std::time_t t);
 
 // The time of a calendar date and clock time read in that local zone, or in
 // UTC; nothing when it has no such time.

@@ -266,6 +266,14 @@ TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {
               "1700000060,1700000120,,,,0,1\n"
               "1700000120,1700000180,-4.5,-4.5,-4.5,2,0\n");
     EXPECT_NE(out("get " + db + range).find("  -  "), std::string::npos);
+    // Tables name their zone and show each interval's span.
+    const std::string utc = out("get " + db + range + " --utc");
+    EXPECT_EQ(utc.rfind("        start (UTC)            end (UTC)  span", 0), 0u) << utc;
+    EXPECT_NE(utc.find("2023-11-14 22:13:20  2023-11-14 22:14:20   1 m"), std::string::npos);
+    const CommandOutcome eastern =
+        testing_support::run_command("TZ=EST5 " + std::string(TSDBCTL) + " get " + db + range);
+    EXPECT_NE(eastern.output.find("2023-11-14 17:13:20 "), std::string::npos) << eastern.output;
+    EXPECT_NE(eastern.output.find("start (EST)"), std::string::npos);
     // What get writes, put takes back, to the same checksum.
     out("create " + db + " " + continuous_series);
     out("put " + db + " 1 " + file("again.csv", csv));

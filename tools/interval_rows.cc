@@ -129,19 +129,33 @@ bool is_time_column(const std::string& column) {
     return column == "start" || column == "end" || column == "time";
 }
 
-void write_table(std::ostream& out, const std::vector<std::string>& header,
-                 const tsdb::interval_list& intervals) {
+void write_table(std::ostream& out, const std::vector<std::string>& columns,
+                 const tsdb::interval_list& intervals, bool utc) {
+    // Times name their zone; intervals show their span after their end.
+    std::vector<std::string> header;
+    for (const std::string& column : columns) {
+        header.push_back(is_time_column(column) ? column + " (" + zone_name(utc) + ")" : column);
+        if (column == "end") {
+            header.emplace_back("span");
+        }
+    }
     std::vector<std::vector<std::string>> rows{header};
     for (const auto& i : intervals.items) {
-        std::vector<std::string> fields = fields_of(*i);
+        const std::vector<std::string> fields = fields_of(*i);
+        std::vector<std::string> row;
         for (size_t c = 0; c < fields.size(); ++c) {
-            if (is_time_column(header[c])) {
-                fields[c] = util::time_text(std::stoll(fields[c]));
-            } else if (fields[c].empty() && header[c] != "message") {
-                fields[c].assign(1, '-');
+            if (is_time_column(columns[c])) {
+                row.push_back(table_time(std::stoll(fields[c]), utc));
+            } else if (fields[c].empty() && columns[c] != "message") {
+                row.emplace_back(1, '-');
+            } else {
+                row.push_back(fields[c]);
+            }
+            if (columns[c] == "end") {
+                row.push_back(span_text(std::stoll(fields[c]) - std::stoll(fields[0])));
             }
         }
-        rows.push_back(std::move(fields));
+        rows.push_back(std::move(row));
     }
     std::vector<size_t> width(header.size(), 0);
     for (const auto& row : rows) {
@@ -261,11 +275,11 @@ Format format_named(const std::string& name) {
 }
 
 void write_intervals(std::ostream& out, Format format, uint32_t storage_type,
-                     const tsdb::interval_list& intervals) {
+                     const tsdb::interval_list& intervals, bool utc) {
     const std::vector<std::string> header = columns(storage_type);
     switch (format) {
         case Format::table:
-            return write_table(out, header, intervals);
+            return write_table(out, header, intervals, utc);
         case Format::json:
             return write_json(out, header, intervals);
         case Format::csv:

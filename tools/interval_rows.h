@@ -37,7 +37,9 @@ tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int6
 enum class Format { table, csv, json };
 Format format_named(const std::string& name);
 
+// Tables name the zone of their times (UTC with `utc`, else local) and show
+// each interval's span; CSV and JSON carry epoch seconds.
 void write_intervals(std::ostream& out, Format format, uint32_t storage_type,
-                     const tsdb::interval_list& intervals);
+                     const tsdb::interval_list& intervals, bool utc = false);
 
 }  // namespace tools

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <ctime>
 #include <optional>
+#include <utility>
 
 #include "platform/local_time.h"
 #include "tools/options.h"
@@ -164,6 +165,51 @@ uint32_t parse_duration(const std::string& text) {
         throw UsageError{"cannot read the duration \"" + text + "\" (use 60, 5m, 1h or 1d)"};
     }
     return static_cast<uint32_t>(*count * *unit);
+}
+
+namespace {
+
+std::optional<std::tm> calendar(int64_t t, bool utc) {
+    const auto when = static_cast<std::time_t>(t);
+    return utc ? platform::utc_time(when) : platform::local_time(when).calendar;
+}
+
+}  // namespace
+
+std::string table_time(int64_t t, bool utc) {
+    const std::optional<std::tm> parts = calendar(t, utc);
+    if (!parts) {
+        return std::to_string(t);
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &*parts);
+    return text;
+}
+
+std::string zone_name(bool utc) {
+    if (utc) {
+        return "UTC";
+    }
+    const std::optional<std::tm> parts = calendar(std::time(nullptr), utc);
+    char name[16] = "local";
+    if (parts) {
+        std::strftime(name, sizeof name, "%Z", &*parts);
+    }
+    return name;
+}
+
+std::string span_text(int64_t seconds) {
+    if (seconds < 0) {
+        return "-";
+    }
+    static constexpr std::pair<int64_t, const char*> units[] = {
+        {604800, " w"}, {86400, " d"}, {3600, " h"}, {60, " m"}};
+    for (const auto& [size, name] : units) {
+        if (seconds >= size && seconds % size == 0) {
+            return std::to_string(seconds / size) + name;
+        }
+    }
+    return std::to_string(seconds) + " s";
 }
 
 }  // namespace tools

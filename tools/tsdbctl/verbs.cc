@@ -382,7 +382,8 @@ void get(Context& c, const Arguments& a) {
         tools::parse_number("--points", a.value_or("--points", "0"), 0, 1000000);
     const tools::Format format = tools::format_named(a.value_or("--format", "table"));
     const uint32_t type = client(c).describe(id).data_type;
-    tools::write_intervals(c.out, format, type, read_range(c, id, type, from, to, points));
+    tools::write_intervals(c.out, format, type, read_range(c, id, type, from, to, points),
+                           a.has("--utc"));
 }
 
 void truncate(Context& c, const Arguments& a) {
@@ -705,10 +706,11 @@ const std::vector<Verb>& all_verbs() {
          true,
          put},
         {"get",
-         "ID [--from T] [--to T] [--points N] [--format table|csv|json]",
+         "ID [--from T] [--to T] [--points N] [--format table|csv|json] [--utc]",
          "Reads a series (default: the last day). Times are epoch seconds, ISO 8601, now,\n"
-         "or relative like -1d, -6h. --points N groups the data into N intervals.",
-         {with(time_range, {"--points", "--format"}), {}, 1, 1},
+         "or relative like -1d, -6h. --points N groups the data into N intervals. Tables\n"
+         "show local times (--utc: UTC), naming the zone, and each interval's span.",
+         {with(time_range, {"--points", "--format"}), {"--utc"}, 1, 1},
          true,
          get},
         {"truncate",
