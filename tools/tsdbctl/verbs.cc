@@ -208,11 +208,7 @@ std::vector<LevelContents> level_contents(const tsdb::time_series_layout_t& layo
                                           const tsdb::interval_list& records) {
     std::vector<LevelContents> levels(layout.levels.size());
     for (const auto& i : records.items) {
-        const auto* counted = dynamic_cast<const tsdb::data_interval_continuous_t*>(i.get());
-        const auto* state = dynamic_cast<const tsdb::data_interval_enum_t*>(i.get());
-        const auto* incident = dynamic_cast<const tsdb::data_interval_incident_t*>(i.get());
-        const int64_t start = counted ? counted->start : state ? state->start : incident->itime;
-        const int64_t end = counted ? counted->end : state ? state->end : incident->itime;
+        const auto [start, end] = span_of(*i);
         size_t l = 0;
         while (l + 1 < levels.size() && end - start > layout.levels[l].resolution) {
             ++l;
@@ -314,14 +310,7 @@ std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
     if (newest.size() == 0) {
         return std::nullopt;
     }
-    const tsdb::data_interval_t& i = *newest.items[0];
-    if (const auto* n = dynamic_cast<const tsdb::data_interval_incident_t*>(&i)) {
-        return n->itime + 1;
-    }
-    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
-        return e->end;
-    }
-    return dynamic_cast<const tsdb::data_interval_continuous_t&>(i).end;
+    return occupied_until(*newest.items[0]);
 }
 
 tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,

@@ -12,22 +12,6 @@ namespace {
 constexpr int64_t latest_record_time = 0xFFFFFFFF;
 constexpr int64_t future_slack = 300;
 
-struct Span {
-    int64_t start;
-    int64_t end;
-};
-
-Span span_of(const tsdb::data_interval_t& i) {
-    if (const auto* c = dynamic_cast<const tsdb::data_interval_continuous_t*>(&i)) {
-        return {c->start, c->end};
-    }
-    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
-        return {e->start, e->end};
-    }
-    const auto& n = dynamic_cast<const tsdb::data_interval_incident_t&>(i);
-    return {n.itime, n.itime};
-}
-
 // The rule a continuous interval's values break, if any.
 std::optional<std::string> value_rule(const tsdb::data_interval_t& i) {
     const auto* c = dynamic_cast<const tsdb::data_interval_continuous_t*>(&i);
@@ -63,6 +47,24 @@ std::optional<std::string> own_rule(const tsdb::data_interval_t& i, const WriteR
 
 }  // namespace
 
+Span span_of(const tsdb::data_interval_t& i) {
+    if (const auto* c = dynamic_cast<const tsdb::data_interval_continuous_t*>(&i)) {
+        return {c->start, c->end};
+    }
+    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
+        return {e->start, e->end};
+    }
+    const auto& n = dynamic_cast<const tsdb::data_interval_incident_t&>(i);
+    return {n.itime, n.itime};
+}
+
+int64_t occupied_until(const tsdb::data_interval_t& i) {
+    const Span s = span_of(i);
+    return s.end == s.start && dynamic_cast<const tsdb::data_interval_incident_t*>(&i) != nullptr
+               ? s.end + 1
+               : s.end;
+}
+
 CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size_t>& lines,
                            const WriteRules& rules) {
     CheckedWrites out;
@@ -83,7 +85,7 @@ CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size
             }
             continue;
         }
-        end = std::max(s.end, s.start + (s.end == s.start ? 1 : 0));
+        end = occupied_until(*i);
         out.appended.items.push_back(std::move(i));
     }
     return out;

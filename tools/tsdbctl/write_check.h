@@ -12,6 +12,16 @@
 
 namespace tsdbctl {
 
+// The time an interval covers; an incident's start and end are its time.
+struct Span {
+    int64_t start;
+    int64_t end;
+};
+Span span_of(const tsdb::data_interval_t& interval);
+// Where an interval stops taking room in time: its end, or the second after
+// an incident.
+int64_t occupied_until(const tsdb::data_interval_t& interval);
+
 struct WriteRules {
     std::optional<int64_t> newest_end;  // where the series' newest record ends
     int64_t now = 0;
