@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "io/sibling_messenger.h"
+#include "parent/requests.h"
 #include "queues/event_sender.h"
 #include "queues/event_stream.h"
 #include "util/time_value.h"
@@ -49,7 +50,7 @@ struct ChildOptions {
     util::TimeValue start_timeout{10, 0};
 };
 
-class ChildProcess {
+class ChildProcess final : public Requests {
 public:
     // Starts the child and waits until it sent INIT_OK. A child that ends
     // first raises EChild with its exit status.
@@ -65,13 +66,14 @@ public:
     const std::set<queues::queue_t>& depend_on() const { return depend_on_; }
 
     // Sends the request with a fresh uid (set on it) and returns the uid.
-    uint32_t send(queues::event& request);
+    uint32_t send(queues::event& request) override;
     // The reply (or failure reply) to the request with this uid.
     std::unique_ptr<queues::event> await(uint32_t uid, util::TimeValue timeout = {30, 0});
     std::unique_ptr<queues::event> request(queues::event& request,
                                            util::TimeValue timeout = {30, 0});
     // The reply with this uid if it has already arrived, else null.
-    std::unique_ptr<queues::event> take_reply(uint32_t uid);
+    std::unique_ptr<queues::event> take_reply(uint32_t uid) override;
+    std::unique_ptr<queues::event> reply_to(uint32_t uid) override { return await(uid); }
 
     // SYS_EXIT, the shutdown protocol, and the child's exit status; EChild
     // when the child ends without its final AckShutdown, as a death.

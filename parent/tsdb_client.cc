@@ -49,7 +49,7 @@ void TsdbClient::remove(uint32_t check_id) {
 
 uint32_t TsdbClient::put_async(const tsdb::Put_Data_Data& put) {
     event_of<PUT_DATA> request(0, 0, put);
-    return child_.send(request);
+    return requests_.send(request);
 }
 
 void TsdbClient::put(const tsdb::Put_Data_Data& put) {
@@ -59,15 +59,15 @@ void TsdbClient::put(const tsdb::Put_Data_Data& put) {
 }
 
 void TsdbClient::check(uint32_t put_uid) {
-    if (const std::unique_ptr<event> failure = child_.take_reply(put_uid)) {
+    if (const std::unique_ptr<event> failure = requests_.take_reply(put_uid)) {
         fail(*failure);
     }
 }
 
 uint32_t TsdbClient::allocate(int32_t data_type, const tsdb::interval_list& data) {
     event_of<PUT_DATA> request(0, 0, {queue_main, 0, tsdb::PUT_Alloc, data_type, data});
-    const uint32_t uid = child_.send(request);
-    const uint32_t check_id = payload_of_reply<RETURN_PUT_DATA_ALLOC>(child_.await(uid));
+    const uint32_t uid = requests_.send(request);
+    const uint32_t check_id = payload_of_reply<RETURN_PUT_DATA_ALLOC>(requests_.reply_to(uid));
     sync();
     check(uid);
     return check_id;
@@ -76,7 +76,7 @@ uint32_t TsdbClient::allocate(int32_t data_type, const tsdb::interval_list& data
 void TsdbClient::sync() {
     // Any reply will do: requests are handled in the order they are sent.
     event_of<GET_METRIC_TYPE> request;
-    child_.request(request);
+    ask(request);
 }
 
 tsdb::interval_list TsdbClient::get(const tsdb::Get_Data_Data& request) {
@@ -119,23 +119,23 @@ typename payload_of<Reply>::type metric_reply(const event& reply) {
 
 uint64_t TsdbClient::counter(const std::vector<std::string>& path) {
     event_of<GET_METRIC> request(0, 0, {path});
-    return metric_reply<RETURN_METRIC_UINT64>(*child_.request(request));
+    return metric_reply<RETURN_METRIC_UINT64>(*ask(request));
 }
 
 control::Return_Metric_Timing_Data TsdbClient::timing(const std::vector<std::string>& path) {
     event_of<GET_METRIC> request(0, 0, {path});
-    return metric_reply<RETURN_METRIC_TIMING>(*child_.request(request));
+    return metric_reply<RETURN_METRIC_TIMING>(*ask(request));
 }
 
 control::Metric TsdbClient::metric_type(const std::vector<std::string>& path) {
     event_of<GET_METRIC_TYPE> request;
     request.payload.id = path;
-    return metric_reply<RETURN_GET_METRIC_TYPE>(*child_.request(request));
+    return metric_reply<RETURN_GET_METRIC_TYPE>(*ask(request));
 }
 
 control::Metric_Group TsdbClient::metrics() {
     event_of<LIST_METRICS> request(0, 0, 0);
-    return metric_reply<RETURN_LIST_METRICS>(*child_.request(request));
+    return metric_reply<RETURN_LIST_METRICS>(*ask(request));
 }
 
 }  // namespace parent

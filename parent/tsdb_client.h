@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "parent/child_process.h"
+#include "parent/requests.h"
 #include "tsdb/write_buffer.h"
 
 namespace parent {
@@ -24,7 +25,7 @@ public:
 
 class TsdbClient {
 public:
-    explicit TsdbClient(ChildProcess& child) : child_(child) {}
+    explicit TsdbClient(Requests& requests) : requests_(requests) {}
 
     uint32_t create(const tsdb::time_series_layout_t& layout);
     tsdb::time_series_layout_t describe(uint32_t check_id);
@@ -57,15 +58,18 @@ public:
     template <queues::event_t Reply, queues::event_t Request>
     typename queues::payload_of<Reply>::type call(typename queues::payload_of<Request>::type p) {
         queues::event_of<Request> request(0, 0, std::move(p));
-        return payload_of_reply<Reply>(child_.request(request));
+        return payload_of_reply<Reply>(ask(request));
     }
 
 private:
+    std::unique_ptr<queues::event> ask(queues::event& request) {
+        return requests_.reply_to(requests_.send(request));
+    }
     template <queues::event_t Reply>
     static typename queues::payload_of<Reply>::type payload_of_reply(
         std::unique_ptr<queues::event> reply);
 
-    ChildProcess& child_;
+    Requests& requests_;
 };
 
 }  // namespace parent

@@ -79,7 +79,7 @@ int lock_file(int fd, Access access) {
     return 0;
 }
 
-Opened opened_or_closed(int fd, int error) {
+OpenedFile opened_or_closed(int fd, int error) {
     if (error != 0) {
         close(fd);
         return {nullptr, error};
@@ -89,7 +89,7 @@ Opened opened_or_closed(int fd, int error) {
 
 }  // namespace
 
-Opened open_random_access_file(const std::string& path, Access access) {
+OpenedFile open_random_access_file(const std::string& path, Access access) {
     const int flags = access == Access::read_write ? O_RDWR : O_RDONLY;
     const int fd = open(path.c_str(), flags | O_CLOEXEC);
     if (fd < 0) {
@@ -98,7 +98,7 @@ Opened open_random_access_file(const std::string& path, Access access) {
     return opened_or_closed(fd, lock_file(fd, access));
 }
 
-Opened create_random_access_file(const std::string& path, uint64_t size, bool replace) {
+OpenedFile create_random_access_file(const std::string& path, uint64_t size, bool replace) {
     // No O_TRUNC: a file that another opener holds must not be touched.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (replace ? 0 : O_EXCL), 0644);
     if (fd < 0) {

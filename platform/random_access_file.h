@@ -37,7 +37,7 @@ public:
 
 enum class Access { read_write, read_only };
 
-struct Opened {
+struct OpenedFile {
     std::unique_ptr<RandomAccessFile> file;  // null on failure
     int error = 0;
 };
@@ -45,11 +45,11 @@ struct Opened {
 // Opens an existing file. Read-write access is exclusive: a second opener,
 // in this process or another, gets EBUSY; read-only access is shared among
 // readers and refused (EBUSY) while a writer holds the file.
-Opened open_random_access_file(const std::string& path, Access access);
+OpenedFile open_random_access_file(const std::string& path, Access access);
 
 // Creates a file of `size` zero bytes and holds it as a read-write opener
 // does. EEXIST when it exists and `replace` is false; EBUSY, with the file
 // untouched, when another opener holds it.
-Opened create_random_access_file(const std::string& path, uint64_t size, bool replace);
+OpenedFile create_random_access_file(const std::string& path, uint64_t size, bool replace);
 
 }  // namespace platform

@@ -49,7 +49,7 @@ TEST(BackingStore, OpeningNeedsAnExistingFileThatNobodyElseHolds) {
         const uint8_t mark = 0x5A;
         first.btbo_WriteFile(0, 100, &mark, 1);
         // Replacing a held file is refused before anything in it changes.
-        const platform::Opened replaced = platform::create_random_access_file(path, 1024, true);
+        const platform::OpenedFile replaced = platform::create_random_access_file(path, 1024, true);
         EXPECT_EQ(replaced.file, nullptr);
         EXPECT_EQ(replaced.error, EBUSY);
         EXPECT_EQ(platform::create_random_access_file(path, 1024, false).error, EEXIST);

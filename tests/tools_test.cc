@@ -30,11 +30,12 @@ protected:
 }  // namespace
 
 TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
-    const Outcome made =
-        run_command(std::string(TSDB_MKDB) + " --block-size 2048 --chains 2 --size 1M " + path);
+    // Options go anywhere, as "--name value" or "--name=value".
+    const Outcome made = run_command(std::string(TSDB_MKDB) + " --block-size 2048 " + path +
+                                     " --chains=2 --size 1M");
     ASSERT_EQ(made.status, 0) << made.output;
     EXPECT_EQ(made.output,
-              "created " + path + ": 512 blocks of 2048 bytes, 2 copies of each chain\n");
+              "created " + path + ": 512 blocks of 2048 bytes (1 MiB), 2 copies of each chain\n");
 
     const Outcome again = run_command(std::string(TSDB_MKDB) + " " + path);
     EXPECT_EQ(again.status, 1);
@@ -45,7 +46,8 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
         tsdb::Database held = tsdb::Database::open(path);
         const Outcome busy = run_command(std::string(TSDB_MKDB) + " --force " + path);
         EXPECT_EQ(busy.status, 1);
-        EXPECT_EQ(busy.output, "tsdb-mkdb: Cannot create " + path + ": Device or resource busy\n");
+        EXPECT_EQ(busy.output, "tsdb-mkdb: Cannot create " + path +
+                                   ": held by another process; stop it first\n");
     }
     EXPECT_EQ(run_command(inspect("check " + path)).status, 0);
 
@@ -57,7 +59,7 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
     EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --blocks 7 --force " + path).status, 1);
     EXPECT_EQ(run_command(std::string(TSDB_MKDB) + " --size 1M --blocks 7 " + path).status, 2);
 
-    const Outcome check = run_command(inspect("check --json " + path));
+    const Outcome check = run_command(inspect("check " + path + " --format=json"));
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.output, "{\"problems\":0,\"details\":[]}\n");
     const Outcome header = run_command(inspect("header " + path));
@@ -78,7 +80,7 @@ TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
         // While the database is open, the inspector stays out.
         const Outcome busy = run_command(inspect("check " + path));
         EXPECT_EQ(busy.status, 1);
-        EXPECT_NE(busy.output.find("Device or resource busy"), std::string::npos) << busy.output;
+        EXPECT_NE(busy.output.find("held by another process"), std::string::npos) << busy.output;
     }
     const Outcome series = run_command(inspect("series " + path));
     EXPECT_NE(series.output.find("check id 0"), std::string::npos) << series.output;
@@ -86,4 +88,5 @@ TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.output.find("refers to unallocated lblock"), std::string::npos) << check.output;
     EXPECT_EQ(run_command(inspect("frobnicate " + path)).status, 2);
+    EXPECT_EQ(run_command(inspect("check " + path + " --format yaml")).status, 2);
 }

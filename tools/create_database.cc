@@ -44,7 +44,8 @@ uint64_t file_size(const NewDatabase& o) {
 
 void create_database(const NewDatabase& o) {
     validate(o);
-    platform::Opened file = platform::create_random_access_file(o.path, file_size(o), o.replace);
+    platform::OpenedFile file =
+        platform::create_random_access_file(o.path, file_size(o), o.replace);
     if (!file.file) {
         util::raise_system_error("Cannot create " + o.path, file.error);
     }

@@ -1,16 +1,22 @@
 // tsdb-inspect: looks at a database file without changing it. It opens the
 // file read-only (refusing one that a running database process holds) and
 // uses the engine's own loading code.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "error/exception.h"
+#include "tools/command_line.h"
 #include "tools/json.h"
+#include "tools/operator_words.h"
 #include "tools/options.h"
 #include "tsdb/consistency_check.h"
 #include "tsdb/database.h"
+#include "tsdb/level_summary.h"
 #include "util/bytes.h"
 #include "util/time_value.h"
 
@@ -18,14 +24,6 @@ namespace {
 
 using tsdb::ChainKind;
 using tsdb::Database;
-
-const char* const usage =
-    "usage: tsdb-inspect COMMAND [--json] PATH\n"
-    "  header   format, block size and count, chain descriptors and the copies in use\n"
-    "  chains   each chain kind's copies: runs, capacity, entries differing from the copy in use\n"
-    "  space    allocated and free blocks, the largest free run, fragmentation\n"
-    "  series   every series with its data type and levels\n"
-    "  check    a full consistency check; exit status 1 when problems are found\n";
 
 // Writes nested fields either as indented "name: value" lines or as JSON.
 class Out {
@@ -194,44 +192,32 @@ std::string utc(uint32_t seconds) {
         .calendar_text(util::TimeValue::Zone::utc, "%Y-%m-%dT%H:%M:%SZ");
 }
 
-void show_level(Database& db, uint32_t data_type, uint32_t l, Out& out) {
-    const tsdb::lblock_entry_t e = db.chain(ChainKind::lblock).lblock_entry(l);
-    const uint32_t size = e.dblocks * db.block_size();
-    const uint32_t head = db.committed_head(l);
-    const uint32_t tail = db.chain(ChainKind::tail).position(l);
-    const uint32_t used = (tail + size - head) % size;
-    const uint32_t unit = tsdb::record_unit_size(data_type);
-    out.begin_item("lblock " + std::to_string(l));
-    out.key_field("lblock", l);
-    out.field("size", size / unit);
-    out.field("resolution", e.resolution);
-    out.field("fill percent", uint64_t{used} * 100 / (size - 1));
-    if (used >= unit && unit > 1) {
-        uint8_t start[4];
-        db.read_from_lblock(e, head, 4, start);
-        uint8_t newest[4];
-        db.read_from_lblock(e, (tail + size - unit) % size, 4, newest);
-        out.field("from", utc(util::load_be32(start)));
-        out.field("to", utc(util::load_be32(newest)));
+void show_level(const tsdb::level_summary_t& level, Out& out) {
+    out.begin_item("lblock " + std::to_string(level.lblock));
+    out.key_field("lblock", level.lblock);
+    out.field("size", level.capacity);
+    out.field("resolution", level.resolution);
+    out.field("records", level.records);
+    out.field("fill percent", level.fill_percent);
+    if (level.oldest_start) {
+        out.field("from", utc(*level.oldest_start));
+        out.field("to", utc(*level.newest_start));
     }
     out.end_item();
 }
 
 void show_series(Database& db, Out& out) {
-    const tsdb::PointerChain& checks = db.chain(ChainKind::check);
     out.begin_list("series");
-    for (uint32_t id = 0; id < checks.capacity(); ++id) {
+    for (uint32_t id = 0; id < db.chain(ChainKind::check).capacity(); ++id) {
         if (!db.check_id_exists(id)) {
             continue;
         }
-        const tsdb::check_entry_t c = checks.check_entry(id);
         out.begin_item("check id " + std::to_string(id));
         out.key_field("check id", id);
-        out.field("data type", c.data_type);
+        out.field("data type", db.chain(ChainKind::check).check_entry(id).data_type);
         out.begin_list("levels");
-        for (uint32_t l = c.first_lblock, seen = 0; l != 0 && seen <= checks.capacity(); ++seen) {
-            show_level(db, c.data_type, l, out);
-            l = db.chain(ChainKind::lblock).lblock_entry(l).next;
+        for (const tsdb::level_summary_t& level : tsdb::summarize_levels(db, id)) {
+            show_level(level, out);
         }
         out.end_list();
         out.end_item();
@@ -250,59 +236,78 @@ bool run_check(Database& db, Out& out) {
     return problems.empty();
 }
 
-}  // namespace
+struct Command {
+    const char* name;
+    const char* help;
+    std::function<bool(Database&, Out&)> show;  // false: problems were found
+};
 
-int main(int argc, char** argv) {
-    std::string command;
-    std::string path;
-    bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (arg == "--json") {
-            json = true;
-        } else if (command.empty()) {
-            command = arg;
-        } else if (path.empty()) {
-            path = tools::with_directory(arg);
-        } else {
-            std::fprintf(stderr, "tsdb-inspect: unexpected argument %s\n%s", arg.c_str(), usage);
-            return 2;
-        }
-    }
-    const bool known = command == "header" || command == "chains" || command == "space" ||
-                       command == "series" || command == "check";
-    if (!known || path.empty()) {
-        std::fprintf(stderr, "tsdb-inspect: %s\n%s",
-                     command.empty() ? "COMMAND is missing"
-                     : !known        ? ("unknown command " + command).c_str()
-                                     : "PATH is missing",
-                     usage);
+bool shown(void (*show)(Database&, Out&), Database& db, Out& out) {
+    show(db, out);
+    return true;
+}
+
+const Command commands[] = {
+    {"header", "format, block size and count, chain descriptors and the copies in use",
+     [](Database& db, Out& out) { return shown(show_header, db, out); }},
+    {"chains", "each chain kind's copies: runs, capacity, entries differing from the copy in use",
+     [](Database& db, Out& out) { return shown(show_chains, db, out); }},
+    {"space", "allocated and free blocks, the largest free run, fragmentation",
+     [](Database& db, Out& out) { return shown(show_space, db, out); }},
+    {"series", "every series with its data type and what each level holds",
+     [](Database& db, Out& out) { return shown(show_series, db, out); }},
+    {"check", "a full consistency check; exit status 1 when problems are found", run_check},
+};
+
+const tools::CommandRules command_rules{
+    {{"DB", "the database file"}},
+    {{"--format", "text|json", "how to write what is found", "text"}}};
+
+int run(const Command& command, const tools::Arguments& arguments) {
+    const std::string format = arguments.value("--format");
+    if (format != "text" && format != "json") {
+        std::fprintf(stderr, "tsdb-inspect %s: unknown format \"%s\" (text or json)\n",
+                     command.name, format.c_str());
         return 2;
     }
+    const std::string path = tools::with_directory(arguments.at(0));
     try {
         Database db = Database::inspect(
             tsdb::BackingStore::open_backing_store(path, platform::Access::read_only));
-        Out out(json);
-        bool clean = true;
-        if (command == "header") {
-            show_header(db, out);
-        } else if (command == "chains") {
-            show_chains(db, out);
-        } else if (command == "space") {
-            show_space(db, out);
-        } else if (command == "series") {
-            show_series(db, out);
-        } else {
-            clean = run_check(db, out);
-        }
+        Out out(format == "json");
+        const bool clean = command.show(db, out);
         out.finish();
         return clean ? 0 : 1;
     } catch (const error::Exception& e) {
-        std::fprintf(stderr, "tsdb-inspect: %s\n", e.text().c_str());
+        std::fprintf(stderr, "tsdb-inspect %s: %s\n", command.name,
+                     tools::in_operator_words(e.text()).c_str());
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Looks at a database file without changing it: read-only, and refusing a file "
+        "that a running database process holds.",
+        "tsdb-inspect"};
+    app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done, 1 the file could not be read or has problems, 2 the command "
+        "line is wrong.");
+    std::vector<std::unique_ptr<tools::Arguments>> arguments;
+    for (const Command& command : commands) {
+        arguments.push_back(std::make_unique<tools::Arguments>(
+            *app.add_subcommand(command.name, command.help), command_rules));
+    }
+    if (const auto status = tools::parse_command_line(app, argc, argv)) {
+        return *status;
+    }
+    for (size_t i = 0; i < std::size(commands); ++i) {
+        if (app.got_subcommand(commands[i].name)) {
+            return run(commands[i], *arguments[i]);
+        }
+    }
+    return 2;
 }

@@ -25,10 +25,9 @@ public:
 // A whole number in [low, high]; the option's name goes into the error.
 uint32_t parse_number(const std::string& option, const std::string& value, uint32_t low,
                       uint32_t high);
-// A new database's block count: from --size in bytes, with an optional K, M
-// or G suffix ("64M", "100000000"), or from --blocks; 64M when neither is given.
-uint32_t database_blocks(const std::optional<std::string>& size,
-                         const std::optional<std::string>& blocks, uint32_t block_size);
+// The blocks in a size in bytes, with an optional K, M or G ("64M",
+// "100000000"); throws UsageError for one that holds no block.
+uint32_t blocks_of_size(const std::string& size, uint32_t block_size);
 // The database process refuses a path without a directory part.
 std::string with_directory(const std::string& path);
 

@@ -40,7 +40,7 @@ BackingStore BackingStore::open_backing_store(const std::string& path, platform:
     if (store_directory(path).empty()) {
         throw error_io("Cannot give empty name to TSDB backing store");
     }
-    platform::Opened opened = platform::open_random_access_file(path, access);
+    platform::OpenedFile opened = platform::open_random_access_file(path, access);
     if (!opened.file) {
         throw error_open("Unable to open " + util::quote(path) + ": " +
                          util::system_error_text(opened.error));

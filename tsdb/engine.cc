@@ -89,6 +89,16 @@ uint32_t Engine::oldest(uint32_t check_id) { return oldest_time(db_, check_id); 
 
 uint32_t Engine::check_capacity() const { return db_.chain(ChainKind::check).capacity(); }
 
+std::vector<level_summary_t> Engine::stored_levels(uint32_t check_id) {
+    data_type(check_id);  // refuses a series that does not exist
+    return summarize_levels(db_, check_id);
+}
+
+std::unique_ptr<Engine> Engine::open_read_only(const std::string& path) {
+    return std::make_unique<Engine>(
+        Database::inspect(BackingStore::open_backing_store(path, platform::Access::read_only)));
+}
+
 bool Engine::series_exists(uint32_t check_id) const { return db_.check_id_exists(check_id); }
 
 bool Engine::has_buffer_level(uint32_t check_id) const {

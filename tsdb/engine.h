@@ -10,6 +10,7 @@
 
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/level_summary.h"
 #include "tsdb/write_buffer.h"
 
 namespace tsdb {
@@ -24,6 +25,9 @@ public:
         engine->configure(buffer);
         return engine;
     }
+    // Opens for reading only, as tsdb::Database::inspect does: nothing is
+    // repaired or written, and a file another process holds is refused.
+    static std::unique_ptr<Engine> open_read_only(const std::string& path);
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
@@ -39,6 +43,8 @@ public:
     // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
     uint32_t data_type(uint32_t check_id) const;
     uint32_t check_capacity() const;
+    // What each level holds on disk, finest first.
+    std::vector<level_summary_t> stored_levels(uint32_t check_id);
     bool series_exists(uint32_t check_id) const;
     // A finest level of resolution 1 with a coarser level after it, as
     // older versions made in place of the write buffer.

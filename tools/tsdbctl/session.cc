@@ -92,7 +92,16 @@ Session::~Session() {
     }
 }
 
-std::vector<std::string> Session::take_log() { return std::exchange(log_, {}); }
+uint32_t Session::series_capacity() {
+    log_.clear();
+    client_->oldest();
+    for (const std::string& line : log_) {
+        if (line.rfind("We have ", 0) == 0) {
+            return static_cast<uint32_t>(std::stoul(line.substr(8)));
+        }
+    }
+    throw parent::EChild("the database process did not say how many series it holds");
+}
 
 void Session::stop() {
     if (!child_) {

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "parent/tsdb_client.h"
+#include "tools/tsdbctl/backend.h"
 
 namespace tsdbctl {
 
-class Session {
+class Session final : public Backend {
 public:
     // Starts the process; a process that cannot open the database raises
     // parent::EChild with its reason.
@@ -21,9 +22,12 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    parent::TsdbClient& client() { return *client_; }
-    // The log lines the process sent since the last call.
-    std::vector<std::string> take_log();
+    parent::TsdbClient& client() override { return *client_; }
+    // The process says it when it looks for the oldest record.
+    uint32_t series_capacity() override;
+    std::optional<std::vector<tsdb::level_summary_t>> stored_levels(uint32_t) override {
+        return std::nullopt;
+    }
     // Ends the process; raises parent::EChild when it does not end well.
     void stop();
 

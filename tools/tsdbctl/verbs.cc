@@ -1,5 +1,6 @@
 #include "tools/tsdbctl/verbs.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -9,7 +10,7 @@
 #include <sstream>
 
 #include "bench/workload.h"
-#include "tools/create_database.h"
+#include "tools/creation_options.h"
 #include "tools/graph.h"
 #include "tools/interval_rows.h"
 #include "tools/json.h"
@@ -24,20 +25,20 @@ namespace tsdbctl {
 
 namespace {
 
+using tools::Arguments;
 using tools::UsageError;
 
 constexpr size_t intervals_per_request = 1000;
 constexpr uint32_t requests_in_flight = 32;
 
-parent::TsdbClient& client(Context& c) { return c.session->client(); }
+parent::TsdbClient& client(Context& c) { return c.backend->client(); }
 
 uint32_t check_id(const std::string& text) {
     return tools::parse_number("ID", text, 0, UINT32_MAX - 1);
 }
 
-int64_t time_option(const Context& c, const Arguments& a, const std::string& name,
-                    const std::string& fallback) {
-    return tools::parse_time(a.value_or(name, fallback), c.now);
+int64_t time_option(const Context& c, const Arguments& a, const std::string& name) {
+    return tools::parse_time(a.value(name), c.now);
 }
 
 std::string when(int64_t t) { return t < 0 ? std::to_string(t) : util::time_text(t); }
@@ -108,7 +109,7 @@ size_t records_in(Context& c, uint32_t id, uint32_t type) {
 
 // Whether the verb's --format asks for JSON (table, the default, or json).
 bool json_wanted(const Arguments& a) {
-    const std::string format = a.value_or("--format", "table");
+    const std::string format = a.value("--format");
     if (format != "table" && format != "json") {
         throw UsageError{"unknown format \"" + format + "\" (table or json)"};
     }
@@ -128,6 +129,11 @@ void write_layout(tools::Json& json, uint32_t id, const tsdb::time_series_layout
     json.end_array();
 }
 
+// A value scripts read bare, with what it is on a terminal.
+std::string labelled(const Context& c, const std::string& label, const std::string& value) {
+    return c.terminal ? label + value : value;
+}
+
 // What a change did to a series' records.
 void report_change(Context& c, uint32_t id, size_t before, size_t after) {
     c.out << "series " << id << ": " << before << " records -> " << after << " records\n";
@@ -136,22 +142,9 @@ void report_change(Context& c, uint32_t id, size_t before, size_t after) {
 // --- verbs -----------------------------------------------------------------
 
 void init(Context& c, const Arguments& a) {
-    tools::NewDatabase options;
-    options.path = tools::with_directory(c.database);
-    options.block_size =
-        tools::parse_number("--block-size", a.value_or("--block-size", "4096"), 1024, 16384);
-    if (options.block_size % 1024 != 0) {
-        throw UsageError{"--block-size must be a multiple of 1024"};
-    }
-    options.chain_copies = tools::parse_number("--chains", a.value_or("--chains", "3"), 2, 5);
-    const auto given = [&a](const char* option) {
-        return a.has(option) ? std::optional<std::string>(a.value_or(option, "")) : std::nullopt;
-    };
-    options.blocks = tools::database_blocks(given("--size"), given("--blocks"), options.block_size);
-    options.replace = a.has("--force");
-    tools::create_database(options);
-    c.out << "created " << c.database << ": " << options.blocks << " blocks of "
-          << options.block_size << " bytes, " << options.chain_copies << " copies of each chain\n";
+    const tools::NewDatabase made = tools::new_database(c.database, a);
+    tools::create_database(made);
+    c.out << tools::creation_summary(made) << "\n";
 }
 
 tsdb::level_t level_argument(const std::string& text) {
@@ -164,7 +157,7 @@ tsdb::level_t level_argument(const std::string& text) {
 }
 
 void create(Context& c, const Arguments& a) {
-    tsdb::time_series_layout_t layout{tools::storage_type_named(a.value_or("--type", "")), {}};
+    tsdb::time_series_layout_t layout{tools::storage_type_named(a.value("--type")), {}};
     for (const std::string& level : a.values("--level")) {
         layout.levels.push_back(level_argument(level));
     }
@@ -180,7 +173,7 @@ void create(Context& c, const Arguments& a) {
         }
     }
     const uint32_t id = client(c).create(layout);
-    c.out << id << "\n";
+    c.out << labelled(c, "created series ", std::to_string(id)) << "\n";
     uint64_t records = 0;
     uint64_t bytes = 0;
     for (const tsdb::level_t& level : client(c).describe(id).levels) {
@@ -196,62 +189,51 @@ void create(Context& c, const Arguments& a) {
     }
 }
 
-struct LevelContents {
-    size_t records = 0;
-    int64_t first = 0;
-    int64_t last = 0;
-};
-
-// What each level holds: a record belongs to the finest level whose
-// resolution its span does not exceed (aggregates span at most that).
-std::vector<LevelContents> level_contents(const tsdb::time_series_layout_t& layout,
-                                          const tsdb::interval_list& records) {
-    std::vector<LevelContents> levels(layout.levels.size());
-    for (const auto& i : records.items) {
-        const auto [start, end] = span_of(*i);
-        size_t l = 0;
-        while (l + 1 < levels.size() && end - start > layout.levels[l].resolution) {
-            ++l;
-        }
-        LevelContents& level = levels[l];
-        level.first = level.records++ == 0 ? start : std::min(level.first, start);
-        level.last = std::max(level.last, end);
+std::string stored_text(const tsdb::level_summary_t& level) {
+    if (level.records == 0) {
+        return "-";
     }
-    return levels;
+    return std::to_string(level.records) + " records, starting from " + when(*level.oldest_start) +
+           " to " + when(*level.newest_start);
+}
+
+void describe_json(Context& c, uint32_t id, const tsdb::time_series_layout_t& layout,
+                   const std::optional<std::vector<tsdb::level_summary_t>>& stored) {
+    tools::Json json;
+    json.begin_object();
+    write_layout(json, id, layout);
+    if (stored) {
+        json.key("stored").begin_array();
+        for (const tsdb::level_summary_t& level : *stored) {
+            json.begin_object().key("records").value(uint64_t{level.records});
+            json.key("bytes").value(uint64_t{level.used_bytes});
+            json.key("from").number(level.records ? std::to_string(*level.oldest_start) : "");
+            json.key("to").number(level.records ? std::to_string(*level.newest_start) : "");
+            json.end_object();
+        }
+        json.end_array();
+    }
+    c.out << json.end_object().text() << "\n";
 }
 
 void describe(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
     const bool as_json = json_wanted(a);
     const tsdb::time_series_layout_t layout = client(c).describe(id);
-    const std::vector<LevelContents> contents =
-        level_contents(layout, read_range(c, id, layout.data_type, 0, c.now + 1, 0));
+    const auto stored = c.backend->stored_levels(id);
     if (as_json) {
-        tools::Json json;
-        json.begin_object();
-        write_layout(json, id, layout);
-        json.key("stored").begin_array();
-        for (const LevelContents& level : contents) {
-            json.begin_object().key("records").value(uint64_t{level.records});
-            json.key("from").number(level.records ? std::to_string(level.first) : "");
-            json.key("to").number(level.records ? std::to_string(level.last) : "");
-            json.end_object();
-        }
-        json.end_array().end_object();
-        c.out << json.text() << "\n";
-        return;
+        return describe_json(c, id, layout, stored);
     }
     c.out << "series " << id << ": " << tools::type_name(layout.data_type) << "\n"
           << std::left << std::setw(8) << "level" << std::setw(24) << "capacity"
-          << "stored\n";
+          << (stored ? "stored" : "") << "\n";
     for (size_t l = 0; l < layout.levels.size(); ++l) {
-        c.out << std::setw(8) << l << std::setw(24) << level_text(layout.levels[l]);
-        if (contents[l].records == 0) {
-            c.out << "-\n";
-        } else {
-            c.out << contents[l].records << " records from " << when(contents[l].first) << " to "
-                  << when(contents[l].last) << "\n";
-        }
+        c.out << std::setw(8) << l << std::setw(24) << level_text(layout.levels[l])
+              << (stored ? stored_text(stored->at(l)) : "") << "\n";
+    }
+    if (!stored) {
+        c.out << "(what each level stores is shown outside the shell, where tsdbctl reads the "
+                 "file)\n";
     }
 }
 
@@ -262,22 +244,9 @@ void remove(Context& c, const Arguments& a) {
     c.out << "deleted series " << id << " and its " << held << " records\n";
 }
 
-// The number of check ids in use: the process says it when it looks for the
-// oldest record.
-uint32_t check_capacity(Context& c) {
-    c.session->take_log();
-    client(c).oldest();
-    for (const std::string& line : c.session->take_log()) {
-        if (line.rfind("We have ", 0) == 0) {
-            return static_cast<uint32_t>(std::stoul(line.substr(8)));
-        }
-    }
-    throw parent::EChild("the database process did not say how many series it holds");
-}
-
 void list(Context& c, const Arguments& a) {
     const bool as_json = json_wanted(a);
-    const uint32_t capacity = check_capacity(c);
+    const uint32_t capacity = c.backend->series_capacity();
     tools::Json json;
     json.begin_array();
     if (!as_json) {
@@ -365,11 +334,10 @@ void put(Context& c, const Arguments& a) {
 
 void get(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const int64_t from = time_option(c, a, "--from", "-1d");
-    const int64_t to = time_option(c, a, "--to", "now");
-    const uint32_t points =
-        tools::parse_number("--points", a.value_or("--points", "0"), 0, 1000000);
-    const tools::Format format = tools::format_named(a.value_or("--format", "table"));
+    const int64_t from = time_option(c, a, "--from");
+    const int64_t to = time_option(c, a, "--to");
+    const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 1000000);
+    const tools::Format format = tools::format_named(a.value("--format"));
     const uint32_t type = client(c).describe(id).data_type;
     tools::write_intervals(c.out, format, type, read_range(c, id, type, from, to, points),
                            a.has("--utc"));
@@ -380,7 +348,7 @@ void truncate(Context& c, const Arguments& a) {
     if (!a.has("--before")) {
         throw UsageError{"--before TIME is missing"};
     }
-    const int64_t before = time_option(c, a, "--before", "");
+    const int64_t before = time_option(c, a, "--before");
     const uint32_t type = type_of_existing(c, id);
     const size_t held = records_in(c, id, type);
     client(c).truncate(id, before);
@@ -413,7 +381,8 @@ void oldest(Context& c, const Arguments& a) {
     } else if (!t) {
         c.out << "series " << a.at(0) << " holds no records\n";
     } else {
-        c.out << *t << " " << when(*t) << "\n";
+        c.out << labelled(c, "oldest record starts at ", std::to_string(*t) + " " + when(*t))
+              << "\n";
     }
 }
 
@@ -429,13 +398,13 @@ void checksum(Context& c, const Arguments& a) {
         json.begin_object().key("id").value(uint64_t{id}).key("checksum").value(hex.str());
         c.out << json.end_object().text() << "\n";
     } else {
-        c.out << hex.str() << "\n";
+        c.out << labelled(c, "checksum of series " + a.at(0) + ": ", hex.str()) << "\n";
     }
 }
 
 void extract(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const std::string file = a.value_or("-o", "");
+    const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o PATCH is missing"};
     }
@@ -514,7 +483,7 @@ void metrics_json(std::ostream& out, const std::vector<MetricRow>& rows) {
 }
 
 void metrics(Context& c, const Arguments& a) {
-    const tools::Format format = tools::format_named(a.value_or("--format", "table"));
+    const tools::Format format = tools::format_named(a.value("--format"));
     std::vector<MetricRow> rows;
     std::vector<std::string> path;
     collect_metrics(c, client(c).metrics(), path, rows);
@@ -535,21 +504,20 @@ void metrics(Context& c, const Arguments& a) {
 
 void graph(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const std::string file = a.value_or("-o", "");
+    const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o FILE.svg is missing (- for standard output)"};
     }
-    const int64_t from = time_option(c, a, "--from", "-1d");
-    const int64_t to = time_option(c, a, "--to", "now");
-    const uint32_t points =
-        tools::parse_number("--points", a.value_or("--points", "400"), 0, 100000);
+    const int64_t from = time_option(c, a, "--from");
+    const int64_t to = time_option(c, a, "--to");
+    const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 100000);
     const uint32_t type = type_of_existing(c, id);
     const tsdb::interval_list data =
         read_range(c, id, type, from, to, type == tsdb::type_incident ? 0 : points);
     const tools::ChartLabels labels{
-        a.value_or("--title", "series " + std::to_string(id) + " (" + tools::type_name(type) +
-                                  "), " + when(from) + " to " + when(to)),
-        a.value_or("--unit", "")};
+        a.given("--title").value_or("series " + std::to_string(id) + " (" + tools::type_name(type) +
+                                    "), " + when(from) + " to " + when(to)),
+        a.value("--unit")};
     const std::string svg = tools::chart(type, data, from, to, labels);
     const std::string said =
         "drew " + std::to_string(data.size()) + " intervals of series " + std::to_string(id);
@@ -594,13 +562,12 @@ void add_samples(workload::Samples& samples, uint32_t type, uint32_t series, uin
 }
 
 void load(Context& c, const Arguments& a) {
-    const uint32_t series =
-        tools::parse_number("--series", a.value_or("--series", "10"), 1, 1000000);
-    const uint32_t days = tools::parse_number("--days", a.value_or("--days", "1"), 1, 3650);
-    const uint32_t step = tools::parse_duration(a.value_or("--step", "60"));
-    const uint32_t type = tools::storage_type_named(a.value_or("--type", "continuous"));
+    const uint32_t series = tools::parse_number("--series", a.value("--series"), 1, 1000000);
+    const uint32_t days = tools::parse_number("--days", a.value("--days"), 1, 3650);
+    const uint32_t step = tools::parse_duration(a.value("--step"));
+    const uint32_t type = tools::storage_type_named(a.value("--type"));
     const int64_t start =
-        a.has("--start") ? time_option(c, a, "--start", "") : c.now - int64_t{days} * 86400;
+        a.has("--start") ? time_option(c, a, "--start") : c.now - int64_t{days} * 86400;
     const uint32_t steps_per_day = std::max(86400 / step, 1u);
     std::vector<uint32_t> ids;
     for (uint32_t s = 0; s < series; ++s) {
@@ -636,141 +603,156 @@ void load(Context& c, const Arguments& a) {
           << " records/s\n";
 }
 
-const std::vector<std::string> time_range = {"--from", "--to"};
+const tools::PositionalRule series_id{"ID", "the series' id"};
 
-std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+const tools::OptionRule format_option{"--format", "table|json", "how to write the answer", "table"};
 
 }  // namespace
 
 const std::vector<Verb>& all_verbs() {
     static const std::vector<Verb> verbs = {
-        {"init",
-         "[--block-size B] [--chains N] [--size BYTES|--blocks N] [--force]",
-         "Creates a new, empty database file (default 64M in blocks of 4096 bytes). --size\n"
-         "takes bytes, with K, M or G; --blocks a number of blocks.",
-         {{"--block-size", "--chains", "--size", "--blocks"}, {"--force"}, 0, 0},
-         false,
-         init},
+        {"init", "Creates a new, empty database file.", tools::database_creation_rules(),
+         Needs::nothing, init},
         {"create",
-         "--type continuous|enum|monotonic|incident --level RES:COUNT ...",
          "Creates a series and prints its id. Levels go finest first; RES is 60, 5m, 1h or 1d\n"
          "(incident levels count bytes, not records).",
-         {{"--type", "--level"}, {}, 0, 0},
-         true,
+         {{},
+          {{"--type", "TYPE", "continuous, enum, monotonic or incident"},
+           {"--level", "RES:COUNT", "a level: its resolution and how many records it keeps", "",
+            true}}},
+         Needs::a_process,
          create},
         {"describe",
-         "ID [--format table|json]",
          "Shows a series' levels and what each holds.",
-         {{"--format"}, {}, 1, 1},
-         true,
+         {{series_id}, {format_option}},
+         Needs::reading,
          describe},
         {"delete",
-         "ID",
          "Deletes a series and its records; a series that does not exist is an error.",
-         {{}, {}, 1, 1},
-         true,
+         {{series_id}, {}},
+         Needs::a_process,
          remove},
         {"list",
-         "[--format table|json]",
          "Lists every series with its layout.",
-         {{"--format"}, {}, 0, 0},
-         true,
+         {{}, {format_option}},
+         Needs::reading,
          list},
         {"put",
-         "ID [FILE|-] [--skip-invalid] [--backfill] [--allow-future]",
-         "Writes CSV data to a series (standard input without FILE). The header names the\n"
-         "columns: start,end,min,avg,max,ngood,nbad (or start,end,value) for continuous and\n"
-         "monotonic series, start,end,mask,ngood,nbad for enum series, time,severity,message\n"
-         "for incidents. Times are epoch seconds or ISO 8601, local unless they end in Z.\n"
-         "Intervals the database would drop or misplace are refused with their line, and\n"
-         "nothing is written: values that are not numbers or out of order, ends before\n"
-         "starts, times outside 1970 to 2106 or more than 5 minutes ahead, and intervals\n"
-         "older than the series' newest record. --skip-invalid writes the rest, --backfill\n"
-         "merges older intervals into what the series holds, --allow-future takes times\n"
-         "ahead of the clock.",
-         {{}, {"--skip-invalid", "--backfill", "--allow-future"}, 1, 2},
-         true,
+         "Writes CSV data to a series. The header names the columns: start,end,min,avg,max,\n"
+         "ngood,nbad (or start,end,value) for continuous and monotonic series, start,end,mask,\n"
+         "ngood,nbad for enum series, time,severity,message for incidents. Times are epoch\n"
+         "seconds or ISO 8601, local unless they end in Z. Intervals the database would drop\n"
+         "or misplace are refused with their line, and nothing is written: values that are\n"
+         "not numbers or out of order, ends before starts, times outside 1970 to 2106 or more\n"
+         "than 5 minutes ahead, and intervals older than the series' newest record.",
+         {{series_id, {"[FILE]", "the CSV file (default: standard input)"}},
+          {{"--skip-invalid", "", "write the valid intervals, skip and count the others"},
+           {"--backfill", "", "merge intervals older than the newest record into the series"},
+           {"--allow-future", "", "take times ahead of the clock"}}},
+         Needs::a_process,
          put},
         {"get",
-         "ID [--from T] [--to T] [--points N] [--format table|csv|json] [--utc]",
-         "Reads a series (default: the last day). Times are epoch seconds, ISO 8601, now,\n"
-         "or relative like -1d, -6h. --points N groups the data into N intervals. Tables\n"
-         "show local times (--utc: UTC), naming the zone, and each interval's span.",
-         {with(time_range, {"--points", "--format"}), {"--utc"}, 1, 1},
-         true,
+         "Reads a series. Times are epoch seconds, ISO 8601, now, or relative like -1d, -6h.\n"
+         "Tables show local times (--utc: UTC), naming the zone, and each interval's span.",
+         {{series_id},
+          {{"--from", "TIME", "where the range starts", "-1d"},
+           {"--to", "TIME", "where the range ends", "now"},
+           {"--points", "N", "group the range into N intervals (0: every record)", "0"},
+           {"--format", "table|csv|json", "how to write the intervals", "table"},
+           {"--utc", "", "table times in UTC"}}},
+         Needs::reading,
          get},
         {"truncate",
-         "ID --before T",
-         "Removes the records that start at or before T.",
-         {{"--before"}, {}, 1, 1},
-         true,
+         "Removes the records that start at or before a time.",
+         {{series_id}, {{"--before", "TIME", "the newest start to remove (required)"}}},
+         Needs::a_process,
          truncate},
         {"oldest",
-         "[ID] [--format table|json]",
          "Shows the time of the oldest record, of the database or of a series.",
-         {{"--format"}, {}, 0, 1},
-         true,
+         {{{"[ID]", "a series (default: every series)"}}, {format_option}},
+         Needs::reading,
          oldest},
         {"checksum",
-         "ID [--format table|json]",
          "Prints the series' recovery checksum.",
-         {{"--format"}, {}, 1, 1},
-         true,
+         {{series_id}, {format_option}},
+         Needs::reading,
          checksum},
         {"extract",
-         "ID -o PATCH",
          "Writes the series' recovery patch to a file.",
-         {{"-o"}, {}, 1, 1},
-         true,
+         {{series_id}, {{"-o,--output", "PATCH", "the file to write (required)"}}},
+         Needs::reading,
          extract},
         {"merge",
-         "ID PATCH ... [--replace]",
          "Merges recovery patches into a series, keeping its own records. Where records\n"
          "overlap, the one with the larger share of good samples wins (for continuous data,\n"
          "then the lower average); on a tie the series' own record wins, then the earlier\n"
-         "patch. --replace makes the series hold only what the patches hold.",
-         {{}, {"--replace"}, 2, 64},
-         true,
+         "patch.",
+         {{series_id, {"PATCH...", "files written by tsdbctl extract"}},
+          {{"--replace", "", "make the series hold only what the patches hold"}}},
+         Needs::a_process,
          merge},
         {"metrics",
-         "[--format table|json]",
          "Shows the database process's metrics.",
-         {{"--format"}, {}, 0, 0},
-         true,
+         {{}, {format_option}},
+         Needs::a_process,
          metrics},
         {"graph",
-         "ID [--from T] [--to T] [--points N] [--title T] [--unit U] -o FILE.svg|-",
-         "Draws a series as an SVG chart (default: the last day in 400 points), with its\n"
-         "values in SI prefixes and U after them (--unit B gives 1.2 GB); - writes the chart\n"
-         "to standard output.",
-         {with(time_range, {"--points", "-o", "--title", "--unit"}), {}, 1, 1},
-         true,
+         "Draws a series as a chart: SVG, or PNG for a name ending in .png; - writes SVG to\n"
+         "standard output. Values carry SI prefixes and the unit (--unit B gives 1.2 GB).",
+         {{series_id},
+          {{"--from", "TIME", "where the range starts", "-1d"},
+           {"--to", "TIME", "where the range ends", "now"},
+           {"--points", "N", "intervals to group the range into", "400"},
+           {"-o,--output", "FILE", "the chart's file, .svg or .png, or - (required)"},
+           {"--title", "TEXT", "the chart's title (default: the series and the range)"},
+           {"--unit", "UNIT", "the values' unit"},
+           {"--width", "PIXELS", "the chart's width", "800"},
+           {"--height", "PIXELS", "the chart's height", "300"}}},
+         Needs::reading,
          graph},
         {"load",
-         "[--series N] [--days D] [--step S] [--type T] [--start T]",
-         "Creates N series and writes D days of synthetic samples, one per step, to them.",
-         {{"--series", "--days", "--step", "--type", "--start"}, {}, 0, 0},
-         true,
+         "Creates series and writes days of synthetic samples, one per step, to them.",
+         {{},
+          {{"--series", "N", "series to create", "10"},
+           {"--days", "D", "days of samples", "1"},
+           {"--step", "S", "seconds between samples", "60"},
+           {"--type", "TYPE", "continuous, enum, monotonic or incident", "continuous"},
+           {"--start", "TIME", "the first sample's time (default: D days ago)"}}},
+         Needs::a_process,
          load},
     };
     return verbs;
 }
 
-const Verb* find_verb(const std::string& name) {
-    for (const Verb& v : all_verbs()) {
-        if (v.name == name) {
-            return &v;
+Grammar::Grammar(CLI::App& app, bool with_database) : app_(app) {
+    for (const Verb& verb : all_verbs()) {
+        if (!with_database && verb.needs == Needs::nothing) {
+            continue;
+        }
+        CLI::App& command = *app.add_subcommand(verb.name, verb.help);
+        if (with_database) {
+            command.add_option("DB", database_, "the database file")->required();
+        }
+        declared_.emplace_back(&verb, std::make_unique<tools::Arguments>(command, verb.rules));
+    }
+}
+
+const Verb* Grammar::chosen() const {
+    for (const auto& [verb, arguments] : declared_) {
+        if (app_.got_subcommand(verb->name)) {
+            return verb;
         }
     }
     return nullptr;
 }
 
-std::string verb_usage(const Verb& verb) {
-    return "usage: tsdbctl [-v] " + verb.name + " DB" +
-           (verb.synopsis.empty() ? "" : " " + verb.synopsis) + "\n" + verb.help + "\n";
+const tools::Arguments& Grammar::arguments_of(const Verb& verb) const {
+    for (const auto& [declared, arguments] : declared_) {
+        if (declared == &verb) {
+            return *arguments;
+        }
+    }
+    throw std::logic_error("verb " + verb.name + " is not declared");
 }
 
 }  // namespace tsdbctl

@@ -1,40 +1,61 @@
-// The verbs of tsdbctl. Each runs against a database process that the
-// caller started (one per command, or one for a whole shell).
+// The verbs of tsdbctl and the grammar that declares them on a parser.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "tools/tsdbctl/arguments.h"
-#include "tools/tsdbctl/session.h"
+#include "tools/command_line.h"
+#include "tools/tsdbctl/backend.h"
 
 namespace tsdbctl {
 
 struct Context {
     std::string database;
-    Session* session;  // null for verbs that need no process
+    Backend* backend;  // null for a verb that needs neither
     std::istream& in;
     std::ostream& out;
-    int64_t now;  // seconds since 1970-01-01 UTC
-    bool verbose;
+    int64_t now;    // seconds since 1970-01-01 UTC
+    bool terminal;  // whether `out` is one
+};
+
+enum class Needs {
+    nothing,    // makes the file itself
+    reading,    // the file read-only, or a running process
+    a_process,  // the database process on the file
 };
 
 struct Verb {
     std::string name;
-    std::string synopsis;  // the words after "tsdbctl VERB DB"
     std::string help;
-    ArgumentRules rules;
-    bool needs_process;
-    std::function<void(Context&, const Arguments&)> run;
+    tools::CommandRules rules;  // after DB, which every verb takes first
+    Needs needs;
+    std::function<void(Context&, const tools::Arguments&)> run;
 };
 
 const std::vector<Verb>& all_verbs();
-// Null for an unknown name.
-const Verb* find_verb(const std::string& name);
-std::string verb_usage(const Verb& verb);
+
+// The verbs declared as subcommands of a parser, each with what it takes.
+class Grammar {
+public:
+    // On a command line each verb takes DB first; a shell line has no DB
+    // and no verb that needs no database.
+    Grammar(CLI::App& app, bool with_database);
+    Grammar(const Grammar&) = delete;
+    Grammar& operator=(const Grammar&) = delete;
+    const std::string& database() const { return database_; }
+    // The verb the last parse chose, if any.
+    const Verb* chosen() const;
+    const tools::Arguments& arguments_of(const Verb& verb) const;
+
+private:
+    CLI::App& app_;
+    std::string database_;
+    std::vector<std::pair<const Verb*, std::unique_ptr<tools::Arguments>>> declared_;
+};
 
 }  // namespace tsdbctl

@@ -1,0 +1,75 @@
+#include "tools/tsdbctl/read_only_file.h"
+
+#include <iostream>
+
+#include "error/anomaly.h"
+#include "tools/options.h"
+
+namespace tsdbctl {
+
+namespace {
+
+std::unique_ptr<tsdb::Engine> opened(const std::string& database) {
+    try {
+        return tsdb::Engine::open_read_only(tools::with_directory(database));
+    } catch (const error::Exception& failure) {
+        throw tools::EBadInput("cannot open " + database + ": " + failure.text());
+    }
+}
+
+}  // namespace
+
+ReadOnlyFile::ReadOnlyFile(const std::string& database, bool verbose)
+    : verbose_(verbose), engine_(opened(database)), handlers_(*engine_, *this), client_(*this) {
+    logging::set_sink(this);
+}
+
+ReadOnlyFile::~ReadOnlyFile() { logging::set_sink(nullptr); }
+
+void ReadOnlyFile::send(const std::string& line, int32_t) {
+    if (verbose_) {
+        std::cerr << "tsdb: " << line << "\n";
+    }
+}
+
+std::optional<std::vector<tsdb::level_summary_t>> ReadOnlyFile::stored_levels(uint32_t id) {
+    return engine_->stored_levels(id);
+}
+
+uint32_t ReadOnlyFile::send(queues::event& request) {
+    request.uid = uids_.fresh();
+    if (!handlers_.serves(request.type)) {
+        throw tools::EBadInput("only the database process answers " +
+                               queues::event_name(request.type));
+    }
+    try {
+        handlers_.handle(request);
+    } catch (const errors::db_anomaly& refused) {
+        send(queues::exevent(request.dest, request.uid, refused.text()));
+    } catch (const tsdb::error_generic& failed) {
+        send(queues::exevent(request.dest, request.uid, failed.text()));
+    }
+    return request.uid;
+}
+
+std::unique_ptr<queues::event> ReadOnlyFile::reply_to(uint32_t uid) {
+    std::unique_ptr<queues::event> reply = take_reply(uid);
+    if (!reply) {
+        throw tools::EBadInput("no reply to request " + std::to_string(uid));
+    }
+    return reply;
+}
+
+std::unique_ptr<queues::event> ReadOnlyFile::take_reply(uint32_t uid) {
+    const auto found = replies_.find(uid);
+    if (found == replies_.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<queues::event> reply = std::move(found->second);
+    replies_.erase(found);
+    return reply;
+}
+
+void ReadOnlyFile::send(const queues::event& reply) { replies_[reply.uid] = reply.clone(); }
+
+}  // namespace tsdbctl
