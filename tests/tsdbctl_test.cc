@@ -480,6 +480,59 @@ TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
               std::string::npos);
 }
 
+TEST_F(Tsdbctl, ChartsOfYearsBillionsAndThousandsOfIncidentsKeepTheirShape) {
+    init();
+    // Four years of daily traffic in the billions.
+    out("create " + db + " --type continuous --level 1d:2000");
+    std::string days = "start,end,value\n";
+    const int64_t first_day = 1600041600;  // 2020-09-14
+    for (int d = 0; d < 1500; ++d) {
+        const int64_t t = first_day + 86400 * int64_t{d};
+        days += std::to_string(t) + "," + std::to_string(t + 86400) + "," +
+                std::to_string(1'000'000'000 + 400'000 * (d % 1000)) + "\n";
+    }
+    out("put " + db + " 0 " + file("days.csv", days));
+    const std::string years =
+        out("graph " + db + " 0 --from 1600000000 --to 1730000000 --width 640 -o -");
+    checked_svg_points(years);
+    EXPECT_NE(years.find("width=\"640.0\""), std::string::npos);
+    // Time labels carry the year where it changes, and thin out to fit.
+    for (const char* year : {">2021</text>", ">2022</text>", ">2023</text>", ">2024</text>"}) {
+        EXPECT_NE(years.find(year), std::string::npos) << year;
+    }
+    // Value ticks fall on round numbers.
+    for (const char* tick : {">1.1 G</text>", ">1.2 G</text>", ">1.3 G</text>"}) {
+        EXPECT_NE(years.find(tick), std::string::npos) << tick;
+    }
+    EXPECT_LE(occurrences(years, "<line"), 2u + 8u + 640u / 70u + 1u)
+        << "axes, value ticks and time ticks";
+
+    out("create " + db + " --type incident --level 1:1000000");
+    std::string incidents = "time,severity,message\n";
+    for (int i = 0; i < 5000; ++i) {
+        incidents += std::to_string(1700000000 + 17 * i) + "," + std::to_string(i % 5) + ",event " +
+                     std::to_string(i) + "\n";
+    }
+    out("put " + db + " 1 " + file("incidents.csv", incidents));
+    const std::string marked = out("graph " + db + " 1 --from 1700000000 --to 1700086400 -o -");
+    checked_svg_points(marked);
+    EXPECT_EQ(occurrences(marked, "<circle"), 5000u);
+
+    // A name ending in .png gets a PNG of the size asked for.
+    out("graph " + db + " 0 --from 1600000000 --to 1730000000 --width 640 --height 200 -o " + dir +
+        "/chart.png");
+    std::ifstream png(dir + "/chart.png", std::ios::binary);
+    std::string header(24, '\0');
+    png.read(header.data(), 24);
+    EXPECT_EQ(header.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const auto be32 = [&](size_t at) {
+        return (uint32_t(uint8_t(header[at])) << 24) | (uint32_t(uint8_t(header[at + 1])) << 16) |
+               (uint32_t(uint8_t(header[at + 2])) << 8) | uint8_t(header[at + 3]);
+    };
+    EXPECT_EQ(be32(16), 640u);
+    EXPECT_EQ(be32(20), 200u);
+}
+
 TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
     init();
     const std::string script = file("script",

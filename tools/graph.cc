@@ -19,24 +19,22 @@ using tsdb::data_interval_continuous_t;
 using tsdb::data_interval_enum_t;
 using tsdb::data_interval_incident_t;
 
-constexpr double width = 900;
-constexpr double height = 320;
 constexpr double left = 70;
 constexpr double right = 20;
 constexpr double top = 30;
-constexpr double bottom = 40;
+constexpr double bottom = 52;  // tick labels of two lines, then the legend
 constexpr const char* palette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                    "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"};
 
-std::string four_digits(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g", value);
+std::string digits(double value, int significant) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*g", significant, value);
     return text;
 }
 
-// A value in at most four significant digits with an SI prefix (1.2 G, 350 m),
+// A value with an SI prefix (1.2 G, 350 m) in at most `significant` digits,
 // so that any magnitude fits the margin.
-std::string si_text(double value, const std::string& unit) {
+std::string si_text(double value, const std::string& unit, int significant = 4) {
     static constexpr const char* large[] = {"", " k", " M", " G", " T", " P", " E"};
     static constexpr const char* small[] = {"", " m", " u", " n", " p"};
     double scaled = value;
@@ -46,75 +44,177 @@ std::string si_text(double value, const std::string& unit) {
             scaled /= 1000;
             ++step;
         }
-        return four_digits(scaled) + large[step] + unit;
+        return digits(scaled, significant) + large[step] + unit;
     }
     while (scaled != 0 && std::fabs(scaled) < 1 && step + 1 < std::size(small)) {
         scaled *= 1000;
         ++step;
     }
     const std::string prefix = small[step];
-    return four_digits(scaled) + (prefix.empty() && !unit.empty() ? " " : prefix) + unit;
+    return digits(scaled, significant) + (prefix.empty() && !unit.empty() ? " " : prefix) + unit;
+}
+
+// A tick step of 1, 2 or 5 times a power of ten that cuts the range into
+// about `wanted` parts.
+double nice_step(double range, int wanted) {
+    const double rough = range / wanted;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (rough <= m * power) {
+            return m * power;
+        }
+    }
+    return 10 * power;
+}
+
+std::string local_text(int64_t t, const char* format) {
+    return util::TimeValue(static_cast<int32_t>(t), 0)
+        .calendar_text(util::TimeValue::Zone::local, format);
+}
+
+struct TimeTick {
+    int64_t at;
+    std::string text;
+    std::string context;  // the day or year, under the text where it changes
+};
+
+// Ticks at whole minutes, hours or days, up to `most` of them; each carries
+// its date where the day changes from the tick before.
+std::vector<TimeTick> clock_ticks(int64_t from, int64_t to, size_t most) {
+    static constexpr int64_t steps[] = {60,    300,   900,   1800,   3600,   3 * 3600,
+                                        21600, 43200, 86400, 172800, 604800, 1209600};
+    const int64_t step = *std::find_if(std::begin(steps), std::end(steps) - 1, [&](int64_t s) {
+        return (to - from) / s < static_cast<int64_t>(most);
+    });
+    const bool daily = step >= 86400;
+    std::vector<TimeTick> ticks;
+    std::string previous;
+    for (int64_t t = (from / step + 1) * step; t < to; t += step) {
+        const std::string context = local_text(t, daily ? "%Y" : "%b %d");
+        ticks.push_back(
+            {t, local_text(t, daily ? "%b %d" : "%H:%M"), context == previous ? "" : context});
+        previous = context;
+    }
+    return ticks;
+}
+
+// Ticks at the first of every month, or of every few months or years, up
+// to `most` of them; each carries its year where the year changes.
+std::vector<TimeTick> calendar_ticks(int64_t from, int64_t to, size_t most) {
+    std::vector<int64_t> months;
+    std::string month = local_text(from, "%Y%m");
+    for (int64_t day = from / 86400 * 86400 + 86400; day < to; day += 86400) {
+        const std::string this_month = local_text(day, "%Y%m");
+        if (this_month != month) {
+            months.push_back(day);
+            month = this_month;
+        }
+    }
+    size_t every = 1;
+    for (const size_t k : {1, 2, 3, 6, 12, 24, 60, 120}) {
+        every = k;
+        if (months.size() / k < most) {
+            break;
+        }
+    }
+    std::vector<TimeTick> ticks;
+    std::string year;
+    for (size_t m = 0; m < months.size(); m += every) {
+        const std::string this_year = local_text(months[m], "%Y");
+        ticks.push_back({months[m], every >= 12 ? this_year : local_text(months[m], "%b"),
+                         every >= 12 || this_year == year ? "" : this_year});
+        year = this_year;
+    }
+    return ticks;
 }
 
 // Maps times and values onto the plot area.
 class Plot {
 public:
-    Plot(int64_t from, int64_t to, double low, double high)
-        : from_(from), span_(std::max<int64_t>(to - from, 1)), low_(low), high_(high) {}
+    Plot(const ChartLabels& frame, int64_t from, int64_t to, double low, double high)
+        : width_(frame.width),
+          height_(frame.height),
+          from_(from),
+          span_(std::max<int64_t>(to - from, 1)),
+          low_(low),
+          high_(high) {}
 
+    double width() const { return width_; }
+    double height() const { return height_; }
     double x(int64_t t) const {
-        return left +
-               (width - left - right) * static_cast<double>(t - from_) / static_cast<double>(span_);
+        return left + (width_ - left - right) * static_cast<double>(t - from_) /
+                          static_cast<double>(span_);
     }
     double y(double v) const {
-        return height - bottom - (height - top - bottom) * (v - low_) / (high_ - low_);
+        return height_ - bottom - (height_ - top - bottom) * (v - low_) / (high_ - low_);
     }
 
-    void axes(Svg& svg, const ChartLabels& labels, int value_ticks) const {
-        svg.rect(0, 0, width, height, "#ffffff");
-        svg.text({width / 2, 18}, labels.title, "middle", 13);
-        svg.line({left, height - bottom}, {width - right, height - bottom}, "#333333");
-        svg.line({left, top}, {left, height - bottom}, "#333333");
-        for (int i = 0; value_ticks > 0 && i <= value_ticks; ++i) {
-            const double v = low_ + (high_ - low_) * i / value_ticks;
-            svg.line({left - 4, y(v)}, {width - right, y(v)}, "#e0e0e0", 0.5);
-            svg.text({left - 6, y(v) + 4}, si_text(v, labels.unit), "end", 10);
+    // The frame, the title, value ticks `value_step` apart (none for 0)
+    // and the time ticks. Tick labels carry the digits that tell them apart.
+    void axes(Svg& svg, const ChartLabels& labels, double value_step) const {
+        const double largest = std::max(std::fabs(low_), std::fabs(high_));
+        const int significant =
+            value_step <= 0 || largest == 0
+                ? 4
+                : std::clamp(static_cast<int>(std::floor(std::log10(largest)) -
+                                              std::floor(std::log10(value_step))) +
+                                 1,
+                             4, 15);
+        svg.rect(0, 0, width_, height_, "#ffffff");
+        svg.text({width_ / 2, 18}, labels.title, "middle", 13);
+        svg.line({left, height_ - bottom}, {width_ - right, height_ - bottom}, "#333333");
+        svg.line({left, top}, {left, height_ - bottom}, "#333333");
+        for (double v = std::ceil(low_ / value_step - 1e-9) * value_step;
+             value_step > 0 && v <= high_ + value_step * 1e-9; v += value_step) {
+            const double shown = std::fabs(v) < value_step * 1e-9 ? 0.0 : v;
+            svg.line({left - 4, y(shown)}, {width_ - right, y(shown)}, "#e0e0e0", 0.5);
+            svg.text({left - 6, y(shown) + 4}, si_text(shown, labels.unit, significant), "end", 10);
         }
         time_ticks(svg);
     }
 
+    void no_data(Svg& svg) const { svg.text({width_ / 2, height_ / 2}, "no data", "middle", 13); }
+
 private:
     void time_ticks(Svg& svg) const {
-        static constexpr int64_t steps[] = {60,    300,   900,   1800,   3600,   3 * 3600,
-                                            21600, 43200, 86400, 172800, 604800, 2592000};
-        int64_t step = steps[std::size(steps) - 1];
-        for (int64_t s : steps) {
-            if (span_ / s <= 8) {
-                step = s;
-                break;
+        // A label takes about 70 units; fewer ticks on a narrow chart.
+        const size_t most = std::max<size_t>(2, static_cast<size_t>((width_ - left - right) / 70));
+        const int64_t to = from_ + span_;
+        const std::vector<TimeTick> ticks =
+            span_ > 60 * 86400 ? calendar_ticks(from_, to, most) : clock_ticks(from_, to, most);
+        for (const TimeTick& tick : ticks) {
+            const double x_at = x(tick.at);
+            svg.line({x_at, height_ - bottom}, {x_at, height_ - bottom + 4}, "#333333");
+            svg.text({x_at, height_ - bottom + 16}, tick.text, "middle", 10);
+            if (!tick.context.empty()) {
+                svg.text({x_at, height_ - bottom + 28}, tick.context, "middle", 10);
             }
-        }
-        const char* format = span_ <= 86400 ? "%H:%M" : "%m-%d %H:%M";
-        for (int64_t t = (from_ / step + 1) * step; t < from_ + span_; t += step) {
-            svg.line({x(t), height - bottom}, {x(t), height - bottom + 4}, "#333333");
-            const util::TimeValue at(static_cast<int32_t>(t), 0);
-            svg.text({x(t), height - bottom + 16},
-                     at.calendar_text(util::TimeValue::Zone::local, format), "middle", 10);
         }
     }
 
+    double width_;
+    double height_;
     int64_t from_;
     int64_t span_;
     double low_;
     double high_;
 };
 
-std::pair<double, double> padded(double low, double high) {
+// The value range widened to whole tick steps around the data.
+struct ValueAxis {
+    double low;
+    double high;
+    double step;
+};
+
+ValueAxis value_axis(double low, double high) {
     if (!(low < high)) {
-        return {low - 1, high + 1};
+        const double pad = low == 0 ? 1 : std::fabs(low) * 0.1;
+        low -= pad;
+        high += pad;
     }
-    const double pad = (high - low) * 0.05;
-    return {low - pad, high + pad};
+    const double step = nice_step(high - low, 5);
+    return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
 }
 
 int64_t middle(const data_interval_continuous_t& c) { return c.start + (c.end - c.start) / 2; }
@@ -125,7 +225,8 @@ bool gap_between(const data_interval_continuous_t& a, const data_interval_contin
     return missing > 0 && missing > std::max(a.end - a.start, b.end - b.start);
 }
 
-void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuous_t*>& good,
+void legend_and_summary(Svg& svg, const Plot& plot,
+                        const std::vector<const data_interval_continuous_t*>& good,
                         const std::string& unit) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
@@ -137,12 +238,12 @@ void legend_and_summary(Svg& svg, const std::vector<const data_interval_continuo
         sum += double{c->avg} * c->ngood;
         samples += c->ngood;
     }
-    const double y = height - 8;
+    const double y = plot.height() - 8;
     svg.line({left, y - 4}, {left + 20, y - 4}, palette[0], 1.5);
     svg.text({left + 24, y}, "average", "start", 10);
     svg.rect(left + 80, y - 9, 20, 10, palette[0], 0.2);
     svg.text({left + 104, y}, "min to max", "start", 10);
-    svg.text({width - right, y},
+    svg.text({plot.width() - right, y},
              "min " + si_text(low, unit) + "  avg " + si_text(sum / samples, unit) + "  max " +
                  si_text(high, unit) + "  last " + si_text(good.back()->avg, unit),
              "end", 10);
@@ -161,12 +262,11 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
             high = std::max<double>(high, c->max);
         }
     }
-    const auto [bottom_value, top_value] = good.empty() ? std::pair(0.0, 1.0) : padded(low, high);
-    const Plot plot(from, to, bottom_value, top_value);
-    plot.axes(svg, labels, 5);
+    const ValueAxis axis = good.empty() ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
+    const Plot plot(labels, from, to, axis.low, axis.high);
+    plot.axes(svg, labels, axis.step);
     if (good.empty()) {
-        svg.text({width / 2, height / 2}, "no data", "middle", 13);
-        return;
+        return plot.no_data(svg);
     }
     // Each stretch without a gap is drawn on its own: a gap stays empty.
     for (size_t first = 0; first < good.size();) {
@@ -187,7 +287,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
         svg.polyline(line, palette[0], 1.5);
         first = last + 1;
     }
-    legend_and_summary(svg, good, labels.unit);
+    legend_and_summary(svg, plot, good, labels.unit);
 }
 
 void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
@@ -205,7 +305,7 @@ void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t
         }
     }
     const double lanes = std::max<double>(static_cast<double>(states.size()), 1);
-    const Plot plot(from, to, 0, lanes);
+    const Plot plot(labels, from, to, 0, lanes);
     plot.axes(svg, labels, 0);
     for (size_t lane = 0; lane < states.size(); ++lane) {
         const double y = plot.y(static_cast<double>(lane) + 1);
@@ -234,7 +334,7 @@ void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t
         draw();
     }
     if (states.empty()) {
-        svg.text({width / 2, height / 2}, "no data", "middle", 13);
+        plot.no_data(svg);
     }
 }
 
@@ -250,8 +350,8 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
     static constexpr const char* gravity[] = {"#2ca02c", "#bcbd22", "#ff7f0e", "#d62728",
                                               "#7f0000"};
     const uint32_t top_severity = worst + 1 <= 10 ? worst + 1 : (worst + 1 + 9) / 10 * 10;
-    const Plot plot(from, to, 0, top_severity);
-    plot.axes(svg, labels, static_cast<int>(std::min<uint32_t>(top_severity, 10)));
+    const Plot plot(labels, from, to, 0, top_severity);
+    plot.axes(svg, labels, top_severity <= 10 ? 1 : nice_step(top_severity, 5));
     size_t drawn = 0;
     for (const auto& i : data.items) {
         if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
@@ -262,7 +362,7 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
         }
     }
     if (drawn == 0) {
-        svg.text({width / 2, height / 2}, "no data", "middle", 13);
+        plot.no_data(svg);
     }
 }
 
@@ -270,7 +370,7 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
                   const ChartLabels& labels) {
-    Svg svg(width, height);
+    Svg svg(labels.width, labels.height);
     switch (storage_type) {
         case tsdb::type_enum:
             enum_chart(svg, data, from, to, labels);

@@ -1,7 +1,8 @@
 // A chart of one series over a time range, as an SVG document: continuous
 // data as its average line over the band from minimum to maximum, enum data
 // as one strip per state seen, incidents as markers at their severity. The
-// time axis is labelled in local time.
+// time axis is labelled in local time, with the date or year where it
+// changes; values at whole tick steps with SI prefixes.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@ namespace tools {
 struct ChartLabels {
     std::string title;
     std::string unit;  // after the values, behind their SI prefix: "B" gives "1.2 GB"
+    double width = 800;
+    double height = 300;
 };
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,

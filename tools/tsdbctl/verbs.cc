@@ -15,6 +15,7 @@
 #include "tools/interval_rows.h"
 #include "tools/json.h"
 #include "tools/options.h"
+#include "tools/png.h"
 #include "tools/progress.h"
 #include "tools/time_arg.h"
 #include "tools/tsdbctl/write_check.h"
@@ -506,7 +507,7 @@ void graph(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
     const std::string file = a.value("-o");
     if (file.empty()) {
-        throw UsageError{"-o FILE.svg is missing (- for standard output)"};
+        throw UsageError{"-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"};
     }
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
@@ -517,7 +518,8 @@ void graph(Context& c, const Arguments& a) {
     const tools::ChartLabels labels{
         a.given("--title").value_or("series " + std::to_string(id) + " (" + tools::type_name(type) +
                                     "), " + when(from) + " to " + when(to)),
-        a.value("--unit")};
+        a.value("--unit"), double(tools::parse_number("--width", a.value("--width"), 200, 10000)),
+        double(tools::parse_number("--height", a.value("--height"), 150, 10000))};
     const std::string svg = tools::chart(type, data, from, to, labels);
     const std::string said =
         "drew " + std::to_string(data.size()) + " intervals of series " + std::to_string(id);
@@ -526,8 +528,9 @@ void graph(Context& c, const Arguments& a) {
         std::cerr << said << "\n";
         return;
     }
-    std::ofstream out(file, std::ios::trunc);
-    if (!(out << svg)) {
+    if (file.ends_with(".png")) {
+        tools::write_png(svg, labels.width, labels.height, file);
+    } else if (std::ofstream out(file, std::ios::trunc); !(out << svg)) {
         throw tools::EBadInput("cannot write " + file);
     }
     c.out << said << " to " << file << "\n";
