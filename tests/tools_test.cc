@@ -83,7 +83,7 @@ TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
         EXPECT_NE(busy.output.find("held by another process"), std::string::npos) << busy.output;
     }
     const Outcome series = run_command(inspect("series " + path));
-    EXPECT_NE(series.output.find("check id 0"), std::string::npos) << series.output;
+    EXPECT_NE(series.output.find("series 0"), std::string::npos) << series.output;
     const Outcome check = run_command(inspect("check " + path));
     EXPECT_EQ(check.status, 1);
     EXPECT_NE(check.output.find("refers to unallocated lblock"), std::string::npos) << check.output;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -531,6 +532,36 @@ TEST_F(Tsdbctl, ChartsOfYearsBillionsAndThousandsOfIncidentsKeepTheirShape) {
     };
     EXPECT_EQ(be32(16), 640u);
     EXPECT_EQ(be32(20), 200u);
+}
+
+// The README's shell examples, from its part on using a database on, run
+// as they stand, in order, against this build.
+TEST_F(Tsdbctl, TheReadmeExamplesRun) {
+    std::ifstream readme(TSDB_README);
+    std::string line;
+    while (std::getline(readme, line) && !line.starts_with("## Using a database")) {
+    }
+    std::vector<std::string> blocks;
+    for (bool in_block = false; std::getline(readme, line);) {
+        if (line == "```sh" || line == "```") {
+            in_block = line == "```sh";
+            if (in_block) {
+                blocks.emplace_back();
+            }
+        } else if (in_block) {
+            blocks.back() += line + "\n";
+        }
+    }
+    ASSERT_GE(blocks.size(), 3u);
+    const std::string tools_dir = std::string(TSDBCTL).substr(0, std::string(TSDBCTL).rfind('/'));
+    std::filesystem::create_directories(dir + "/build");
+    std::filesystem::create_directory_symlink(tools_dir + "/..", dir + "/build/Release");
+    for (const std::string& block : blocks) {
+        file("example.sh", "set -euo pipefail\n" + block);
+        const CommandOutcome ran =
+            testing_support::run_command("cd '" + dir + "' && bash example.sh");
+        EXPECT_EQ(ran.status, 0) << block << ran.output;
+    }
 }
 
 TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {

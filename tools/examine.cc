@@ -212,8 +212,8 @@ void show_series(Database& db, Out& out) {
         if (!db.check_id_exists(id)) {
             continue;
         }
-        out.begin_item("check id " + std::to_string(id));
-        out.key_field("check id", id);
+        out.begin_item("series " + std::to_string(id));
+        out.key_field("id", id);
         out.field("data type", db.chain(ChainKind::check).check_entry(id).data_type);
         out.begin_list("levels");
         for (const tsdb::level_summary_t& level : tsdb::summarize_levels(db, id)) {
