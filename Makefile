@@ -30,7 +30,7 @@ test-release: build-Release
 	cd build/Release && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: build-Sanitize
-	cd build/Sanitize && ctest --output-on-failure -j $(JOBS)
+	cd build/Sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
 # Every fuzz target for a short while, as part of the tests.
 test-fuzz:

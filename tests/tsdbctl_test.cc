@@ -249,6 +249,12 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(gone.output,
               "tsdbctl describe: series 0 does not exist (tsdbctl list shows those that do)\n");
     EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 65536 x 1 s\n");
+    // Bare answers stay bare for scripts and say what they are on a terminal.
+    EXPECT_EQ(out("checksum " + db + " 1").size(), 17u);
+    const CommandOutcome on_terminal = testing_support::run_command(
+        "script -qec '" + std::string(TSDBCTL) + " checksum " + db + " 1' /dev/null");
+    EXPECT_NE(on_terminal.output.find("checksum of series 1: "), std::string::npos)
+        << on_terminal.output;
     const CommandOutcome full = testing_support::run_command(
         "{ " + std::string(TSDBCTL) + " list " + db + " > /dev/full; } 2>&1");
     EXPECT_EQ(full.status, 1);
