@@ -147,13 +147,13 @@ int main(int argc, char** argv) {
     app.add_flag("-v,--verbose", verbose, "show the database process's log lines");
     const Grammar grammar(app, true);
     std::string shell_database;
-    app.add_subcommand("shell",
-                       "Runs one database process and reads commands from standard input, one "
-                       "per line: a verb and its arguments without DB (\"get 3 --from -6h\"). "
-                       "Blank lines and lines starting with # are skipped; \"quit\" ends. Exit "
-                       "status 1 if any command failed.")
-        ->add_option("DB", shell_database, "the database file")
-        ->required();
+    CLI::App& shell_command =
+        *app.add_subcommand("shell", "Runs one database process for commands read from input.");
+    shell_command.footer(
+        "Reads one command per line: a verb and its arguments without DB (\"get 3 --from -6h\").\n"
+        "Blank lines and lines starting with # are skipped; \"quit\" ends. Exit status 1 if\n"
+        "any command failed.");
+    shell_command.add_option("DB", shell_database, "the database file")->required();
     const std::string verb = first_word({argv + 1, argv + argc});
     if (!verb.empty() && !declared(app, verb)) {
         std::cerr << "tsdbctl: unknown verb \"" << verb << "\" (tsdbctl --help lists them)\n";

@@ -226,10 +226,10 @@ void describe(Context& c, const Arguments& a) {
         return describe_json(c, id, layout, stored);
     }
     c.out << "series " << id << ": " << tools::type_name(layout.data_type) << "\n"
-          << std::left << std::setw(8) << "level" << std::setw(24) << "capacity"
+          << std::left << std::setw(8) << "level" << std::setw(stored ? 24 : 0) << "capacity"
           << (stored ? "stored" : "") << "\n";
     for (size_t l = 0; l < layout.levels.size(); ++l) {
-        c.out << std::setw(8) << l << std::setw(24) << level_text(layout.levels[l])
+        c.out << std::setw(8) << l << std::setw(stored ? 24 : 0) << level_text(layout.levels[l])
               << (stored ? stored_text(stored->at(l)) : "") << "\n";
     }
     if (!stored) {
@@ -617,8 +617,9 @@ const std::vector<Verb>& all_verbs() {
         {"init", "Creates a new, empty database file.", tools::database_creation_rules(),
          Needs::nothing, init},
         {"create",
-         "Creates a series and prints its id. Levels go finest first; RES is 60, 5m, 1h or 1d\n"
-         "(incident levels count bytes, not records).",
+         "Creates a series and prints its id.\n"
+         "Levels go finest first; RES is 60, 5m, 1h or 1d (incident levels count bytes, not\n"
+         "records).",
          {{},
           {{"--type", "TYPE", "continuous, enum, monotonic or incident"},
            {"--level", "RES:COUNT", "a level: its resolution and how many records it keeps", "",
@@ -641,13 +642,14 @@ const std::vector<Verb>& all_verbs() {
          Needs::reading,
          list},
         {"put",
-         "Writes CSV data to a series. The header names the columns: start,end,min,avg,max,\n"
-         "ngood,nbad (or start,end,value) for continuous and monotonic series, start,end,mask,\n"
-         "ngood,nbad for enum series, time,severity,message for incidents. Times are epoch\n"
-         "seconds or ISO 8601, local unless they end in Z. Intervals the database would drop\n"
-         "or misplace are refused with their line, and nothing is written: values that are\n"
-         "not numbers or out of order, ends before starts, times outside 1970 to 2106 or more\n"
-         "than 5 minutes ahead, and intervals older than the series' newest record.",
+         "Writes CSV data to a series.\n"
+         "The header names the columns: start,end,min,avg,max,ngood,nbad (or start,end,value)\n"
+         "for continuous and monotonic series, start,end,mask,ngood,nbad for enum series,\n"
+         "time,severity,message for incidents. Times are epoch seconds or ISO 8601, local\n"
+         "unless they end in Z. Intervals the database would drop or misplace are refused\n"
+         "with their line, and nothing is written: values that are not numbers or out of\n"
+         "order, ends before starts, times outside 1970 to 2106 or more than 5 minutes ahead,\n"
+         "and intervals older than the series' newest record.",
          {{series_id, {"[FILE]", "the CSV file (default: standard input)"}},
           {{"--skip-invalid", "", "write the valid intervals, skip and count the others"},
            {"--backfill", "", "merge intervals older than the newest record into the series"},
@@ -655,7 +657,8 @@ const std::vector<Verb>& all_verbs() {
          Needs::a_process,
          put},
         {"get",
-         "Reads a series. Times are epoch seconds, ISO 8601, now, or relative like -1d, -6h.\n"
+         "Reads a series.\n"
+         "Times are epoch seconds, ISO 8601, now, or relative like -1d, -6h.\n"
          "Tables show local times (--utc: UTC), naming the zone, and each interval's span.",
          {{series_id},
           {{"--from", "TIME", "where the range starts", "-1d"},
@@ -686,10 +689,10 @@ const std::vector<Verb>& all_verbs() {
          Needs::reading,
          extract},
         {"merge",
-         "Merges recovery patches into a series, keeping its own records. Where records\n"
-         "overlap, the one with the larger share of good samples wins (for continuous data,\n"
-         "then the lower average); on a tie the series' own record wins, then the earlier\n"
-         "patch.",
+         "Merges recovery patches into a series, keeping its own records.\n"
+         "Where records overlap, the one with the larger share of good samples wins (for\n"
+         "continuous data, then the lower average); on a tie the series' own record wins, then\n"
+         "the earlier patch.",
          {{series_id, {"PATCH...", "files written by tsdbctl extract"}},
           {{"--replace", "", "make the series hold only what the patches hold"}}},
          Needs::a_process,
@@ -700,8 +703,9 @@ const std::vector<Verb>& all_verbs() {
          Needs::a_process,
          metrics},
         {"graph",
-         "Draws a series as a chart: SVG, or PNG for a name ending in .png; - writes SVG to\n"
-         "standard output. Values carry SI prefixes and the unit (--unit B gives 1.2 GB).",
+         "Draws a series as a chart.\n"
+         "SVG, or PNG for a name ending in .png; - writes SVG to standard output. Values\n"
+         "carry SI prefixes and the unit (--unit B gives 1.2 GB).",
          {{series_id},
           {{"--from", "TIME", "where the range starts", "-1d"},
            {"--to", "TIME", "where the range ends", "now"},
@@ -732,7 +736,12 @@ Grammar::Grammar(CLI::App& app, bool with_database) : app_(app) {
         if (!with_database && verb.needs == Needs::nothing) {
             continue;
         }
-        CLI::App& command = *app.add_subcommand(verb.name, verb.help);
+        // The first line goes into the verb list, the rest into the verb's help.
+        const size_t line_end = verb.help.find('\n');
+        CLI::App& command = *app.add_subcommand(verb.name, verb.help.substr(0, line_end));
+        if (line_end != std::string::npos) {
+            command.footer(verb.help.substr(line_end + 1));
+        }
         if (with_database) {
             command.add_option("DB", database_, "the database file")->required();
         }
