@@ -117,6 +117,27 @@ void read_range(benchmark::State& state) {
 }
 BENCHMARK(read_range)->Arg(1440)->Arg(30 * 1440)->Unit(benchmark::kMillisecond);
 
+// The last hour of one series whose one-minute level holds a day, or a
+// year: a read costs what it returns, not what the level holds.
+void last_hour_of_a_long_level(benchmark::State& state) {
+    const auto minutes = static_cast<uint32_t>(state.range(0));
+    Fixture f(minutes * 28 / 4096 + 1024);
+    const uint32_t id = f.engine->create_series({tsdb::type_continuous, {{minutes, 60}}});
+    workload::Samples samples;
+    for (uint32_t m = 0; m < minutes; ++m) {
+        f.engine->put<1>(id, samples.at(0, m));
+    }
+    f.engine->flush_all();
+    f.engine->phase_shift();
+    const int64_t to = workload::start_time + int64_t{minutes} * 60;
+    uint64_t decoded = 0;
+    for (auto _ : state) {
+        decoded += f.engine->get<1>(id, to - 3600, to).size();
+    }
+    state.counters["records_per_read"] = double(decoded) / double(state.iterations());
+}
+BENCHMARK(last_hour_of_a_long_level)->Arg(1440)->Arg(525600)->Unit(benchmark::kMicrosecond);
+
 // One series whose levels are all full, so that every insert aggregates.
 void aggregation_heavy(benchmark::State& state) {
     Fixture f(2048);

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/support/sim_database.h"
 #include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
 #include "tsdb/level_insert.h"
+#include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"
 
 using namespace tsdb;
@@ -121,4 +124,88 @@ TEST_F(Extraction, WholeSeriesStreamsEveryRecordAndRefusesBrokenOnes) {
                     read_whole_series<1>(db, buffer, id,
                                          [&](const uint8_t* b, size_t n) { crc.update(b, n); });
                 }).starts_with("Trying to insert invalid record: (timestart 4294967280)"));
+}
+
+namespace {
+
+// The range read as a plain walk of every level from its head: what a
+// read that finds its start by time must give.
+using Spans = std::vector<std::pair<uint32_t, uint32_t>>;
+
+Spans walked_spans(Database& db, uint32_t id, int64_t from, int64_t to) {
+    std::vector<uint32_t> levels;
+    for (uint32_t l = db.chain(ChainKind::check).check_entry(id).first_lblock; l != 0;
+         l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
+        levels.insert(levels.begin(), l);
+    }
+    Spans out;
+    bool started = false;
+    bool ended = false;
+    for (uint32_t l : levels) {
+        for_each_record<continuous_record_t>(db, l, [&](const continuous_record_t& x, uint32_t) {
+            started = started || x.timestart >= from;
+            if (!started) {
+                return true;
+            }
+            if (x.timestart >= to) {
+                ended = true;
+                return false;
+            }
+            uint64_t start = x.timestart;
+            const uint64_t end = start + x.duration;
+            if (!out.empty()) {
+                auto& [last_start, last_end] = out.back();
+                if (start < last_start) {
+                    if (end < last_end) {
+                        return true;
+                    }
+                    start = last_end;
+                } else if (start < last_end) {
+                    if (end - start > uint64_t{last_end} - last_start) {
+                        start = last_end;
+                    } else {
+                        last_end = static_cast<uint32_t>(start);
+                    }
+                }
+            }
+            out.emplace_back(static_cast<uint32_t>(start), static_cast<uint32_t>(end));
+            return true;
+        });
+        if (ended) {
+            break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Extraction, FindingTheStartByTimeGivesWhatAWalkFromTheHeadGives) {
+    std::mt19937 random(7);
+    SimDisk big_disk = formatted_disk(small_database(2000));
+    Database big = open_on(big_disk);
+    // Uneven spacing (gaps, varying durations) so that guesses miss, small
+    // levels so that rings wrap and aggregation leaves seams.
+    const uint32_t series = big.allocate_described_ts({1, {{50, 60}, {40, 300}, {30, 3600}}});
+    uint32_t t = 100000;
+    for (int i = 0; i < 3000; ++i) {
+        const uint32_t duration = random() % 4 == 0 ? 1 + random() % 200 : 60;
+        t += random() % 10 == 0 ? random() % 5000 : 0;
+        const continuous_record_t record{t, duration, 1, 0, 1, 1, 1};
+        while (!insert_into_series<1>(big, series, record)) {
+            big.phase_shift_all();  // aggregation's room opens at the shift
+        }
+        t += duration;
+        if (i % 97 == 0) {
+            for (int q = 0; q < 20; ++q) {
+                const int64_t from = 90000 + int64_t(random() % (t - 80000));
+                const int64_t to = from + int64_t(random() % 20000);
+                Spans got;
+                for (const auto& r : get_data<1>(big, buffer, series, from, to)) {
+                    got.emplace_back(r.timestart, r.timestart + r.duration);
+                }
+                ASSERT_EQ(got, walked_spans(big, series, from, to)) << from << " " << to;
+            }
+        }
+    }
 }

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/fixed_size_level.h"
 #include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
@@ -70,27 +72,51 @@ void append_without_overlap(std::vector<Record>& result, Record x) {
 
 }  // namespace
 
+// Collects one level's records into the result, from the start of the
+// range (or, once started, from the first record the result does not
+// already cover); false once a record at or after `to` ends the read.
+template <typename Record>
+bool collect_level(Database& db, uint32_t lblock, int64_t from, int64_t to,
+                   std::vector<Record>& result) {
+    const auto collect = [&](Record& x) {
+        if (x.timestart >= to) {
+            return false;
+        }
+        append_without_overlap(result, std::move(x));
+        return true;
+    };
+    bool more = true;
+    if constexpr (std::is_same_v<Record, incident_record_t>) {
+        // Incident records differ in length: walk to the start.
+        for_each_record<Record>(db, lblock, [&](Record& x, uint32_t) {
+            return (result.empty() && x.timestart < from) || (more = collect(x));
+        });
+    } else {
+        FixedSizeLevel<Record> level(db, lblock);
+        uint32_t start = 0;
+        if (result.empty()) {
+            start = level.first(static_cast<uint64_t>(std::clamp<int64_t>(from, 0, UINT32_MAX)),
+                                [&](auto span) { return int64_t(span.first) >= from; });
+        } else {
+            // Records the result's last one covers would be dropped.
+            const Record& last = result.back();
+            const uint64_t last_end = end_of(last.timestart, last.duration);
+            start = level.first(last.timestart, [&](auto span) {
+                return span.first >= last.timestart || span.second >= last_end;
+            });
+        }
+        level.visit_from(start, [&](Record& x) { return more = collect(x); });
+    }
+    return more;
+}
+
 template <uint32_t DataType>
 std::vector<record_t<DataType>> get_data(Database& db, const WriteBuffer& buffer, uint32_t check_id,
                                          int64_t from, int64_t to) {
     expect_type(db, check_id, DataType, "extract");
     std::vector<record_t<DataType>> result;
-    bool started = false;
-    bool ended = false;
     for (uint32_t lblock : coarsest_first(db, check_id)) {
-        for_each_record<record_t<DataType>>(db, lblock, [&](record_t<DataType>& x, uint32_t) {
-            started = started || x.timestart >= from;
-            if (!started) {
-                return true;
-            }
-            if (x.timestart >= to) {
-                ended = true;
-                return false;
-            }
-            append_without_overlap(result, std::move(x));
-            return true;
-        });
-        if (ended) {
+        if (!collect_level(db, lblock, from, to, result)) {
             break;
         }
     }
