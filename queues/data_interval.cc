@@ -1,7 +1,11 @@
 #include "queues/data_interval.h"
 
+#include <algorithm>
+#include <bit>
+
 #include "error/exception.h"
 #include "queues/codec.h"
+#include "util/bytes.h"
 #include "util/time_text.h"
 
 namespace tsdb {
@@ -11,51 +15,96 @@ namespace {
 using protocol::float_text;
 using util::time_text;
 
-void write_interval(protocol::ioprim& io, const data_interval_t* i) {
-    io.write_u32(i != nullptr ? i->kind() : interval_none);
-    if (const auto* c = dynamic_cast<const data_interval_continuous_t*>(i)) {
-        io.write_i64(c->start);
-        io.write_i64(c->end);
-        io.write_f32(c->min);
-        io.write_f32(c->avg);
-        io.write_f32(c->max);
-        io.write_u32(c->ngood);
-        io.write_u32(c->nbad);
-    } else if (const auto* e = dynamic_cast<const data_interval_enum_t*>(i)) {
-        io.write_u32(e->mask);
-        io.write_u32(e->ngood);
-        io.write_u32(e->nbad);
-        io.write_i64(e->start);
-        io.write_i64(e->end);
-    } else if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i)) {
-        io.write_u32(n->sev);
-        io.write_string(n->msg);
-        io.write_i64(n->itime);
-    }
+// The fixed-size kinds travel as one run of bytes each: the kind word, then
+// the fields, little-endian.
+constexpr size_t continuous_bytes = 4 + 8 + 8 + 4 + 4 + 4 + 4 + 4;
+constexpr size_t enum_bytes = 4 + 4 + 4 + 4 + 8 + 8;
+
+void encode(const data_interval_continuous_t& c, uint8_t* out) {
+    util::store_le32(out, interval_continuous);
+    util::store_le64(out + 4, static_cast<uint64_t>(c.start));
+    util::store_le64(out + 12, static_cast<uint64_t>(c.end));
+    util::store_le32(out + 20, std::bit_cast<uint32_t>(c.min));
+    util::store_le32(out + 24, std::bit_cast<uint32_t>(c.avg));
+    util::store_le32(out + 28, std::bit_cast<uint32_t>(c.max));
+    util::store_le32(out + 32, c.ngood);
+    util::store_le32(out + 36, c.nbad);
 }
 
+void encode(const data_interval_enum_t& e, uint8_t* out) {
+    util::store_le32(out, interval_enum);
+    util::store_le32(out + 4, e.mask);
+    util::store_le32(out + 8, e.ngood);
+    util::store_le32(out + 12, e.nbad);
+    util::store_le64(out + 16, static_cast<uint64_t>(e.start));
+    util::store_le64(out + 24, static_cast<uint64_t>(e.end));
+}
+
+// Gathers the encoded intervals of a list and writes them in runs; the
+// last run goes out with flush().
+class IntervalWriter {
+public:
+    explicit IntervalWriter(protocol::ioprim& io) : io_(io) {}
+
+    void write(const data_interval_t* i) {
+        switch (i == nullptr ? interval_none : i->kind()) {
+            case interval_continuous:
+                encode(static_cast<const data_interval_continuous_t&>(*i), room(continuous_bytes));
+                break;
+            case interval_enum:
+                encode(static_cast<const data_interval_enum_t&>(*i), room(enum_bytes));
+                break;
+            case interval_incident: {
+                flush();
+                const auto& n = static_cast<const data_interval_incident_t&>(*i);
+                io_.write_u32(interval_incident);
+                io_.write_u32(n.sev);
+                io_.write_string(n.msg);
+                io_.write_i64(n.itime);
+                break;
+            }
+            default:
+                util::store_le32(room(4), interval_none);
+        }
+    }
+
+    void flush() {
+        io_.write_bytes(buffer_, used_);
+        used_ = 0;
+    }
+
+private:
+    uint8_t* room(size_t n) {
+        if (used_ + n > sizeof buffer_) {
+            flush();
+        }
+        used_ += n;
+        return buffer_ + used_ - n;
+    }
+
+    protocol::ioprim& io_;
+    uint8_t buffer_[4096];
+    size_t used_ = 0;
+};
+
 std::unique_ptr<data_interval_t> read_interval(protocol::ioprim& io) {
+    uint8_t b[continuous_bytes];
     switch (io.read_u32()) {
-        case interval_continuous: {
-            auto c = std::make_unique<data_interval_continuous_t>();
-            c->start = io.read_i64();
-            c->end = io.read_i64();
-            c->min = io.read_f32();
-            c->avg = io.read_f32();
-            c->max = io.read_f32();
-            c->ngood = io.read_u32();
-            c->nbad = io.read_u32();
-            return c;
-        }
-        case interval_enum: {
-            auto e = std::make_unique<data_interval_enum_t>();
-            e->mask = io.read_u32();
-            e->ngood = io.read_u32();
-            e->nbad = io.read_u32();
-            e->start = io.read_i64();
-            e->end = io.read_i64();
-            return e;
-        }
+        case interval_continuous:
+            io.read_bytes(b + 4, continuous_bytes - 4);
+            return std::make_unique<data_interval_continuous_t>(
+                static_cast<int64_t>(util::load_le64(b + 4)),
+                static_cast<int64_t>(util::load_le64(b + 12)),
+                std::bit_cast<float>(util::load_le32(b + 20)),
+                std::bit_cast<float>(util::load_le32(b + 24)),
+                std::bit_cast<float>(util::load_le32(b + 28)), util::load_le32(b + 32),
+                util::load_le32(b + 36));
+        case interval_enum:
+            io.read_bytes(b + 4, enum_bytes - 4);
+            return std::make_unique<data_interval_enum_t>(
+                util::load_le32(b + 4), util::load_le32(b + 8), util::load_le32(b + 12),
+                static_cast<int64_t>(util::load_le64(b + 16)),
+                static_cast<int64_t>(util::load_le64(b + 24)));
         case interval_incident: {
             auto n = std::make_unique<data_interval_incident_t>();
             n->sev = io.read_u32();
@@ -120,14 +169,19 @@ interval_list& interval_list::operator=(const interval_list& other) {
 
 void interval_list::write_to(protocol::ioprim& io) const {
     io.write_u32(static_cast<uint32_t>(items.size()));
+    IntervalWriter writer(io);
     for (const auto& i : items) {
-        write_interval(io, i.get());
+        writer.write(i.get());
     }
+    writer.flush();
 }
 
 void interval_list::read_from(protocol::ioprim& io) {
     items.clear();
-    for (uint32_t n = io.read_u32(); n > 0; --n) {
+    const uint32_t count = io.read_u32();
+    // Room for what can have arrived, not for what a count claims.
+    items.reserve(std::min<uint32_t>(count, 1u << 16));
+    for (uint32_t n = count; n > 0; --n) {
         items.push_back(read_interval(io));
     }
 }

@@ -31,6 +31,8 @@ public:
     void write_f64(double v);
     void write_bool(bool v) { write_u32(v ? 1 : 0); }
     void write_string(std::string_view s);
+    // Bytes already in the stream's form (values a caller encoded itself).
+    void write_bytes(const uint8_t* bytes, size_t n) { write_run(bytes, n); }
     // Commits the used part of the write area and flushes the output.
     void flush();
 
@@ -44,6 +46,7 @@ public:
     // protocol::EMalformedEvent when the length passes max_string_length;
     // the string grows only as its bytes arrive.
     std::string read_string();
+    void read_bytes(uint8_t* bytes, size_t n) { read_run(bytes, n); }
 
     // The type and dest of the last event read here, for failure texts.
     uint32_t previous_type = 0;
