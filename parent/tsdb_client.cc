@@ -29,8 +29,9 @@ namespace {
 
 template <event_t Reply>
 typename payload_of<Reply>::type TsdbClient::payload_of_reply(std::unique_ptr<event> reply) {
-    if (const auto* typed = dynamic_cast<const event_of<Reply>*>(reply.get())) {
-        return typed->payload;
+    // The reply is ours alone: its payload moves out rather than copying.
+    if (auto* typed = dynamic_cast<event_of<Reply>*>(reply.get())) {
+        return std::move(typed->payload);
     }
     fail(*reply);
 }

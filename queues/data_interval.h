@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "queues/recycled.h"
+
 namespace protocol {
 class ioprim;
 }
@@ -31,7 +33,8 @@ public:
     virtual std::string text() const = 0;
 };
 
-struct data_interval_continuous_t final : data_interval_t {
+struct data_interval_continuous_t final : data_interval_t,
+                                          queues::Recycled<data_interval_continuous_t> {
     int64_t start = 0;
     int64_t end = 0;
     float min = -1.0f;  // -1 when there is no good value
@@ -51,7 +54,7 @@ struct data_interval_continuous_t final : data_interval_t {
     std::string text() const override;
 };
 
-struct data_interval_enum_t final : data_interval_t {
+struct data_interval_enum_t final : data_interval_t, queues::Recycled<data_interval_enum_t> {
     uint32_t mask = 0;
     uint32_t ngood = 0;
     uint32_t nbad = 0;
