@@ -105,6 +105,7 @@ bool collect_level(Database& db, uint32_t lblock, int64_t from, int64_t to,
                 return span.first >= last.timestart || span.second >= last_end;
             });
         }
+        result.reserve(result.size() + (level.count() - start));
         level.visit_from(start, [&](Record& x) { return more = collect(x); });
     }
     return more;

@@ -1,7 +1,8 @@
 // The records of one level of a fixed-size record type (continuous and enum
 // data) as an array: record i lies at head + i * size, wrapping at the
 // level's end. Levels are written in time order, so a time can be found by
-// bisection, and a range is read in chunks and decoded in place.
+// bisection, and a range is read in chunks of whole blocks, one read call
+// each, and decoded in place.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tsdb/backing_store.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
 #include "tsdb/lblock_cursor.h"
@@ -27,7 +29,9 @@ template <typename Record>
 class FixedSizeLevel {
 public:
     FixedSizeLevel(Database& db, uint32_t lblock)
-        : cursor_(db.store(), db.chain(ChainKind::lblock).lblock_entry(lblock)),
+        : store_(db.store()),
+          level_(db.chain(ChainKind::lblock).lblock_entry(lblock)),
+          cursor_(db.store(), level_),
           size_(cursor_.level_size()),
           head_(db.chain(ChainKind::head).position(lblock)),
           used_((db.chain(ChainKind::tail).position(lblock) + size_ - head_) % size_),
@@ -95,11 +99,10 @@ public:
     void visit_from(uint32_t i, Visit&& visit) {
         for (uint32_t n = 0; i < count_; i += n) {
             n = std::min(count_ - i, chunk_records);
-            chunk_.resize(size_t{n} * unit);
-            cursor_.read(chunk_.data(), position(i), n * unit);
+            const uint8_t* bytes = read_bytes(position(i), n * unit);
             for (uint32_t k = 0; k < n; ++k) {
                 Record r;
-                decode_into(chunk_.data() + size_t{k} * unit, r);
+                decode_into(bytes + size_t{k} * unit, r);
                 if (!visit(r)) {
                     return;
                 }
@@ -113,7 +116,23 @@ public:
 
 private:
     static constexpr uint32_t unit = Record::size;
-    static constexpr uint32_t chunk_records = 512;
+    static constexpr uint32_t chunk_records = 2048;
+
+    // The level's bytes from `at` on: the blocks they lie in read in one
+    // call where they do not wrap at the level's end.
+    const uint8_t* read_bytes(uint32_t at, uint32_t n) {
+        const uint32_t block_size = store_.block_size();
+        if (at + uint64_t{n} > size_) {
+            chunk_.resize(n);
+            cursor_.read(chunk_.data(), at, n);
+            return chunk_.data();
+        }
+        const uint32_t first = at / block_size;
+        const uint32_t blocks = (at + n - 1) / block_size - first + 1;
+        chunk_.resize(size_t{blocks} * block_size);
+        store_.btb_ReadFile(chunk_.data(), level_.first_dblock + first, blocks);
+        return chunk_.data() + at % block_size;
+    }
 
     // Where a record starting at `t` would be if the records were evenly spaced.
     uint32_t guessed_index(uint64_t t) {
@@ -132,6 +151,8 @@ private:
         return static_cast<uint32_t>((head_ + uint64_t{i} * unit) % size_);
     }
 
+    BackingStore& store_;
+    lblock_entry_t level_;
     LblockCursor cursor_;
     uint32_t size_;
     uint32_t head_;
