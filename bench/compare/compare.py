@@ -16,11 +16,13 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SYSTEMS = ["rrd", "whisper", "ours", "ours-process"]
+SYSTEMS = ["rrd", "whisper", "ours", "ours-unsynced", "ours-process"]
 LABEL = {"rrd": "RRDtool", "whisper": "whisper", "ours": "ours (in-process)",
-         "ours-process": "ours (process)"}
+         "ours-unsynced": "ours (in-process, no syncs)", "ours-process": "ours (process)"}
 WRITE_CALLS = ["write", "pwrite64", "writev", "pwritev", "pwritev2", "msync"]
 SYNC_CALLS = ["fsync", "fdatasync", "sync_file_range", "msync"]
 TRACED = 100
@@ -46,15 +48,40 @@ def command(system, driver, directory, series, minutes, workload, check):
     return [driver, "run", system, directory, str(series), str(minutes), workload, check]
 
 
+def tree_rss_kib(pid):
+    """The resident memory of a process and all its descendants, in KiB."""
+    total, pending = 0, [pid]
+    while pending:
+        p = pending.pop()
+        try:
+            with open("/proc/%d/status" % p) as f:
+                total += next((int(line.split()[1]) for line in f if line.startswith("VmRSS:")), 0)
+            for task in os.listdir("/proc/%d/task" % p):
+                with open("/proc/%d/task/%s/children" % (p, task)) as f:
+                    pending += [int(c) for c in f.read().split()]
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return total
+
+
 def run_once(cmd):
-    """The driver's figures and the peak resident memory of its processes."""
+    """The driver's figures and the peak resident memory of its process tree."""
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    peak = [0]
+
+    def sample():
+        while proc.poll() is None:
+            peak[0] = max(peak[0], tree_rss_kib(proc.pid))
+            time.sleep(0.02)
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
     out, err = proc.communicate()
+    sampler.join()
     if proc.returncode != 0:
         raise SystemExit("%s failed: %s" % (" ".join(cmd), err.decode().strip()))
     figures = json.loads(out.decode().strip().splitlines()[-1])
-    # The largest resident set among the processes reaped so far, in KiB.
-    figures["peak_rss_kib"] = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    figures["peak_rss_kib"] = peak[0]
     return figures
 
 
@@ -156,11 +183,13 @@ def measure(args, driver, series, minutes, work):
         result[system] = {
             "ingest_rec_per_s": samples / median["ingest_s"],
             "read_day_rec_per_s": median["day_values"] / median["day_s"],
-            "read_month_rec_per_s": median["month_values"] / median["month_s"],
+            "read_day_us": median["day_s"] / series * 1e6,
+            "read_month_us": median["month_s"] / series * 1e6,
             "day_values": median["day_values"],
             "month_values": median["month_values"],
             "bytes_total": median["bytes"],
             "bytes_per_record": median["bytes"] / samples,
+            "written_per_sample": median["write_bytes"] / samples,
             "peak_rss_mib": median["peak_rss_kib"] / 1024,
             "writes_per_1k": None if calls is None else calls["writes"] * 1000 / traced_samples,
             "syncs_per_1k": None if calls is None else calls["syncs"] * 1000 / traced_samples,
@@ -170,10 +199,12 @@ def measure(args, driver, series, minutes, work):
 
 ROWS = [("ingest_rec_per_s", "ingest, records/s", True),
         ("read_day_rec_per_s", "read one day, records/s", True),
-        ("read_month_rec_per_s", "read one month, records/s", True),
-        ("bytes_per_record", "bytes on disk per sample", False),
-        ("bytes_total", "bytes on disk in total", False),
-        ("peak_rss_mib", "peak resident memory, MiB", False),
+        ("read_day_us", "read one day, per query, us", False),
+        ("read_month_us", "read one month in hours, per query, us", False),
+        ("bytes_per_record", "bytes reserved per sample", False),
+        ("bytes_total", "bytes reserved in total", False),
+        ("written_per_sample", "bytes written to storage per sample", False),
+        ("peak_rss_mib", "peak resident memory of all processes, MiB", False),
         ("writes_per_1k", "write calls per 1000 samples", False),
         ("syncs_per_1k", "sync calls per 1000 samples", False)]
 
@@ -213,7 +244,8 @@ def svg_chart(results):
     top = max(v for _, _, v in bars)
     scale = (width - left - 70) / top
     height = 40 + row * len(bars) + 12 * len(bars) // len(SYSTEMS)
-    colours = {"rrd": "#7f7f7f", "whisper": "#ff7f0e", "ours": "#1f77b4", "ours-process": "#2ca02c"}
+    colours = {"rrd": "#7f7f7f", "whisper": "#ff7f0e", "ours": "#1f77b4",
+               "ours-unsynced": "#9ecae1", "ours-process": "#2ca02c"}
     out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" '
            'font-size="11">' % (width, height),
            '<rect width="100%" height="100%" fill="#ffffff"/>',
@@ -236,17 +268,26 @@ def svg_chart(results):
 NOTES = """How the systems differ in what they store and return:
 - RRDtool keeps AVERAGE, MIN and MAX archives per level; whisper keeps one aggregate (average) per
   level; ours keeps count, minimum, average and maximum in every record of every level.
+- Durability: ours syncs the file at every commit (every 30 s in the process, once per
+  simulated hour in-process), so that a crash loses nothing committed; RRDtool and whisper never
+  sync. "no syncs" is our engine with syncs turned off, a setting of this benchmark only, to show
+  what safety costs.
+- Space is what each system reserves for the same retention: RRDtool and whisper write their
+  whole archives at creation; our file is sparse, and counted by the blocks its allocation map
+  gives to the levels and to its own bookkeeping.
 - RRDtool stamps a step by its end: the sample taken for [t, t+60) is written at t+60. The
   check compares each system's value for the minute that starts at t.
 - A day from RRDtool has one row more than a day of samples (its range includes both ends, the
   last row still unknown); whisper starts one step later (it rounds the start of a range up to
   the next step) and ends on the unknown current minute.
-- A month is longer than anything stored (a simulated week): RRDtool and whisper answer from
-  their hourly archive (720 rows, most empty), ours returns every stored record of all levels,
-  finest first where levels overlap, so the counts of values read differ by design.
-- Samples arrive an hour per series at a time. Our write buffer is configured for that
-  (tsdb_buffer_entries 128 instead of 32), and the in-process engine commits once per simulated
-  hour, where the process commits on its own timer every 30 seconds of real time.
+- A month is read at RRDtool's resolution for it, hours: RRDtool and whisper answer from their
+  hourly archive (720 rows, most empty), ours groups its records into 720 hours.
+- Samples arrive an hour per series at a time, and whisper is told that each hour arrives when
+  it ends. Our write buffer is configured for that (tsdb_buffer_entries 128 instead of 32), and
+  the in-process engine commits once per simulated hour, where the process commits on its own
+  timer every 30 seconds of real time.
+- Bytes written to storage are the kernel's count for the processes (/proc/PID/io write_bytes),
+  which includes pages dirtied through a mapping, as RRDtool writes; the call counts stand beside.
 - Our coarser levels hold aggregates of up to their resolution (4 minutes of 60-second samples in
   a 5-minute level, because an aggregate stays below the resolution), RRDtool's and whisper's
   exactly one step of their archive.

@@ -1,17 +1,22 @@
 // One system under the comparative benchmark, driven through the same
-// workload: RRDtool through its C library, our engine in this process, or
-// our database process through the parent library. Prints one JSON line of
-// figures; the orchestrator (compare.py) runs each system in a process of
-// its own so that memory and system calls are counted apart.
+// workload: RRDtool through its C library, our engine in this process (with
+// its commits synced, as always, or, to show what safety costs, without),
+// or our database process through the parent library. Prints one JSON line
+// of figures; the orchestrator (compare.py) runs each system in a process
+// of its own so that memory and system calls are counted apart.
 //
 //   compare_driver workload FILE SERIES MINUTES
-//   compare_driver run rrd|ours|ours-process DIR SERIES MINUTES WORKLOAD CHECK
+//   compare_driver run rrd|ours|ours-unsynced|ours-process DIR SERIES MINUTES WORKLOAD CHECK
+//
+// A month is read at the resolution RRDtool answers it with: hourly rows
+// from RRDtool, our records grouped into hours by the database's own
+// grouping of GET_DATA.
 //
 // The workload file holds one float32 per sample (NaN for a failed one), so
 // that the Python peer writes the same values.
 // CHECK receives "start value" lines of series 0's last day as read back.
 #include <rrd.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -27,6 +32,7 @@
 
 #include "bench/workload.h"
 #include "parent/tsdb_client.h"
+#include "server/data_intervals.h"
 #include "tools/create_database.h"
 #include "tsdb/engine.h"
 
@@ -180,11 +186,46 @@ void check_lines(std::ostream* check, const tsdb::continuous_record_t& r) {
     }
 }
 
+// A file whose syncs return at once: a setting for this benchmark only.
+struct UnsyncedFile final : platform::RandomAccessFile {
+    explicit UnsyncedFile(std::unique_ptr<platform::RandomAccessFile> inner)
+        : inner(std::move(inner)) {}
+    platform::Transfer read_at(uint64_t offset, void* buffer, size_t n) override {
+        return inner->read_at(offset, buffer, n);
+    }
+    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t n) override {
+        return inner->write_at(offset, buffer, n);
+    }
+    int sync() override { return 0; }
+    Space free_space() override { return inner->free_space(); }
+
+    std::unique_ptr<platform::RandomAccessFile> inner;
+};
+
+std::vector<tsdb::continuous_record_t> grouped(
+    const std::vector<tsdb::continuous_record_t>& records, int64_t from, int64_t to) {
+    const tsdb::interval_list hours = server::continuous_intervals(
+        server::data_float, records, {false, from, to, static_cast<uint32_t>((to - from) / 3600)});
+    std::vector<tsdb::continuous_record_t> out;
+    for (const auto& i : hours.items) {
+        const auto& c = static_cast<const tsdb::data_interval_continuous_t&>(*i);
+        out.push_back({static_cast<uint32_t>(c.start), static_cast<uint32_t>(c.end - c.start),
+                       c.ngood, c.nbad, c.min, c.max, c.avg});
+    }
+    return out;
+}
+
 System engine_system(const std::string& dir, const Workload& w,
-                     std::shared_ptr<tsdb::Engine>& engine) {
+                     std::shared_ptr<tsdb::Engine>& engine, bool synced) {
     const std::string path = dir + "/ours.tsdb";
     tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
-    engine = tsdb::Engine::open(path);
+    std::unique_ptr<platform::RandomAccessFile> file =
+        platform::open_random_access_file(path, platform::Access::read_write).file;
+    if (!synced) {
+        file = std::make_unique<UnsyncedFile>(std::move(file));
+    }
+    engine = std::make_shared<tsdb::Engine>(
+        tsdb::Database::open(tsdb::BackingStore(std::move(file), path)));
     engine->configure(buffer_for_hourly_batches);
     System sys;
     auto ids = std::make_shared<std::vector<uint32_t>>();
@@ -206,7 +247,10 @@ System engine_system(const std::string& dir, const Workload& w,
         engine->phase_shift();
     };
     sys.read = [engine, ids](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
-        const auto records = engine->get<tsdb::type_continuous>((*ids)[s], from, to);
+        auto records = engine->get<tsdb::type_continuous>((*ids)[s], from, to);
+        if (to - from > 7 * day) {
+            records = grouped(records, from, to);
+        }
         for (const auto& r : records) {
             check_lines(check, r);
         }
@@ -251,36 +295,61 @@ System process_system(const std::string& dir, const Workload& w,
     };
     sys.finish_writes = [parts] { parts->client->sync(); };
     sys.read = [parts](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
+        const bool hourly = to - from > 7 * day;
         const tsdb::interval_list l =
-            parts->client->get({parts->ids[s], 5, 0, true, from, to, 0, 0});
+            parts->client->get({parts->ids[s], 5, 0, !hourly, from, to,
+                                hourly ? static_cast<uint32_t>((to - from) / 3600) : 0, 0});
         for (const auto& i : l.items) {
             const auto& c = dynamic_cast<const tsdb::data_interval_continuous_t&>(*i);
             check_lines(check,
-                        {static_cast<uint32_t>(c.start), 60, c.ngood, c.nbad, c.min, c.max, c.avg});
+                        {static_cast<uint32_t>(c.start), static_cast<uint32_t>(c.end - c.start),
+                         c.ngood, c.nbad, c.min, c.max, c.avg});
         }
         return l.size();
     };
     return sys;
 }
 
-uint64_t bytes_on_disk(const std::string& dir) {
+// The space each system keeps for the series' retention: the peers write
+// their whole archives at creation; our file is sparse and counted by the
+// blocks its allocation map gives to the series and to itself.
+uint64_t reserved_bytes(const std::string& dir) {
     uint64_t bytes = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        struct stat st {};
-        if (stat(entry.path().c_str(), &st) == 0) {
-            bytes += static_cast<uint64_t>(st.st_blocks) * 512;
+        if (entry.path().extension() == ".tsdb") {
+            const tsdb::Database db =
+                tsdb::Database::inspect(tsdb::BackingStore::open_backing_store(
+                    entry.path().string(), platform::Access::read_only));
+            bytes += uint64_t{db.allocation().allocated_count()} * db.block_size();
+        } else {
+            bytes += std::filesystem::file_size(entry.path());
         }
     }
     return bytes;
+}
+
+// Bytes this process and its children had sent to storage, pages dirtied
+// through a mapping included.
+uint64_t storage_write_bytes(int pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "write_bytes:") {
+            return value;
+        }
+    }
+    return 0;
 }
 
 int run(const std::string& name, const std::string& dir, Workload& w,
         const std::string& check_file) {
     std::shared_ptr<tsdb::Engine> engine;
     std::shared_ptr<ProcessParts> parts;
-    System sys = name == "rrd"    ? rrd_system(dir, w)
-                 : name == "ours" ? engine_system(dir, w, engine)
-                                  : process_system(dir, w, parts);
+    System sys = name == "rrd"             ? rrd_system(dir, w)
+                 : name == "ours"          ? engine_system(dir, w, engine, true)
+                 : name == "ours-unsynced" ? engine_system(dir, w, engine, false)
+                                           : process_system(dir, w, parts);
     for (uint32_t s = 0; s < w.series; ++s) {
         sys.create(s);
     }
@@ -307,15 +376,20 @@ int run(const std::string& name, const std::string& dir, Workload& w,
         month_values += sys.read(s, w.end() - month, w.end(), nullptr);
     }
     const double month_read = seconds_since(month_began);
+    uint64_t written = storage_write_bytes(getpid());
     if (parts) {
+        written += storage_write_bytes(parts->child->pid());
         parts->child->stop();
     }
+    // The file is measured once nothing holds it.
+    sys = System{};
     engine.reset();
     std::printf(
         "{\"system\":\"%s\",\"samples\":%llu,\"ingest_s\":%.3f,\"day_values\":%zu,\"day_s\":%.3f,"
-        "\"month_values\":%zu,\"month_s\":%.3f,\"bytes\":%llu}\n",
+        "\"month_values\":%zu,\"month_s\":%.3f,\"bytes\":%llu,\"write_bytes\":%llu}\n",
         name.c_str(), static_cast<unsigned long long>(w.samples()), ingest, day_values, day_read,
-        month_values, month_read, static_cast<unsigned long long>(bytes_on_disk(dir)));
+        month_values, month_read, static_cast<unsigned long long>(reserved_bytes(dir)),
+        static_cast<unsigned long long>(written));
     return 0;
 }
 
@@ -329,7 +403,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a.size() == 7 && a[0] == "run" &&
-            (a[1] == "rrd" || a[1] == "ours" || a[1] == "ours-process")) {
+            (a[1] == "rrd" || a[1] == "ours" || a[1] == "ours-unsynced" ||
+             a[1] == "ours-process")) {
             Workload w(a[5], std::stoul(a[3]), std::stoul(a[4]));
             return run(a[1], a[2], w, a[6]);
         }
@@ -341,7 +416,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cerr << "usage: compare_driver workload FILE SERIES MINUTES\n"
-                 "       compare_driver run rrd|ours|ours-process DIR SERIES MINUTES WORKLOAD "
+                 "       compare_driver run rrd|ours|ours-unsynced|ours-process DIR SERIES MINUTES "
+                 "WORKLOAD "
                  "CHECK\n";
     return 2;
 }

@@ -36,7 +36,8 @@ def main():
             for s in range(series):
                 points = [(START + (first + i) * 60, hour[s * BATCH + i]) for i in range(BATCH)
                           if not math.isnan(hour[s * BATCH + i])]
-                whisper.update_many(path[s], points, now=START + minutes * 60)
+                # The hour arrives when it ends, as it would from a live source.
+                whisper.update_many(path[s], points, now=START + (first + BATCH) * 60)
     ingest = time.monotonic() - began
 
     end = START + minutes * 60
@@ -58,10 +59,12 @@ def main():
         month_values += len(read)
     month = time.monotonic() - began
 
-    size = sum(os.stat(p).st_blocks * 512 for p in path)
+    size = sum(os.stat(p).st_size for p in path)
+    with open("/proc/self/io") as f:
+        written = next(int(line.split()[1]) for line in f if line.startswith("write_bytes:"))
     print(json.dumps({"system": "whisper", "samples": series * minutes, "ingest_s": ingest,
                       "day_values": day_values, "day_s": day, "month_values": month_values,
-                      "month_s": month, "bytes": size}))
+                      "month_s": month, "bytes": size, "write_bytes": written}))
 
 
 if __name__ == "__main__":
