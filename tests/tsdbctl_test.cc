@@ -220,8 +220,8 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(out("create " + db + " --type incident --level 1:65536"), "1\n");
     EXPECT_EQ(out("list " + db),
               "id      layout\n"
-              "0       continuous, 1462 x 60 s, 146 x 3600 s\n"
-              "1       incident, 65536 x 1 s\n");
+              "0       continuous, 1609 x 60 s, 146 x 3600 s\n"
+              "1       incident, 69632 x 1 s\n");
     EXPECT_NE(out("describe " + db + " 0").find("1       146 x 3600 s            -"),
               std::string::npos);
     // The same in JSON, for scripts.
@@ -248,7 +248,7 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.output,
               "tsdbctl describe: series 0 does not exist (tsdbctl list shows those that do)\n");
-    EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 65536 x 1 s\n");
+    EXPECT_EQ(out("list " + db), "id      layout\n1       incident, 69632 x 1 s\n");
     // Bare answers stay bare for scripts and say what they are on a terminal.
     EXPECT_EQ(out("checksum " + db + " 1").size(), 17u);
     const CommandOutcome on_terminal = testing_support::run_command(
@@ -303,6 +303,15 @@ TEST_F(Tsdbctl, ReadingVerbsReadAFileNobodyMayWriteAndLeaveItAsItWas) {
     if (geteuid() != 0) {
         EXPECT_EQ(ctl("delete " + db + " 0").status, 1);
     }
+}
+
+TEST_F(Tsdbctl, ALevelAskedForADayOfMinutesKeepsADayOnceFull) {
+    init();
+    out("load " + db + " --series 1 --days 7");
+    const JsonValue described = JsonReader(out("describe " + db + " 0 --format json")).document();
+    EXPECT_GE(described.fields.at("stored").items.at(0).fields.at("records").number, 1440);
+    EXPECT_GT(described.fields.at("stored").items.at(1).fields.at("records").number, 0)
+        << "the finest level has been full and folded into the next";
 }
 
 TEST_F(Tsdbctl, CsvInAndCsvAndJsonOutAgree) {
@@ -587,7 +596,7 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
                                                               db + " < " + script + " 2>&1");
     EXPECT_EQ(shell.status, 1);  // describe 7 failed
     EXPECT_EQ(shell.output.find("0\n"
-                                "series 0: 2 levels, room for 1608 records (45024 bytes)\n"
+                                "series 0: 2 levels, room for 1755 records (49140 bytes)\n"
                                 "tsdbctl describe: series 7 does not exist (tsdbctl list shows "
                                 "those that do)\n"
                                 "start,end,min,avg,max,ngood,nbad\n"),
@@ -603,7 +612,7 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
     }
     EXPECT_EQ(values.at("records/get"), 0);
     EXPECT_TRUE(values.contains("low/phase_shift_time"));
-    EXPECT_EQ(out("list " + db), "id      layout\n0       continuous, 1462 x 60 s, 146 x 3600 s\n");
+    EXPECT_EQ(out("list " + db), "id      layout\n0       continuous, 1609 x 60 s, 146 x 3600 s\n");
 }
 
 TEST_F(Tsdbctl, TheProcessErrorOutputStaysInAPrivateDirectoryRemovedOnEveryExit) {

@@ -157,6 +157,22 @@ tsdb::level_t level_argument(const std::string& text) {
             tools::parse_duration(text.substr(0, colon))};
 }
 
+// A full level folds its oldest 5 % (and at least one interval of the next
+// level) away at once, so it keeps its room less that much: each level is
+// asked for that much more, so that it always keeps the records wanted.
+tsdb::time_series_layout_t keeping_at_least(tsdb::time_series_layout_t layout) {
+    for (size_t l = 0; l < layout.levels.size(); ++l) {
+        tsdb::level_t& level = layout.levels[l];
+        const uint64_t next_interval =
+            l + 1 < layout.levels.size()
+                ? (layout.levels[l + 1].resolution + level.resolution - 1) / level.resolution
+                : 0;
+        const uint64_t folded = (uint64_t{level.size} * 5 + 94) / 95 + next_interval + 1;
+        level.size = static_cast<uint32_t>(std::min<uint64_t>(level.size + folded, UINT32_MAX));
+    }
+    return layout;
+}
+
 void create(Context& c, const Arguments& a) {
     tsdb::time_series_layout_t layout{tools::storage_type_named(a.value("--type")), {}};
     for (const std::string& level : a.values("--level")) {
@@ -173,7 +189,7 @@ void create(Context& c, const Arguments& a) {
                              level_text(layout.levels[l - 1]) + ")"};
         }
     }
-    const uint32_t id = client(c).create(layout);
+    const uint32_t id = client(c).create(keeping_at_least(layout));
     c.out << labelled(c, "created series ", std::to_string(id)) << "\n";
     uint64_t records = 0;
     uint64_t bytes = 0;
@@ -540,10 +556,10 @@ tsdb::time_series_layout_t load_layout(uint32_t type, uint32_t step) {
     if (type == tsdb::type_incident) {
         return {type, {{1u << 20, 1}}};
     }
-    return {type,
-            {{std::max(86400 / step, 1u), step},
-             {2016, std::max(300u, step * 5)},
-             {8760, std::max(3600u, step * 60)}}};
+    return keeping_at_least({type,
+                             {{std::max(86400 / step, 1u), step},
+                              {2016, std::max(300u, step * 5)},
+                              {8760, std::max(3600u, step * 60)}}});
 }
 
 void add_samples(workload::Samples& samples, uint32_t type, uint32_t series, uint32_t m,
