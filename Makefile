@@ -4,7 +4,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 # Then the comparative benchmark's peers and its system-call counter, and
 # clang with its fuzzer runtime.
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev librsvg2-dev \
-           rrdtool librrd-dev python3-whisper strace clang libclang-rt-14-dev
+           rrdtool rrdcached librrd-dev python3-whisper strace clang libclang-rt-14-dev
 
 .PHONY: deps demo test test-release test-sanitize test-fuzz bench compare torture soak fuzz format clean
 

@@ -20,13 +20,15 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SYSTEMS = ["rrd", "whisper", "ours", "ours-unsynced", "ours-process"]
-LABEL = {"rrd": "RRDtool", "whisper": "whisper", "ours": "ours (in-process)",
+SYSTEMS = ["rrd", "rrd-daemon", "whisper", "ours", "ours-unsynced", "ours-process"]
+LABEL = {"rrd": "RRDtool", "rrd-daemon": "RRDtool through rrdcached", "whisper": "whisper",
+         "ours": "ours (in-process)",
          "ours-unsynced": "ours (in-process, no syncs)", "ours-process": "ours (process)"}
 WRITE_CALLS = ["write", "pwrite64", "writev", "pwritev", "pwritev2", "msync"]
 SYNC_CALLS = ["fsync", "fdatasync", "sync_file_range", "msync"]
 TRACED = 100
 PEERS = {"rrdtool": "/usr/bin/rrdtool", "librrd-dev": "/usr/include/rrd.h",
+         "rrdcached": "/usr/bin/rrdcached",
          "python3-whisper": "/usr/lib/python3/dist-packages/whisper.py", "strace": "/usr/bin/strace"}
 
 
@@ -41,11 +43,26 @@ def install_peers():
     subprocess.run(sudo + ["apt-get", "install", "-y", "-qq"] + missing, check=True, env=env)
 
 
+# rrdcached runs beside the driver, in the same process tree, for the run.
+DAEMON = ('rrdcached -g -l "unix:$1" -p "$2" -b "$3" -w 3600 -z 1 -f 7200 >/dev/null 2>&1 & daemon=$!\n'
+          'for i in $(seq 200); do [ -S "$1" ] && break; sleep 0.05; done\n'
+          'shift 3\n'
+          'RRDCACHED_ADDRESS="unix:$socket" "$@"; status=$?\n'
+          'kill $daemon; wait $daemon\n'
+          'exit $status\n')
+
+
 def command(system, driver, directory, series, minutes, workload, check):
     if system == "whisper":
         return ["/usr/bin/python3", os.path.join(HERE, "whisper_driver.py"), directory,
                 str(series), str(minutes), workload, check]
-    return [driver, "run", system, directory, str(series), str(minutes), workload, check]
+    run = [driver, "run", system, directory, str(series), str(minutes), workload, check]
+    if system == "rrd-daemon":
+        work = os.path.dirname(directory)
+        socket = os.path.join(work, "rrdcached.sock")
+        return ["/usr/bin/env", "socket=" + socket, "/bin/sh", "-c", DAEMON, "sh", socket,
+                os.path.join(work, "rrdcached.pid"), directory] + run
+    return run
 
 
 def tree_rss_kib(pid):
@@ -194,6 +211,10 @@ def measure(args, driver, series, minutes, work):
             "writes_per_1k": None if calls is None else calls["writes"] * 1000 / traced_samples,
             "syncs_per_1k": None if calls is None else calls["syncs"] * 1000 / traced_samples,
         }
+    day_bytes = int(result["ours"]["day_values"] / series * 28)
+    floor = subprocess.run([driver, "floor", os.path.join(work, "ours", "ours.tsdb"), str(day_bytes),
+                            work], check=True, capture_output=True, text=True)
+    result["floor"] = dict(json.loads(floor.stdout), day_bytes=day_bytes)
     return result, agreement(checks)
 
 
@@ -244,7 +265,7 @@ def svg_chart(results):
     top = max(v for _, _, v in bars)
     scale = (width - left - 70) / top
     height = 40 + row * len(bars) + 12 * len(bars) // len(SYSTEMS)
-    colours = {"rrd": "#7f7f7f", "whisper": "#ff7f0e", "ours": "#1f77b4",
+    colours = {"rrd": "#7f7f7f", "rrd-daemon": "#bdbdbd", "whisper": "#ff7f0e", "ours": "#1f77b4",
                "ours-unsynced": "#9ecae1", "ours-process": "#2ca02c"}
     out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" '
            'font-size="11">' % (width, height),
@@ -325,7 +346,13 @@ def main():
               "repetitions; ratios against RRDtool. System calls counted under strace with %d "
               "series." % (args.minutes, args.reps, TRACED), ""]
     for size, result in results.items():
-        report += [table(size, result), ""]
+        floor = result["floor"]
+        report += [table(size, result), "",
+                   "The floor under a read, %d series: reading a day's bytes (%d) of our file with "
+                   "one read call into memory, %.1f us per query; a bare round trip of 8 bytes over "
+                   "two FIFOs between two threads waiting in poll, %.1f us."
+                   % (size, floor["day_bytes"], floor["pread_copy_us"],
+                      floor["fifo_round_trip_us"]), ""]
     report += ["Series 0's last day read back, against ours (%d series):" % smallest, "",
                "| system | values | minutes in common with ours | largest difference |",
                "|---|---:|---:|---:|"]

@@ -6,7 +6,10 @@
 // of its own so that memory and system calls are counted apart.
 //
 //   compare_driver workload FILE SERIES MINUTES
-//   compare_driver run rrd|ours|ours-unsynced|ours-process DIR SERIES MINUTES WORKLOAD CHECK
+//   compare_driver floor FILE BYTES_PER_QUERY DIR
+//   compare_driver run rrd|rrd-daemon|ours|ours-unsynced|ours-process DIR SERIES MINUTES
+//                      WORKLOAD CHECK
+// rrd-daemon goes through the rrdcached at $RRDCACHED_ADDRESS.
 //
 // A month is read at the resolution RRDtool answers it with: hourly rows
 // from RRDtool, our records grouped into hours by the database's own
@@ -16,6 +19,10 @@
 // that the Python peer writes the same values.
 // CHECK receives "start value" lines of series 0's last day as read back.
 #include <rrd.h>
+// The daemon client's header has no C++ guards of its own.
+extern "C" {
+#include <rrd_client.h>
+}
 #include <unistd.h>
 
 #include <chrono>
@@ -28,10 +35,13 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/workload.h"
 #include "parent/tsdb_client.h"
+#include "platform/descriptor.h"
+#include "platform/process.h"
 #include "server/data_intervals.h"
 #include "tools/create_database.h"
 #include "tsdb/engine.h"
@@ -115,7 +125,12 @@ struct System {
 
 // --- RRDtool ------------------------------------------------------------
 
-System rrd_system(const std::string& dir, const Workload& w) {
+// Through rrdcached when `daemon` names its address: updates and fetches go
+// to the daemon, as `rrdtool update --daemon` sends them.
+System rrd_system(const std::string& dir, const Workload& w, const std::string& daemon) {
+    if (!daemon.empty() && rrdc_connect(daemon.c_str()) != 0) {
+        throw std::runtime_error("cannot reach rrdcached at " + daemon + ": " + rrd_get_error());
+    }
     const auto file = [dir](uint32_t s) { return dir + "/" + std::to_string(s) + ".rrd"; };
     System sys;
     sys.create = [file](uint32_t s) {
@@ -128,7 +143,7 @@ System rrd_system(const std::string& dir, const Workload& w) {
             throw std::runtime_error(std::string("rrd_create_r: ") + rrd_get_error());
         }
     };
-    sys.write_hour = [file, &w](uint32_t s, uint32_t first) {
+    sys.write_hour = [file, &w, daemon](uint32_t s, uint32_t first) {
         std::vector<std::string> updates;
         for (uint32_t m = first; m < first + batch && m < w.minutes; ++m) {
             const float v = w.at(s, m);
@@ -140,22 +155,32 @@ System rrd_system(const std::string& dir, const Workload& w) {
         for (const std::string& u : updates) {
             argv.push_back(u.c_str());
         }
-        if (rrd_update_r(file(s).c_str(), nullptr, static_cast<int>(argv.size()), argv.data()) !=
-            0) {
-            throw std::runtime_error(std::string("rrd_update_r: ") + rrd_get_error());
+        const int n = static_cast<int>(argv.size());
+        if ((daemon.empty() ? rrd_update_r(file(s).c_str(), nullptr, n, argv.data())
+                            : rrdc_update(file(s).c_str(), n, argv.data())) != 0) {
+            throw std::runtime_error(std::string("update: ") + rrd_get_error());
         }
     };
-    sys.finish_writes = [] {};
-    sys.read = [file](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
+    // The daemon's cache reaches the files too, for the space and the bytes written.
+    sys.finish_writes = [file, &w, daemon] {
+        for (uint32_t s = 0; !daemon.empty() && s < w.series; ++s) {
+            if (rrdc_flush(file(s).c_str()) != 0) {
+                throw std::runtime_error(std::string("rrdc_flush: ") + rrd_get_error());
+            }
+        }
+    };
+    sys.read = [file, daemon](uint32_t s, int64_t from, int64_t to, std::ostream* check) {
         time_t first = from;
         time_t last = to;
         unsigned long step = to - from > 7 * day ? 3600 : 60;
         unsigned long count = 0;
         char** names = nullptr;
         rrd_value_t* data = nullptr;
-        if (rrd_fetch_r(file(s).c_str(), "AVERAGE", &first, &last, &step, &count, &names, &data) !=
-            0) {
-            throw std::runtime_error(std::string("rrd_fetch_r: ") + rrd_get_error());
+        if ((daemon.empty() ? rrd_fetch_r(file(s).c_str(), "AVERAGE", &first, &last, &step, &count,
+                                          &names, &data)
+                            : rrdc_fetch(file(s).c_str(), "AVERAGE", &first, &last, &step, &count,
+                                         &names, &data)) != 0) {
+            throw std::runtime_error(std::string("fetch: ") + rrd_get_error());
         }
         const size_t rows = static_cast<size_t>((last - first) / static_cast<time_t>(step));
         for (size_t r = 0; check != nullptr && r < rows; ++r) {
@@ -316,6 +341,9 @@ System process_system(const std::string& dir, const Workload& w,
 uint64_t reserved_bytes(const std::string& dir) {
     uint64_t bytes = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
         if (entry.path().extension() == ".tsdb") {
             const tsdb::Database db =
                 tsdb::Database::inspect(tsdb::BackingStore::open_backing_store(
@@ -342,11 +370,21 @@ uint64_t storage_write_bytes(int pid) {
     return 0;
 }
 
+// rrdcached's address, as rrdtool takes it.
+std::string daemon_address() {
+    const std::optional<std::string> address = platform::environment("RRDCACHED_ADDRESS");
+    if (!address) {
+        throw std::runtime_error("rrd-daemon needs RRDCACHED_ADDRESS");
+    }
+    return *address;
+}
+
 int run(const std::string& name, const std::string& dir, Workload& w,
         const std::string& check_file) {
     std::shared_ptr<tsdb::Engine> engine;
     std::shared_ptr<ProcessParts> parts;
-    System sys = name == "rrd"             ? rrd_system(dir, w)
+    System sys = name == "rrd"             ? rrd_system(dir, w, "")
+                 : name == "rrd-daemon"    ? rrd_system(dir, w, daemon_address())
                  : name == "ours"          ? engine_system(dir, w, engine, true)
                  : name == "ours-unsynced" ? engine_system(dir, w, engine, false)
                                            : process_system(dir, w, parts);
@@ -393,17 +431,74 @@ int run(const std::string& name, const std::string& dir, Workload& w,
     return 0;
 }
 
+// The floor under a read: reading the bytes of a range from the page cache
+// into memory once (one read call per query), and a bare round trip of a
+// small message over two FIFOs between two threads, each waiting in poll.
+double pread_copy_us(const std::string& file, uint64_t bytes_per_query, uint32_t queries) {
+    const auto opened = platform::open_random_access_file(file, platform::Access::read_only);
+    if (!opened.file) {
+        throw std::runtime_error("cannot open " + file);
+    }
+    std::vector<uint8_t> buffer(bytes_per_query);
+    const uint64_t file_bytes = std::filesystem::file_size(file);
+    const auto began = Clock::now();
+    for (uint32_t q = 0; q < queries; ++q) {
+        const uint64_t at = (uint64_t{q} * 1'000'003 * 4096) % (file_bytes - bytes_per_query);
+        opened.file->read_at(at, buffer.data(), buffer.size());
+    }
+    return seconds_since(began) / queries * 1e6;
+}
+
+void wait_readable(int fd) {
+    std::vector<platform::PollItem> items{{fd, true, false}};
+    platform::poll_descriptors(items, -1);
+}
+
+double fifo_round_trip_us(const std::string& dir, uint32_t trips) {
+    const platform::Opened ping = platform::create_fifo(dir + "/ping.fifo");
+    const platform::Opened pong = platform::create_fifo(dir + "/pong.fifo");
+    if (ping.fd < 0 || pong.fd < 0) {
+        throw std::runtime_error("cannot make FIFOs in " + dir);
+    }
+    uint8_t message[8] = {};
+    std::thread echo([&] {
+        for (uint32_t t = 0; t < trips; ++t) {
+            wait_readable(ping.fd);
+            platform::read_some(ping.fd, message, sizeof message);
+            platform::write_some(pong.fd, message, sizeof message);
+        }
+    });
+    uint8_t reply[8] = {};
+    const auto began = Clock::now();
+    for (uint32_t t = 0; t < trips; ++t) {
+        platform::write_some(ping.fd, reply, sizeof reply);
+        wait_readable(pong.fd);
+        platform::read_some(pong.fd, reply, sizeof reply);
+    }
+    const double us = seconds_since(began) / trips * 1e6;
+    echo.join();
+    platform::close_descriptor(ping.fd);
+    platform::close_descriptor(pong.fd);
+    return us;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> a(argv + 1, argv + argc);
     try {
+        if (a.size() == 4 && a[0] == "floor") {
+            std::printf("{\"pread_copy_us\":%.3f,\"fifo_round_trip_us\":%.3f}\n",
+                        pread_copy_us(a[1], std::stoull(a[2]), 1000),
+                        fifo_round_trip_us(a[3], 10000));
+            return 0;
+        }
         if (a.size() == 4 && a[0] == "workload") {
             write_workload(a[1], std::stoul(a[2]), std::stoul(a[3]));
             return 0;
         }
         if (a.size() == 7 && a[0] == "run" &&
-            (a[1] == "rrd" || a[1] == "ours" || a[1] == "ours-unsynced" ||
+            (a[1] == "rrd" || a[1] == "rrd-daemon" || a[1] == "ours" || a[1] == "ours-unsynced" ||
              a[1] == "ours-process")) {
             Workload w(a[5], std::stoul(a[3]), std::stoul(a[4]));
             return run(a[1], a[2], w, a[6]);
@@ -416,8 +511,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cerr << "usage: compare_driver workload FILE SERIES MINUTES\n"
-                 "       compare_driver run rrd|ours|ours-unsynced|ours-process DIR SERIES MINUTES "
-                 "WORKLOAD "
+                 "       compare_driver floor FILE BYTES_PER_QUERY DIR\n"
+                 "       compare_driver run rrd|rrd-daemon|ours|ours-unsynced|ours-process DIR "
+                 "SERIES MINUTES WORKLOAD "
                  "CHECK\n";
     return 2;
 }
