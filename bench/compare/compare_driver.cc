@@ -17,7 +17,8 @@
 //
 // The workload file holds one float32 per sample (NaN for a failed one), so
 // that the Python peer writes the same values.
-// CHECK receives "start value" lines of series 0's last day as read back.
+// CHECK receives "series start seconds value" lines of every series' last
+// day as read back.
 #include <rrd.h>
 // The daemon client's header has no C++ guards of its own.
 extern "C" {
@@ -185,7 +186,8 @@ System rrd_system(const std::string& dir, const Workload& w, const std::string& 
         const size_t rows = static_cast<size_t>((last - first) / static_cast<time_t>(step));
         for (size_t r = 0; check != nullptr && r < rows; ++r) {
             // Row r covers (first + r * step, first + (r + 1) * step].
-            *check << first + static_cast<time_t>(r * step) << " " << data[r] << "\n";
+            *check << s << " " << first + static_cast<time_t>(r * step) << " " << step << " "
+                   << data[r] << "\n";
         }
         rrd_freemem(names[0]);
         rrd_freemem(names);
@@ -204,10 +206,11 @@ tsdb::continuous_record_t record(const Workload& w, uint32_t s, uint32_t m) {
                          : tsdb::continuous_record_t{t, 60, 1, 0, v, v, v};
 }
 
-// Only samples as they were written: aggregates are compared by nobody.
-void check_lines(std::ostream* check, const tsdb::continuous_record_t& r) {
-    if (check != nullptr && r.duration == 60) {
-        *check << r.timestart << " " << (r.ngood > 0 ? r.avg : NAN) << "\n";
+// Every interval read, with its real span: samples and aggregates alike.
+void check_lines(std::ostream* check, uint32_t s, const tsdb::continuous_record_t& r) {
+    if (check != nullptr) {
+        *check << s << " " << r.timestart << " " << r.duration << " " << (r.ngood > 0 ? r.avg : NAN)
+               << "\n";
     }
 }
 
@@ -277,7 +280,7 @@ System engine_system(const std::string& dir, const Workload& w,
             records = grouped(records, from, to);
         }
         for (const auto& r : records) {
-            check_lines(check, r);
+            check_lines(check, s, r);
         }
         return records.size();
     };
@@ -326,7 +329,7 @@ System process_system(const std::string& dir, const Workload& w,
                                 hourly ? static_cast<uint32_t>((to - from) / 3600) : 0, 0});
         for (const auto& i : l.items) {
             const auto& c = dynamic_cast<const tsdb::data_interval_continuous_t&>(*i);
-            check_lines(check,
+            check_lines(check, s,
                         {static_cast<uint32_t>(c.start), static_cast<uint32_t>(c.end - c.start),
                          c.ngood, c.nbad, c.min, c.max, c.avg});
         }
@@ -405,7 +408,7 @@ int run(const std::string& name, const std::string& dir, Workload& w,
     size_t day_values = 0;
     const auto day_began = Clock::now();
     for (uint32_t s = 0; s < w.series; ++s) {
-        day_values += sys.read(s, w.end() - day, w.end(), s == 0 ? &check : nullptr);
+        day_values += sys.read(s, w.end() - day, w.end(), &check);
     }
     const double day_read = seconds_since(day_began);
     size_t month_values = 0;

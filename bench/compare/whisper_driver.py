@@ -47,9 +47,9 @@ def main():
         for s in range(series):
             (first, _, step), read = whisper.fetch(path[s], end - DAY, end, now=end)
             day_values += len(read)
-            if s == 0:
-                for i, v in enumerate(read):
-                    out.write("%d %s\n" % (first + i * step, "nan" if v is None else repr(v)))
+            for i, v in enumerate(read):
+                out.write("%d %d %d %s\n" % (s, first + i * step, step,
+                                            "nan" if v is None else repr(v)))
     day = time.monotonic() - began
 
     month_values = 0
