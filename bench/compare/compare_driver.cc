@@ -39,6 +39,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "bench/counting_file.h"
 #include "bench/workload.h"
 #include "parent/tsdb_client.h"
 #include "platform/descriptor.h"
@@ -214,22 +215,6 @@ void check_lines(std::ostream* check, uint32_t s, const tsdb::continuous_record_
     }
 }
 
-// A file whose syncs return at once: a setting for this benchmark only.
-struct UnsyncedFile final : platform::RandomAccessFile {
-    explicit UnsyncedFile(std::unique_ptr<platform::RandomAccessFile> inner)
-        : inner(std::move(inner)) {}
-    platform::Transfer read_at(uint64_t offset, void* buffer, size_t n) override {
-        return inner->read_at(offset, buffer, n);
-    }
-    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t n) override {
-        return inner->write_at(offset, buffer, n);
-    }
-    int sync() override { return 0; }
-    Space free_space() override { return inner->free_space(); }
-
-    std::unique_ptr<platform::RandomAccessFile> inner;
-};
-
 std::vector<tsdb::continuous_record_t> grouped(
     const std::vector<tsdb::continuous_record_t>& records, int64_t from, int64_t to) {
     const tsdb::interval_list hours = server::continuous_intervals(
@@ -250,7 +235,7 @@ System engine_system(const std::string& dir, const Workload& w,
     std::unique_ptr<platform::RandomAccessFile> file =
         platform::open_random_access_file(path, platform::Access::read_write).file;
     if (!synced) {
-        file = std::make_unique<UnsyncedFile>(std::move(file));
+        file = std::make_unique<bench_support::UnsyncedFile>(std::move(file));
     }
     engine = std::make_shared<tsdb::Engine>(
         tsdb::Database::open(tsdb::BackingStore(std::move(file), path)));
