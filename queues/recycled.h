@@ -10,6 +10,19 @@
 
 namespace queues {
 
+// Whether AddressSanitizer watches the heap (GCC and clang say it apart).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool heap_checked = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool heap_checked = true;
+#else
+inline constexpr bool heap_checked = false;
+#endif
+#else
+inline constexpr bool heap_checked = false;
+#endif
+
 template <typename T>
 struct Recycled {
     static void* operator new(size_t size) {
@@ -32,11 +45,7 @@ struct Recycled {
 
 private:
     static constexpr size_t kept_at_most = size_t{1} << 16;
-#if defined(__SANITIZE_ADDRESS__)
-    static constexpr bool recycling = false;
-#else
-    static constexpr bool recycling = true;
-#endif
+    static constexpr bool recycling = !heap_checked;
 
     static std::vector<void*>& free_list() {
         thread_local std::vector<void*> kept;
