@@ -15,10 +15,12 @@ namespace {
 using protocol::float_text;
 using util::time_text;
 
-// The fixed-size kinds travel as one run of bytes each: the kind word, then
+// The fixed-size kinds are encoded in one piece each: the kind word, then
 // the fields, little-endian.
 constexpr size_t continuous_bytes = 4 + 8 + 8 + 4 + 4 + 4 + 4 + 4;
 constexpr size_t enum_bytes = 4 + 4 + 4 + 4 + 8 + 8;
+static_assert(continuous_bytes <= protocol::ioprim::max_encoded &&
+              enum_bytes <= protocol::ioprim::max_encoded);
 
 void encode(const data_interval_continuous_t& c, uint8_t* out) {
     util::store_le32(out, interval_continuous);
@@ -40,52 +42,30 @@ void encode(const data_interval_enum_t& e, uint8_t* out) {
     util::store_le64(out + 24, static_cast<uint64_t>(e.end));
 }
 
-// Gathers the encoded intervals of a list and writes them in runs; the
-// last run goes out with flush().
-class IntervalWriter {
-public:
-    explicit IntervalWriter(protocol::ioprim& io) : io_(io) {}
-
-    void write(const data_interval_t* i) {
-        switch (i == nullptr ? interval_none : i->kind()) {
-            case interval_continuous:
-                encode(static_cast<const data_interval_continuous_t&>(*i), room(continuous_bytes));
-                break;
-            case interval_enum:
-                encode(static_cast<const data_interval_enum_t&>(*i), room(enum_bytes));
-                break;
-            case interval_incident: {
-                flush();
-                const auto& n = static_cast<const data_interval_incident_t&>(*i);
-                io_.write_u32(interval_incident);
-                io_.write_u32(n.sev);
-                io_.write_string(n.msg);
-                io_.write_i64(n.itime);
-                break;
-            }
-            default:
-                util::store_le32(room(4), interval_none);
+void write_interval(protocol::ioprim& io, const data_interval_t* i) {
+    switch (i == nullptr ? interval_none : i->kind()) {
+        case interval_continuous:
+            io.write_encoded(continuous_bytes, [i](uint8_t* out) {
+                encode(static_cast<const data_interval_continuous_t&>(*i), out);
+            });
+            break;
+        case interval_enum:
+            io.write_encoded(enum_bytes, [i](uint8_t* out) {
+                encode(static_cast<const data_interval_enum_t&>(*i), out);
+            });
+            break;
+        case interval_incident: {
+            const auto& n = static_cast<const data_interval_incident_t&>(*i);
+            io.write_u32(interval_incident);
+            io.write_u32(n.sev);
+            io.write_string(n.msg);
+            io.write_i64(n.itime);
+            break;
         }
+        default:
+            io.write_u32(interval_none);
     }
-
-    void flush() {
-        io_.write_bytes(buffer_, used_);
-        used_ = 0;
-    }
-
-private:
-    uint8_t* room(size_t n) {
-        if (used_ + n > sizeof buffer_) {
-            flush();
-        }
-        used_ += n;
-        return buffer_ + used_ - n;
-    }
-
-    protocol::ioprim& io_;
-    uint8_t buffer_[4096];
-    size_t used_ = 0;
-};
+}
 
 std::unique_ptr<data_interval_t> read_interval(protocol::ioprim& io) {
     uint8_t b[continuous_bytes];
@@ -169,11 +149,9 @@ interval_list& interval_list::operator=(const interval_list& other) {
 
 void interval_list::write_to(protocol::ioprim& io) const {
     io.write_u32(static_cast<uint32_t>(items.size()));
-    IntervalWriter writer(io);
     for (const auto& i : items) {
-        writer.write(i.get());
+        write_interval(io, i.get());
     }
-    writer.flush();
 }
 
 void interval_list::read_from(protocol::ioprim& io) {

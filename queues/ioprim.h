@@ -31,8 +31,20 @@ public:
     void write_f64(double v);
     void write_bool(bool v) { write_u32(v ? 1 : 0); }
     void write_string(std::string_view s);
-    // Bytes already in the stream's form (values a caller encoded itself).
-    void write_bytes(const uint8_t* bytes, size_t n) { write_run(bytes, n); }
+    // `n` bytes that `encode(out)` writes in the stream's form: straight into
+    // the write area where it has room, else through a copy.
+    template <typename Encode>
+    void write_encoded(size_t n, Encode&& encode) {
+        if (write_area_.size - write_used_ >= n) {
+            encode(write_area_.data + write_used_);
+            write_used_ += n;
+            return;
+        }
+        uint8_t bytes[max_encoded];
+        encode(bytes);
+        write_run(bytes, n);
+    }
+    static constexpr size_t max_encoded = 64;
     // Commits the used part of the write area and flushes the output.
     void flush();
 
