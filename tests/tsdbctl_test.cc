@@ -586,7 +586,7 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
                                     "create " +
                                         std::string(continuous_series) +
                                         "\n"
-                                        "describe 7\n"
+                                        "  describe 7\n"  // indented lines run too
                                         "get 0 --from 0 --format csv\n"
                                         "\n"
                                         "metrics --format json\n"

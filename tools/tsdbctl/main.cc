@@ -109,7 +109,8 @@ int shell(const std::string& database, bool verbose) {
     int status = 0;
     std::string line;
     while ((interactive && std::cerr << "tsdb> " << std::flush), std::getline(std::cin, line)) {
-        const std::string verb = first_word({line.substr(0, line.find_first_of(" \t"))});
+        const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+        const std::string verb = line.substr(start, line.find_first_of(" \t", start) - start);
         if (verb.empty() || verb.starts_with("#")) {
             continue;
         }
