@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "error/assert.h"
 #include "io/error.h"
@@ -8,6 +10,31 @@
 #include "util/system_error.h"
 
 namespace io {
+
+namespace {
+
+// How long a wait looks without sleeping before it sleeps. A peer on
+// another processor usually answers a request within tens of microseconds,
+// while waking a sleeping process costs about as much again; with a single
+// processor the peer needs it to answer, so the wait sleeps at once.
+std::chrono::microseconds spin_time() {
+    static const std::chrono::microseconds spin(std::thread::hardware_concurrency() > 1 ? 200 : 0);
+    return spin;
+}
+
+int poll_spinning_first(std::vector<platform::PollItem>& items, int timeout_ms) {
+    if (timeout_ms != 0 && !items.empty()) {
+        const auto until = std::chrono::steady_clock::now() + spin_time();
+        do {
+            if (const int fired = platform::poll_descriptors(items, 0); fired != 0) {
+                return fired;
+            }
+        } while (std::chrono::steady_clock::now() < until);
+    }
+    return platform::poll_descriptors(items, timeout_ms);
+}
+
+}  // namespace
 
 bool Timer::isReady() {
     const util::TimeValue now = util::TimeValue::now();
@@ -100,7 +127,7 @@ Selectable& Selector::wait(bool poll) {
             throw ENotReady("Selectable " +
                             (added_.empty() ? "<unknown>" : added_.front()->name()) + " not ready");
         }
-        const int fired = platform::poll_descriptors(items, timeout_ms);
+        const int fired = poll_spinning_first(items, timeout_ms);
         if (fired < 0) {
             util::raise_system_error("WaitForMultipleEvents returned error", -fired);
         }
