@@ -19,7 +19,6 @@ void encode_span(uint32_t timestart, uint32_t duration, uint8_t* out) {
 }
 
 void store_float(uint8_t* out, float v) { util::store_be32(out, std::bit_cast<uint32_t>(v)); }
-float load_float(const uint8_t* in) { return std::bit_cast<float>(util::load_be32(in)); }
 
 // Both records' spans and the gap between them. Ends are computed in 64
 // bits, so that a span passing the largest time stays invalid.
@@ -41,25 +40,6 @@ std::string counts_text(uint32_t ngood, uint32_t nbad) {
 }
 
 }  // namespace
-
-bool is_empty(uint32_t duration) { return duration == no_duration; }
-
-bool valid_span(uint32_t timestart, uint32_t duration) {
-    return !is_empty(duration) && uint64_t{timestart} + duration <= 0xFFFFFFFF;
-}
-
-bool is_valid(const continuous_record_t& r) {
-    if (!valid_span(r.timestart, r.duration)) {
-        return false;
-    }
-    if (r.ngood == 0) {
-        return true;
-    }
-    return std::isfinite(r.min) && std::isfinite(r.avg) && std::isfinite(r.max) && r.min <= r.avg &&
-           r.avg <= r.max;
-}
-
-bool is_valid(const enum_record_t& r) { return valid_span(r.timestart, r.duration); }
 
 bool is_valid(const incident_record_t& r) {
     return valid_span(r.timestart, r.duration) && r.text.size() <= max_incident_text;
@@ -109,24 +89,6 @@ void encode(const incident_record_t& r, uint8_t* out) {
     util::store_be32(out + 12, length);
     std::memcpy(out + 16, r.text.data(), length);
     std::memset(out + 16 + length, 0, padded_text_size(length) - length);
-}
-
-continuous_record_t decode_continuous(const uint8_t* in) {
-    continuous_record_t r{util::load_be32(in),     util::load_be32(in + 4),
-                          util::load_be32(in + 8), util::load_be32(in + 12),
-                          load_float(in + 16),     load_float(in + 20),
-                          load_float(in + 24)};
-    if (!is_valid(r)) {
-        r.nbad += r.ngood;
-        r.ngood = 0;
-        r.min = r.max = r.avg = 0;
-    }
-    return r;
-}
-
-enum_record_t decode_enum(const uint8_t* in) {
-    return {util::load_be32(in), util::load_be32(in + 4), util::load_be32(in + 8),
-            util::load_be32(in + 12), util::load_be32(in + 16)};
 }
 
 uint32_t decode_incident_head(const uint8_t* in, incident_record_t& r) {

@@ -7,9 +7,13 @@
 // differ only in aggregation.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "util/bytes.h"
 
 namespace tsdb {
 
@@ -47,15 +51,27 @@ struct incident_record_t {
     bool operator==(const incident_record_t&) const = default;
 };
 
+inline bool is_empty(uint32_t duration) { return duration == no_duration; }
+
 // A span that is set and does not pass the largest time.
-bool valid_span(uint32_t timestart, uint32_t duration);
-bool is_empty(uint32_t duration);
+inline bool valid_span(uint32_t timestart, uint32_t duration) {
+    return !is_empty(duration) && uint64_t{timestart} + duration <= 0xFFFFFFFF;
+}
 
 // Continuous values must be finite and ordered min <= avg <= max when there
 // are good samples; enum records need only a valid span, incidents also a
 // text within the length limit.
-bool is_valid(const continuous_record_t& r);
-bool is_valid(const enum_record_t& r);
+inline bool is_valid(const continuous_record_t& r) {
+    if (!valid_span(r.timestart, r.duration)) {
+        return false;
+    }
+    if (r.ngood == 0) {
+        return true;
+    }
+    return std::isfinite(r.min) && std::isfinite(r.avg) && std::isfinite(r.max) && r.min <= r.avg &&
+           r.avg <= r.max;
+}
+inline bool is_valid(const enum_record_t& r) { return valid_span(r.timestart, r.duration); }
 bool is_valid(const incident_record_t& r);
 
 // Bytes of the encoded record; for incidents the text is padded to 4 bytes.
@@ -69,9 +85,26 @@ void encode(const enum_record_t& r, uint8_t* out);
 void encode(const incident_record_t& r, uint8_t* out);
 
 // A stored continuous record that breaks the value rule comes back as bad
-// samples only, its span kept as read.
-continuous_record_t decode_continuous(const uint8_t* in);
-enum_record_t decode_enum(const uint8_t* in);
+// samples only, its span kept as read. Inline: readers decode whole levels.
+inline continuous_record_t decode_continuous(const uint8_t* in) {
+    const auto load_float = [](const uint8_t* at) {
+        return std::bit_cast<float>(util::load_be32(at));
+    };
+    continuous_record_t r{util::load_be32(in),     util::load_be32(in + 4),
+                          util::load_be32(in + 8), util::load_be32(in + 12),
+                          load_float(in + 16),     load_float(in + 20),
+                          load_float(in + 24)};
+    if (!is_valid(r)) {
+        r.nbad += r.ngood;
+        r.ngood = 0;
+        r.min = r.max = r.avg = 0;
+    }
+    return r;
+}
+inline enum_record_t decode_enum(const uint8_t* in) {
+    return {util::load_be32(in), util::load_be32(in + 4), util::load_be32(in + 8),
+            util::load_be32(in + 12), util::load_be32(in + 16)};
+}
 // The 16-byte head of an incident, with the text still to be read; returns
 // the text's length. tsdb::error_need_repair for an impossible length.
 uint32_t decode_incident_head(const uint8_t* in, incident_record_t& r);
