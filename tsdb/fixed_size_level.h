@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -122,16 +123,20 @@ private:
     // call where they do not wrap at the level's end.
     const uint8_t* read_bytes(uint32_t at, uint32_t n) {
         const uint32_t block_size = store_.block_size();
+        if (!chunk_) {
+            // Whole blocks around a chunk of records; left uninitialised,
+            // since every byte used is read first.
+            chunk_ = std::make_unique_for_overwrite<uint8_t[]>(chunk_records * unit +
+                                                               2 * size_t{block_size});
+        }
         if (at + uint64_t{n} > size_) {
-            chunk_.resize(n);
-            cursor_.read(chunk_.data(), at, n);
-            return chunk_.data();
+            cursor_.read(chunk_.get(), at, n);
+            return chunk_.get();
         }
         const uint32_t first = at / block_size;
         const uint32_t blocks = (at + n - 1) / block_size - first + 1;
-        chunk_.resize(size_t{blocks} * block_size);
-        store_.btb_ReadFile(chunk_.data(), level_.first_dblock + first, blocks);
-        return chunk_.data() + at % block_size;
+        store_.btb_ReadFile(chunk_.get(), level_.first_dblock + first, blocks);
+        return chunk_.get() + at % block_size;
     }
 
     // Where a record starting at `t` would be if the records were evenly spaced.
@@ -158,7 +163,7 @@ private:
     uint32_t head_;
     uint32_t used_;
     uint32_t count_;
-    std::vector<uint8_t> chunk_;
+    std::unique_ptr<uint8_t[]> chunk_;
 };
 
 }  // namespace tsdb
