@@ -102,13 +102,17 @@ uint8_t* PointerChain::locate_for_change(uint32_t index) {
     return run.buffer.data() + (entry - run.buffer.data());
 }
 
-uint32_t PointerChain::field(uint32_t index, uint32_t field) const {
-    const uint8_t* entry = locate(index);
-    if (entry == nullptr) {
+const uint8_t* PointerChain::entry(uint32_t index) const {
+    const uint8_t* found = locate(index);
+    if (found == nullptr) {
         throw error_internal("Pointer for lblock " + std::to_string(index) +
                              " cannot be fetched in chain " + std::to_string(copy_));
     }
-    return util::load_be32(entry + 4 * field);
+    return found;
+}
+
+uint32_t PointerChain::field(uint32_t index, uint32_t field) const {
+    return util::load_be32(entry(index) + 4 * field);
 }
 
 void PointerChain::set_fields(uint32_t index, std::initializer_list<uint32_t> fields) {
@@ -129,7 +133,9 @@ void PointerChain::set_position(uint32_t lblock, uint32_t position) {
 }
 
 lblock_entry_t PointerChain::lblock_entry(uint32_t lblock) const {
-    return {field(lblock, 0), field(lblock, 1), field(lblock, 2), field(lblock, 3)};
+    const uint8_t* e = entry(lblock);
+    return {util::load_be32(e), util::load_be32(e + 4), util::load_be32(e + 8),
+            util::load_be32(e + 12)};
 }
 
 void PointerChain::set_lblock_entry(uint32_t lblock, const lblock_entry_t& e) {
@@ -137,7 +143,8 @@ void PointerChain::set_lblock_entry(uint32_t lblock, const lblock_entry_t& e) {
 }
 
 check_entry_t PointerChain::check_entry(uint32_t check_id) const {
-    return {field(check_id, 0), field(check_id, 1)};
+    const uint8_t* e = entry(check_id);
+    return {util::load_be32(e), util::load_be32(e + 4)};
 }
 
 void PointerChain::set_check_entry(uint32_t check_id, const check_entry_t& e) {

@@ -99,6 +99,8 @@ private:
     const uint8_t* locate(uint32_t index) const;
     uint8_t* locate_for_change(uint32_t index);
     void write_stale_blocks(BackingStore& store, ChainRun& run);
+    // The entry's bytes; tsdb::error_internal if it does not exist.
+    const uint8_t* entry(uint32_t index) const;
     uint32_t field(uint32_t index, uint32_t field) const;
     void set_fields(uint32_t index, std::initializer_list<uint32_t> fields);
     // Reads one run of consecutive blocks starting at `first`.

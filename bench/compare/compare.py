@@ -367,9 +367,10 @@ def main():
         report += [table(size, result), "",
                    "The floor under a read, %d series: reading a day's bytes (%d) of our file with "
                    "one read call into memory, %.1f us per query; a bare round trip of 8 bytes over "
-                   "two FIFOs between two threads waiting in poll, %.1f us."
+                   "two FIFOs between two threads waiting in poll, %.1f us asleep, %.1f us spinning (our "
+                   "process and its parent spin for up to 200 us before they sleep)."
                    % (size, floor["day_bytes"], floor["pread_copy_us"],
-                      floor["fifo_round_trip_us"]), ""]
+                      floor["fifo_round_trip_us"], floor["fifo_spinning_round_trip_us"]), ""]
     report += ["Every series' last day read back, against the samples written (%d series): a "
                "one-minute value must be its sample, a longer interval's the mean of the good "
                "samples it covers." % smallest, "",
