@@ -168,8 +168,8 @@ const char* const continuous_series = "--type continuous --level 1m:1440 --level
 
 TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
     for (const char* verb :
-         {"init", "create", "describe", "delete", "list", "put", "get", "truncate", "oldest",
-          "checksum", "extract", "merge", "metrics", "graph", "load", "shell"}) {
+         {"init", "create", "describe", "delete", "list", "put", "get", "last", "truncate",
+          "oldest", "checksum", "extract", "merge", "metrics", "graph", "load", "shell"}) {
         const CommandOutcome help = ctl(std::string(verb) + " --help");
         EXPECT_EQ(help.status, 0) << verb;
         EXPECT_NE(help.output.find("Usage: tsdbctl " + std::string(verb)), std::string::npos)
@@ -243,7 +243,8 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
               16u);
     EXPECT_EQ(ctl("list " + db + " --format csv").status, 2);
     EXPECT_EQ(out("delete " + db + " 0"), "deleted series 0 and its 0 records\n");
-    EXPECT_EQ(ctl("delete " + db + " 0").output, "tsdbctl delete: series 0 does not exist\n");
+    EXPECT_EQ(ctl("delete " + db + " 0").output,
+              "tsdbctl delete: series 0 does not exist (tsdbctl list shows those that do)\n");
     const CommandOutcome gone = ctl("describe " + db + " 0");
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.output,
@@ -579,7 +580,42 @@ TEST_F(Tsdbctl, TheReadmeExamplesRun) {
     }
 }
 
-TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
+TEST_F(Tsdbctl, LastShowsTheNewestRecordOfEachSeries) {
+    init();
+    out("create " + db + " " + continuous_series);
+    out("create " + db + " --type enum --level 1m:100");
+    out("create " + db + " --type incident --level 1:1000");
+    out("put " + db + " 0 " + file("c.csv", "start,end,value\n600,660,1.5\n660,720,-2\n"));
+    out("put " + db + " 2 " + file("i.csv", "time,severity,message\n700,4,\"disk, full\"\n"));
+    EXPECT_EQ(out("last " + db + " --utc"),
+              "id      type        newest record (times UTC)\n"
+              "0       continuous  start 1970-01-01 00:11:00  end 1970-01-01 00:12:00  min -2  "
+              "avg -2  max -2  ngood 1  nbad 0\n"
+              "1       enum        -\n"
+              "2       incident    time 1970-01-01 00:11:40  severity 4  message disk, full\n");
+    const JsonValue two = JsonReader(out("last " + db + " 2 1 --format json")).document();
+    ASSERT_EQ(two.items.size(), 2u);
+    EXPECT_EQ(two.items[0].fields.at("newest").fields.at("message").text, "disk, full");
+    EXPECT_EQ(two.items[0].fields.at("newest").fields.at("time").number, 700);
+    EXPECT_TRUE(two.items[1].fields.at("newest").is_null);
+    const CommandOutcome missing = ctl("last " + db + " 0 5");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.output,
+              "tsdbctl last: series 5 does not exist (tsdbctl list shows those "
+              "that do)\n");
+}
+
+// Drops the time from the status lines, which differs from run to run.
+std::string without_times(const std::string& text) {
+    std::string out;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        out += (line.starts_with("OK ") ? "OK" : line) + "\n";
+    }
+    return out;
+}
+
+TEST_F(Tsdbctl, AShellAnswersEveryCommandWithAStatusLineAndKeepsItsScriptApart) {
     init();
     const std::string script = file("script",
                                     "# one process for all of these\n"
@@ -587,32 +623,64 @@ TEST_F(Tsdbctl, AShellServesAScriptAndMetricsReadBack) {
                                         std::string(continuous_series) +
                                         "\n"
                                         "  describe 7\n"  // indented lines run too
+                                        "put 0\n"
+                                        "start,end,value\n"
+                                        "600,660,1.5\n"
+                                        "660,720,2.5\n"
+                                        ".\n"
                                         "get 0 --from 0 --format csv\n"
+                                        "put 0\n"
+                                        "start,end,value\n"
+                                        "720,780,x\n"
+                                        "780,840,4\n"
+                                        ".\n"
+                                        "last 0 --utc\n"
+                                        "get 0 --colour red\n"
+                                        "frobnicate\n"
                                         "\n"
                                         "metrics --format json\n"
                                         "quit\n"
                                         "delete 0\n");
-    const CommandOutcome shell = testing_support::run_command(std::string(TSDBCTL) + " shell " +
-                                                              db + " < " + script + " 2>&1");
-    EXPECT_EQ(shell.status, 1);  // describe 7 failed
-    EXPECT_EQ(shell.output.find("0\n"
-                                "series 0: 2 levels, room for 1755 records (49140 bytes)\n"
-                                "tsdbctl describe: series 7 does not exist (tsdbctl list shows "
-                                "those that do)\n"
-                                "start,end,min,avg,max,ngood,nbad\n"),
-              0u)
+    const CommandOutcome shell = testing_support::run_command(
+        "{ " + std::string(TSDBCTL) + " shell " + db + " < " + script + " 2>/dev/null; }");
+    EXPECT_EQ(shell.status, 1);
+    const std::string json_line = "[{\"name\"";
+    const size_t json_at = shell.output.find(json_line);
+    ASSERT_NE(json_at, std::string::npos) << shell.output;
+    EXPECT_EQ(
+        without_times(shell.output.substr(0, json_at)),
+        "0\nOK\n"
+        "ERROR: line 3: describe: series 7 does not exist (tsdbctl list shows those that do)\n"
+        "wrote 2 intervals to series 0\nOK\n"
+        "start,end,min,avg,max,ngood,nbad\n"
+        "600,660,1.5,1.5,1.5,1,0\n"
+        "660,720,2.5,2.5,2.5,1,0\nOK\n"
+        // A refused block is skipped to its end, not run as commands.
+        "ERROR: line 10: put: line 2: value must be a number, not \"x\"\n"
+        "id      type        newest record (times UTC)\n"
+        "0       continuous  start 1970-01-01 00:11:00  end 1970-01-01 00:12:00  min 2.5  "
+        "avg 2.5  max 2.5  ngood 1  nbad 0\n"
+        "OK\n"
+        "ERROR: line 16: get: The following arguments were not expected: red --colour\n"
+        "ERROR: line 17: \"frobnicate\" is not a verb of the shell (help lists them)\n")
         << shell.output;
-    const size_t json_at = shell.output.find('[');
-    ASSERT_NE(json_at, std::string::npos);
-    const JsonValue metrics = JsonReader(shell.output.substr(json_at)).document();
+    const std::string metrics_text = shell.output.substr(json_at);
+    const JsonValue metrics =
+        JsonReader(metrics_text.substr(0, metrics_text.find('\n'))).document();
     std::map<std::string, double> values;
     for (const JsonValue& m : metrics.items) {
         values[m.fields.at("name").text] =
             m.fields.contains("value") ? m.fields.at("value").number : -1;
     }
-    EXPECT_EQ(values.at("records/get"), 0);
+    EXPECT_EQ(values.at("records/get"), 3);  // the day read, and the newest record by last
     EXPECT_TRUE(values.contains("low/phase_shift_time"));
+    EXPECT_EQ(without_times(metrics_text.substr(metrics_text.find('\n') + 1)), "OK\n");
+    // quit ended the script before the delete.
     EXPECT_EQ(out("list " + db), "id      layout\n0       continuous, 1609 x 60 s, 146 x 3600 s\n");
+    const std::string help = out("shell " + db + " < " + file("help", "help\n"));
+    EXPECT_NE(help.find("  last      Shows the newest record of series, one line each.\n"),
+              std::string::npos)
+        << help;
 }
 
 TEST_F(Tsdbctl, TheProcessErrorOutputStaysInAPrivateDirectoryRemovedOnEveryExit) {

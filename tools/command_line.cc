@@ -10,14 +10,15 @@ namespace {
 
 std::string key_of(const std::string& names) { return names.substr(0, names.find(',')); }
 
+std::string unbracketed(const std::string& positional) {
+    return positional.starts_with("[") ? positional.substr(1, positional.size() - 2) : positional;
+}
+
+bool is_repeated(const std::string& positional) { return unbracketed(positional).ends_with("..."); }
+
 std::string bare_name(const std::string& positional) {
-    if (positional.starts_with("[")) {
-        return positional.substr(1, positional.size() - 2);
-    }
-    if (positional.ends_with("...")) {
-        return positional.substr(0, positional.size() - 3);
-    }
-    return positional;
+    const std::string name = unbracketed(positional);
+    return is_repeated(positional) ? name.substr(0, name.size() - 3) : name;
 }
 
 }  // namespace
@@ -26,8 +27,8 @@ Arguments::Arguments(CLI::App& command, const CommandRules& rules) {
     for (const auto& [p, help] : rules.positional) {
         const std::string name = bare_name(p);
         positional_names_.push_back(name);
-        CLI::Option* option = p.ends_with("...")
-                                  ? command.add_option(name, repeated_[name])->expected(1, 1 << 20)
+        CLI::Option* option = is_repeated(p)
+                                  ? command.add_option(name, repeated_[name])->expected(-1)
                                   : command.add_option(name, single_[name]);
         option->description(help);
         if (!p.starts_with("[")) {
@@ -94,7 +95,7 @@ const std::vector<std::string>& Arguments::values(const std::string& key) const 
 
 namespace {
 
-std::optional<int> parsed(CLI::App& app, const std::function<void()>& parse) {
+std::optional<int> parsed(CLI::App& app, std::ostream& errors, const std::function<void()>& parse) {
     try {
         parse();
         return std::nullopt;
@@ -106,8 +107,8 @@ std::optional<int> parsed(CLI::App& app, const std::function<void()>& parse) {
         for (const CLI::App* sub : app.get_subcommands()) {
             command += " " + sub->get_name();
         }
-        std::cerr << command << ": " << e.what() << "\n"
-                  << "(" << command << " --help shows what it takes)\n";
+        errors << command << ": " << e.what() << "\n"
+               << "(" << command << " --help shows what it takes)\n";
         return 2;
     }
 }
@@ -115,11 +116,12 @@ std::optional<int> parsed(CLI::App& app, const std::function<void()>& parse) {
 }  // namespace
 
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv) {
-    return parsed(app, [&] { app.parse(argc, argv); });
+    return parsed(app, std::cerr, [&] { app.parse(argc, argv); });
 }
 
-std::optional<int> parse_command_line(CLI::App& app, const std::string& line) {
-    return parsed(app, [&] { app.parse(line); });
+std::optional<int> parse_command_line(CLI::App& app, const std::string& line,
+                                      std::ostream& errors) {
+    return parsed(app, errors, [&] { app.parse(line); });
 }
 
 }  // namespace tools

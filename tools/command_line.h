@@ -5,6 +5,7 @@
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ struct OptionRule {
 };
 
 struct PositionalRule {
-    // "ID" is required, "[FILE]" may be left out, "PATCH..." takes one or more.
+    // "ID" is required, "[FILE]" may be left out, "PATCH..." takes one or
+    // more, "[ID...]" any number.
     std::string name;
     std::string help;
 };
@@ -65,7 +67,8 @@ private:
 // way to more help on the error output and returns 2, on --help prints the
 // help and returns 0; nullopt when the command line holds.
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv);
-// The same for a line of words, as a shell splits them (quotes group).
-std::optional<int> parse_command_line(CLI::App& app, const std::string& line);
+// The same for a line of words, as a shell splits them (quotes group), with
+// the mistake said on `errors`.
+std::optional<int> parse_command_line(CLI::App& app, const std::string& line, std::ostream& errors);
 
 }  // namespace tools

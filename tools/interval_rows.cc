@@ -110,21 +110,6 @@ std::string value_text(const data_interval_continuous_t& c, float value) {
     return c.ngood == 0 ? "" : float_text(value);
 }
 
-std::vector<std::string> fields_of(const tsdb::data_interval_t& i) {
-    using std::to_string;
-    if (const auto* c = dynamic_cast<const data_interval_continuous_t*>(&i)) {
-        return {to_string(c->start),    to_string(c->end),      value_text(*c, c->min),
-                value_text(*c, c->avg), value_text(*c, c->max), to_string(c->ngood),
-                to_string(c->nbad)};
-    }
-    if (const auto* e = dynamic_cast<const data_interval_enum_t*>(&i)) {
-        return {to_string(e->start), to_string(e->end), to_string(e->mask), to_string(e->ngood),
-                to_string(e->nbad)};
-    }
-    const auto& incident = dynamic_cast<const data_interval_incident_t&>(i);
-    return {to_string(incident.itime), to_string(incident.sev), incident.msg};
-}
-
 bool is_time_column(const std::string& column) {
     return column == "start" || column == "end" || column == "time";
 }
@@ -141,7 +126,7 @@ void write_table(std::ostream& out, const std::vector<std::string>& columns,
     }
     std::vector<std::vector<std::string>> rows{header};
     for (const auto& i : intervals.items) {
-        const std::vector<std::string> fields = fields_of(*i);
+        const std::vector<std::string> fields = interval_fields(*i);
         std::vector<std::string> row;
         for (size_t c = 0; c < fields.size(); ++c) {
             if (is_time_column(columns[c])) {
@@ -177,7 +162,7 @@ void write_json(std::ostream& out, const std::vector<std::string>& header,
     Json json;
     json.begin_array();
     for (const auto& i : intervals.items) {
-        const std::vector<std::string> fields = fields_of(*i);
+        const std::vector<std::string> fields = interval_fields(*i);
         json.begin_object();
         for (size_t c = 0; c < fields.size(); ++c) {
             json.key(header[c]);
@@ -219,6 +204,21 @@ int32_t protocol_type(uint32_t storage_type) {
         default:
             return 4;
     }
+}
+
+std::vector<std::string> interval_fields(const tsdb::data_interval_t& i) {
+    using std::to_string;
+    if (const auto* c = dynamic_cast<const tsdb::data_interval_continuous_t*>(&i)) {
+        return {to_string(c->start),    to_string(c->end),      value_text(*c, c->min),
+                value_text(*c, c->avg), value_text(*c, c->max), to_string(c->ngood),
+                to_string(c->nbad)};
+    }
+    if (const auto* e = dynamic_cast<const tsdb::data_interval_enum_t*>(&i)) {
+        return {to_string(e->start), to_string(e->end), to_string(e->mask), to_string(e->ngood),
+                to_string(e->nbad)};
+    }
+    const auto& incident = dynamic_cast<const tsdb::data_interval_incident_t&>(i);
+    return {to_string(incident.itime), to_string(incident.sev), incident.msg};
 }
 
 std::vector<std::string> columns(uint32_t storage_type) {
@@ -285,7 +285,7 @@ void write_intervals(std::ostream& out, Format format, uint32_t storage_type,
         case Format::csv:
             out << csv_row(header) << "\n";
             for (const auto& i : intervals.items) {
-                out << csv_row(fields_of(*i)) << "\n";
+                out << csv_row(interval_fields(*i)) << "\n";
             }
     }
 }

@@ -25,6 +25,8 @@ int32_t protocol_type(uint32_t storage_type);
 // enum: start,end,mask,ngood,nbad
 // incident: time,severity,message
 std::vector<std::string> columns(uint32_t storage_type);
+// An interval's fields in the order of its type's columns, as CSV writes them.
+std::vector<std::string> interval_fields(const tsdb::data_interval_t& interval);
 
 // Reads CSV whose header names the columns of the type in any order
 // (continuous data may give "value" for min, avg and max; ngood defaults

@@ -4,7 +4,6 @@
 // verb that only reads opens the file read-only itself. "shell" keeps one
 // process for many commands read from standard input.
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <iostream>
 #include <optional>
 
@@ -14,8 +13,9 @@
 #include "tools/options.h"
 #include "tools/tsdbctl/read_only_file.h"
 #include "tools/tsdbctl/session.h"
+#include "tools/tsdbctl/shell.h"
+#include "tools/tsdbctl/verb_run.h"
 #include "tools/tsdbctl/verbs.h"
-#include "util/system_error.h"
 #include "util/time_value.h"
 
 namespace {
@@ -25,34 +25,13 @@ using namespace tsdbctl;
 const char* const exit_statuses =
     "Exit status: 0 done, 1 the request failed, 2 the command line is wrong.";
 
-struct Failure {
-    int status;
-    std::string text;
-};
-
 int64_t now() { return util::TimeValue::now().seconds(); }
-
-// Runs one verb; failures are returned, not thrown.
-std::optional<Failure> run_verb(const Verb& verb, Context& context, const tools::Arguments& a) {
-    try {
-        verb.run(context, a);
-        // Output that did not reach its file (a full disk) is a failure too.
-        if (!(context.out << std::flush)) {
-            return Failure{1, "cannot write the output: " + util::system_error_text(errno)};
-        }
-        return std::nullopt;
-    } catch (const tools::UsageError& e) {
-        return Failure{2, e.text};
-    } catch (const error::Exception& e) {
-        return Failure{1, e.text()};
-    }
-}
 
 int reported(const std::string& verb, const std::optional<Failure>& failure) {
     if (!failure) {
         return 0;
     }
-    std::cerr << "tsdbctl " << verb << ": " << tools::in_operator_words(failure->text) << "\n";
+    std::cerr << "tsdbctl " << verb << ": " << failure->text << "\n";
     if (failure->status == 2) {
         std::cerr << "(tsdbctl " << verb << " --help shows what it takes)\n";
     }
@@ -77,19 +56,9 @@ int run_command(const Verb& verb, const std::string& database, const tools::Argu
             session->stop();
         }
     } catch (const error::Exception& e) {
-        failure = Failure{1, e.text()};
+        failure = Failure{1, tools::in_operator_words(e.text())};
     }
     return reported(verb.name, failure);
-}
-
-// The first word of a line, or the first command-line word not an option.
-std::string first_word(const std::vector<std::string>& words) {
-    for (const std::string& word : words) {
-        if (!word.starts_with("-")) {
-            return word;
-        }
-    }
-    return "";
 }
 
 bool declared(CLI::App& app, const std::string& name) {
@@ -101,40 +70,14 @@ bool declared(CLI::App& app, const std::string& name) {
     return false;
 }
 
-int shell(const std::string& database, bool verbose) {
-    Session session(database, verbose);
-    CLI::App lines{"A line of the shell: a verb and its arguments, without DB.", "tsdbctl"};
-    const Grammar grammar(lines, false);
-    const bool interactive = platform::is_terminal(0);
-    int status = 0;
-    std::string line;
-    while ((interactive && std::cerr << "tsdb> " << std::flush), std::getline(std::cin, line)) {
-        const size_t start = std::min(line.find_first_not_of(" \t"), line.size());
-        const std::string verb = line.substr(start, line.find_first_of(" \t", start) - start);
-        if (verb.empty() || verb.starts_with("#")) {
-            continue;
+// The first command-line word not an option.
+std::string first_word(const std::vector<std::string>& words) {
+    for (const std::string& word : words) {
+        if (!word.starts_with("-")) {
+            return word;
         }
-        if (verb == "quit" || verb == "exit") {
-            break;
-        }
-        if (!declared(lines, verb)) {
-            std::cerr << "tsdbctl: \"" << verb << "\" is not a verb of the shell\n";
-            status = 1;
-            continue;
-        }
-        if (const auto parse_status = tools::parse_command_line(lines, line)) {
-            status = std::max(status, *parse_status == 0 ? 0 : 1);
-            continue;
-        }
-        Context context{database, &session, std::cin, std::cout, now(), platform::is_terminal(1)};
-        if (reported(verb, run_verb(*grammar.chosen(), context,
-                                    grammar.arguments_of(*grammar.chosen()))) != 0) {
-            status = 1;
-        }
-        std::cout << std::flush;
     }
-    session.stop();
-    return status;
+    return "";
 }
 
 }  // namespace
@@ -151,9 +94,13 @@ int main(int argc, char** argv) {
     CLI::App& shell_command =
         *app.add_subcommand("shell", "Runs one database process for commands read from input.");
     shell_command.footer(
-        "Reads one command per line: a verb and its arguments without DB (\"get 3 --from -6h\").\n"
-        "Blank lines and lines starting with # are skipped; \"quit\" ends. Exit status 1 if\n"
-        "any command failed.");
+        "Reads one command per line: a verb and its arguments without DB (\"get 3 --from -6h\"),\n"
+        "and answers each with its output, then a status line: \"OK\" with the time it took, or\n"
+        "\"ERROR: line N: what failed\". put reads its data up to a line holding only \".\".\n"
+        "Blank lines and lines starting with # are skipped; \"help\" lists the verbs; \"quit\"\n"
+        "ends. Exit status 1 if any command failed.\n"
+        "Example: printf 'create --type continuous --level 1m:1440\\nlast\\n' | tsdbctl shell "
+        "db.tsdb");
     shell_command.add_option("DB", shell_database, "the database file")->required();
     const std::string verb = first_word({argv + 1, argv + argc});
     if (!verb.empty() && !declared(app, verb)) {
@@ -165,9 +112,9 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("shell")) {
         try {
-            return shell(shell_database, verbose);
+            return run_shell(shell_database, verbose);
         } catch (const error::Exception& e) {
-            return reported("shell", Failure{1, e.text()});
+            return reported("shell", Failure{1, tools::in_operator_words(e.text())});
         }
     }
     const Verb& chosen = *grammar.chosen();

@@ -99,7 +99,8 @@ uint32_t type_of_existing(Context& c, uint32_t id) {
     try {
         return client(c).describe(id).data_type;
     } catch (const parent::ERequestFailed&) {
-        throw tools::EBadInput("series " + std::to_string(id) + " does not exist");
+        throw tools::EBadInput("series " + std::to_string(id) +
+                               " does not exist (tsdbctl list shows those that do)");
     }
 }
 
@@ -289,14 +290,101 @@ void list(Context& c, const Arguments& a) {
     }
 }
 
+// The series' newest record, if it holds one: the process keeps it at hand.
+tsdb::interval_list read_newest(Context& c, uint32_t id, uint32_t type) {
+    return client(c).get({id, tools::protocol_type(type), 0, true, 0, 0, 1, 0});
+}
+
 // Where the series' newest record ends, if it holds one.
 std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
-    const tsdb::interval_list newest =
-        client(c).get({id, tools::protocol_type(type), 0, true, 0, 0, 1, 0});
+    const tsdb::interval_list newest = read_newest(c, id, type);
     if (newest.size() == 0) {
         return std::nullopt;
     }
     return occupied_until(*newest.items[0]);
+}
+
+// The ids the verb names, or every series when it names none.
+std::vector<uint32_t> ids_given_or_all(Context& c, const Arguments& a) {
+    std::vector<uint32_t> ids;
+    for (const std::string& text : a.positional()) {
+        ids.push_back(check_id(text));
+    }
+    if (a.positional().empty()) {
+        for (uint32_t id = 0; id < c.backend->series_capacity(); ++id) {
+            try {
+                client(c).describe(id);
+                ids.push_back(id);
+            } catch (const parent::ERequestFailed&) {
+                // a free check id
+            }
+        }
+    }
+    return ids;
+}
+
+struct Newest {
+    uint32_t id;
+    uint32_t type;
+    tsdb::interval_list record;  // empty for a series without records
+};
+
+void last_json(Context& c, const std::vector<Newest>& all) {
+    tools::Json json;
+    json.begin_array();
+    for (const Newest& n : all) {
+        json.begin_object()
+            .key("id")
+            .value(uint64_t{n.id})
+            .key("type")
+            .value(tools::type_name(n.type));
+        json.key("newest");
+        if (n.record.size() == 0) {
+            json.number("").end_object();
+            continue;
+        }
+        const std::vector<std::string> header = tools::columns(n.type);
+        const std::vector<std::string> fields = tools::interval_fields(*n.record.items[0]);
+        json.begin_object();
+        for (size_t f = 0; f < fields.size(); ++f) {
+            json.key(header[f]);
+            header[f] == "message" ? json.value(fields[f]) : json.number(fields[f]);
+        }
+        json.end_object().end_object();
+    }
+    c.out << json.end_array().text() << "\n";
+}
+
+void last_table(Context& c, const std::vector<Newest>& all, bool utc) {
+    c.out << std::left << std::setw(8) << "id" << std::setw(12) << "type"
+          << "newest record (times " << tools::zone_name(utc) << ")\n";
+    for (const Newest& n : all) {
+        c.out << std::setw(8) << n.id << std::setw(12) << tools::type_name(n.type);
+        if (n.record.size() == 0) {
+            c.out << "-\n";
+            continue;
+        }
+        const std::vector<std::string> header = tools::columns(n.type);
+        const std::vector<std::string> fields = tools::interval_fields(*n.record.items[0]);
+        for (size_t f = 0; f < fields.size(); ++f) {
+            const bool time = header[f] == "start" || header[f] == "end" || header[f] == "time";
+            c.out << (f == 0 ? "" : "  ") << header[f] << " "
+                  << (time                ? tools::table_time(std::stoll(fields[f]), utc)
+                      : fields[f].empty() ? "-"
+                                          : fields[f]);
+        }
+        c.out << "\n";
+    }
+}
+
+void last(Context& c, const Arguments& a) {
+    const bool as_json = json_wanted(a);
+    std::vector<Newest> all;
+    for (uint32_t id : ids_given_or_all(c, a)) {
+        const uint32_t type = type_of_existing(c, id);
+        all.push_back({id, type, read_newest(c, id, type)});
+    }
+    as_json ? last_json(c, all) : last_table(c, all, a.has("--utc"));
 }
 
 tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
@@ -684,6 +772,13 @@ const std::vector<Verb>& all_verbs() {
            {"--utc", "", "table times in UTC"}}},
          Needs::reading,
          get},
+        {"last",
+         "Shows the newest record of series, one line each.\n"
+         "Example: tsdbctl last db.tsdb 3 7 --format json (no ID: every series).",
+         {{{"[ID...]", "the series (default: every series)"}},
+          {format_option, {"--utc", "", "table times in UTC"}}},
+         Needs::reading,
+         last},
         {"truncate",
          "Removes the records that start at or before a time.",
          {{series_id}, {{"--before", "TIME", "the newest start to remove (required)"}}},
