@@ -420,6 +420,46 @@ TEST_F(Tsdbctl, RecoveryGoesThroughFiles) {
               "tsdbctl merge: cannot read " + dir + "/no-such-patch\n");
 }
 
+TEST_F(Tsdbctl, ADumpRestoresToTheSameSeriesIdsAndChecksumsInAnotherBlockSize) {
+    init();
+    out("load " + db + " --series 2 --days 2 --start 1700000000");
+    out("create " + db + " --type incident --level 1:1000");
+    out("put " + db + " 2 " +
+        file("i.csv", "time,severity,message\n1700000100,3,\"disk, \"\"sda\"\" \u2603\"\n"));
+    out("create " + db + " --type enum --level 1m:100");
+    out("create " + db + " --type enum --level 1m:100");
+    out("put " + db + " 4 " +
+        file("e.csv", "start,end,mask,ngood,nbad\n1700000000,1700000060,5,1,0\n"));
+    out("delete " + db + " 3");
+    const std::string dump = out("dump " + db);
+    EXPECT_EQ(dump.rfind("{\"series\":0,\"type\":\"continuous\",\"levels\":[{\"size\":1609,"
+                         "\"resolution\":60},",
+                         0),
+              0u)
+        << dump.substr(0, 200);
+    EXPECT_NE(dump.find("{\"series\":2,\"level\":0,\"start\":1700000100,\"duration\":0,"
+                        "\"severity\":3,\"text\":\"disk, \\\"sda\\\" \u2603\"}\n"),
+              std::string::npos);
+    const std::string copy = dir + "/copy.tsdb";
+    EXPECT_EQ(out("restore " + copy + " --block-size 8192 --size 16M " + file("dump", dump)),
+              "restored 4 series and " + std::to_string(occurrences(dump, "\"level\"")) +
+                  " records into " + copy + "\n");
+    // Levels keep their record counts, rounded up to whole blocks of the new size.
+    const std::string listed = out("list " + copy);
+    EXPECT_NE(listed.find("\n2       incident, 8192 x 1 s\n4       enum, 409 x 60 s\n"),
+              std::string::npos)
+        << listed;
+    for (const char* id : {"0", "1", "2", "4"}) {
+        EXPECT_EQ(out("checksum " + copy + " " + id), out("checksum " + db + " " + id)) << id;
+    }
+    // A broken dump names its line and leaves no half database behind.
+    const std::string broken = dump.substr(0, dump.find('\n') + 1) + "{\"series\":0,\"level\":0}\n";
+    const CommandOutcome refused = ctl("restore " + dir + "/broken.tsdb " + file("broken", broken));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.output, "tsdbctl restore: line 2: \"start\" is missing\n");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/broken.tsdb"));
+}
+
 TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
     init();
     out("load " + db + " --series 1 --days 1 --start 1700000000");

@@ -18,6 +18,7 @@
 #include "tools/png.h"
 #include "tools/progress.h"
 #include "tools/time_arg.h"
+#include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
 #include "util/time_text.h"
@@ -306,19 +307,12 @@ std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
 
 // The ids the verb names, or every series when it names none.
 std::vector<uint32_t> ids_given_or_all(Context& c, const Arguments& a) {
+    if (a.positional().empty()) {
+        return existing_series(c);
+    }
     std::vector<uint32_t> ids;
     for (const std::string& text : a.positional()) {
         ids.push_back(check_id(text));
-    }
-    if (a.positional().empty()) {
-        for (uint32_t id = 0; id < c.backend->series_capacity(); ++id) {
-            try {
-                client(c).describe(id);
-                ids.push_back(id);
-            } catch (const parent::ERequestFailed&) {
-                // a free check id
-            }
-        }
     }
     return ids;
 }
@@ -714,7 +708,26 @@ const tools::PositionalRule series_id{"ID", "the series' id"};
 
 const tools::OptionRule format_option{"--format", "table|json", "how to write the answer", "table"};
 
+tools::CommandRules restore_rules() {
+    tools::CommandRules rules = tools::database_creation_rules();
+    rules.positional.push_back({"[FILE]", "the dump (default: standard input)"});
+    return rules;
+}
+
 }  // namespace
+
+std::vector<uint32_t> existing_series(Context& c) {
+    std::vector<uint32_t> ids;
+    for (uint32_t id = 0; id < c.backend->series_capacity(); ++id) {
+        try {
+            client(c).describe(id);
+            ids.push_back(id);
+        } catch (const parent::ERequestFailed&) {
+            // a free check id
+        }
+    }
+    return ids;
+}
 
 const std::vector<Verb>& all_verbs() {
     static const std::vector<Verb> verbs = {
@@ -828,6 +841,20 @@ const std::vector<Verb>& all_verbs() {
            {"--height", "PIXELS", "the chart's height", "300"}}},
          Needs::reading,
          graph},
+        {"dump",
+         "Writes every series and every stored record as JSON Lines.\n"
+         "A line per series (\"series\", \"type\", \"levels\"), then a line per record with\n"
+         "its \"level\" (0 the finest) and its fields as stored. Text that is not UTF-8 is\n"
+         "written as U+FFFD. Example: tsdbctl dump db.tsdb > db.jsonl",
+         {{}, {}},
+         Needs::reading,
+         dump},
+        {"restore",
+         "Makes a new database file from a dump, with the same series, ids and records.\n"
+         "Takes the options of init, so that a database can move to another block size or\n"
+         "size; every series' checksum is the one it had. On a failure the new file is removed.\n"
+         "Example: tsdbctl dump old.tsdb | tsdbctl restore new.tsdb --size 1G --block-size 8192",
+         restore_rules(), Needs::nothing, restore},
         {"load",
          "Creates series and writes days of synthetic samples, one per step, to them.",
          {{},

@@ -39,6 +39,9 @@ struct Verb {
 
 const std::vector<Verb>& all_verbs();
 
+// The ids of the series the database holds, lowest first.
+std::vector<uint32_t> existing_series(Context& c);
+
 // The verbs declared as subcommands of a parser, each with what it takes.
 class Grammar {
 public:

@@ -1,0 +1,261 @@
+#include "tools/tsdbctl/dump.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "tools/creation_options.h"
+#include "tools/interval_rows.h"
+#include "tools/options.h"
+#include "tools/progress.h"
+#include "tools/tsdbctl/session.h"
+#include "tsdb/record.h"
+#include "util/bytes.h"
+
+namespace tsdbctl {
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// A record as a dump line, its fields as stored.
+ordered_json record_line(const tsdb::continuous_record_t& r) {
+    return {{"start", r.timestart}, {"duration", r.duration}, {"ngood", r.ngood},
+            {"nbad", r.nbad},       {"min", double{r.min}},   {"avg", double{r.avg}},
+            {"max", double{r.max}}};
+}
+ordered_json record_line(const tsdb::enum_record_t& r) {
+    return {{"start", r.timestart},
+            {"duration", r.duration},
+            {"ngood", r.ngood},
+            {"nbad", r.nbad},
+            {"mask", r.mask}};
+}
+ordered_json record_line(const tsdb::incident_record_t& r) {
+    return {{"start", r.timestart},
+            {"duration", r.duration},
+            {"severity", r.severity},
+            {"text", r.text}};
+}
+
+// The record that starts at `at` of a patch, as a dump line; the position after it.
+size_t decoded_line(uint32_t type, const std::string& patch, size_t at, ordered_json& line) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(patch.data()) + at;
+    const size_t left = patch.size() - at;
+    const auto need = [&](size_t n) {
+        if (left < n) {
+            throw tools::EBadInput("a stored record is cut off at byte " + std::to_string(at));
+        }
+    };
+    if (type == tsdb::type_enum) {
+        need(tsdb::enum_record_t::size);
+        line = record_line(tsdb::decode_enum(bytes));
+        return at + tsdb::enum_record_t::size;
+    }
+    if (type == tsdb::type_incident) {
+        need(tsdb::incident_record_t::header_size);
+        tsdb::incident_record_t r;
+        const uint32_t length = tsdb::decode_incident_head(bytes, r);
+        need(tsdb::incident_record_t::header_size + tsdb::padded_text_size(length));
+        r.text.assign(reinterpret_cast<const char*>(bytes) + tsdb::incident_record_t::header_size,
+                      length);
+        line = record_line(r);
+        return at + tsdb::incident_record_t::header_size + tsdb::padded_text_size(length);
+    }
+    need(tsdb::continuous_record_t::size);
+    line = record_line(tsdb::decode_continuous(bytes));
+    return at + tsdb::continuous_record_t::size;
+}
+
+void dump_series(Context& c, uint32_t id) {
+    const tsdb::time_series_layout_t layout = c.backend->client().describe(id);
+    const auto stored = c.backend->stored_levels(id);
+    if (!stored) {
+        throw tools::EBadInput("dump reads the file itself; run it outside the shell");
+    }
+    ordered_json head{{"series", id}, {"type", tools::type_name(layout.data_type)}};
+    head["levels"] = ordered_json::array();
+    for (const tsdb::level_t& level : layout.levels) {
+        head["levels"].push_back({{"size", level.size}, {"resolution", level.resolution}});
+    }
+    c.out << head.dump() << "\n";
+    // The patch holds the records coarsest level first.
+    const std::string patch = c.backend->client().extract(id);
+    size_t at = 4;
+    for (size_t level = stored->size(); level-- > 0;) {
+        for (uint32_t n = 0; n < (*stored)[level].records; ++n) {
+            ordered_json line{{"series", id}, {"level", level}};
+            ordered_json fields;
+            at = decoded_line(layout.data_type, patch, at, fields);
+            line.update(fields);
+            c.out << line.dump(-1, ' ', false, ordered_json::error_handler_t::replace) << "\n";
+        }
+    }
+}
+
+// --- restore -----------------------------------------------------------------
+
+template <typename T>
+T field(const ordered_json& line, const char* name, size_t line_number) {
+    if (!line.contains(name)) {
+        throw tools::EBadInput("line " + std::to_string(line_number) + ": \"" + name +
+                               "\" is missing");
+    }
+    return line[name].get<T>();
+}
+
+// A series of the dump being restored: its patch grows a record at a time.
+struct Restoring {
+    uint32_t id;
+    uint32_t type;
+    std::string patch;
+    size_t records = 0;
+};
+
+void append_record(Restoring& s, const ordered_json& line, size_t n) {
+    const auto u32 = [&](const char* name) { return field<uint32_t>(line, name, n); };
+    const auto f32 = [&](const char* name) {
+        return static_cast<float>(field<double>(line, name, n));
+    };
+    std::string bytes;
+    const auto encoded = [&](const auto& r) {
+        bytes.resize(tsdb::encoded_size(r));
+        tsdb::encode(r, reinterpret_cast<uint8_t*>(bytes.data()));
+    };
+    if (s.type == tsdb::type_enum) {
+        encoded(tsdb::enum_record_t{u32("start"), u32("duration"), u32("ngood"), u32("nbad"),
+                                    u32("mask")});
+    } else if (s.type == tsdb::type_incident) {
+        encoded(tsdb::incident_record_t{u32("start"), u32("duration"), u32("severity"),
+                                        field<std::string>(line, "text", n)});
+    } else {
+        encoded(tsdb::continuous_record_t{u32("start"), u32("duration"), u32("ngood"), u32("nbad"),
+                                          f32("min"), f32("max"), f32("avg")});
+    }
+    s.patch += bytes;
+    ++s.records;
+}
+
+class Restorer {
+public:
+    Restorer(Context& c, parent::TsdbClient& client) : c_(c), client_(client) {}
+
+    void take(const ordered_json& line, size_t n) {
+        const uint32_t id = field<uint32_t>(line, "series", n);
+        if (!line.contains("level")) {
+            finish_series();
+            begin_series(id, line, n);
+        } else if (!current_ || current_->id != id) {
+            throw tools::EBadInput("line " + std::to_string(n) + ": a record of series " +
+                                   std::to_string(id) + " outside its series");
+        } else {
+            append_record(*current_, line, n);
+        }
+    }
+
+    void finish() {
+        finish_series();
+        for (uint32_t id : placeholders_) {
+            client_.remove(id);
+        }
+        c_.out << "restored " << series_ << " series and " << records_ << " records into "
+               << c_.database << "\n";
+    }
+
+private:
+    void begin_series(uint32_t id, const ordered_json& line, size_t n) {
+        tsdb::time_series_layout_t layout{
+            tools::storage_type_named(field<std::string>(line, "type", n)), {}};
+        for (const ordered_json& level : field<ordered_json>(line, "levels", n)) {
+            layout.levels.push_back(
+                {field<uint32_t>(level, "size", n), field<uint32_t>(level, "resolution", n)});
+        }
+        // Ids are given out lowest free first: ids the dump skips are held
+        // by placeholders until the end.
+        for (uint32_t made = client_.create(layout);; made = client_.create(layout)) {
+            if (made == id) {
+                break;
+            }
+            if (made > id) {
+                throw tools::EBadInput("line " + std::to_string(n) + ": series " +
+                                       std::to_string(id) + " comes after series " +
+                                       std::to_string(made - 1));
+            }
+            placeholders_.push_back(made);
+        }
+        std::string type_word(4, '\0');
+        util::store_be32(reinterpret_cast<uint8_t*>(type_word.data()), layout.data_type);
+        current_ = Restoring{id, layout.data_type, type_word};
+    }
+
+    void finish_series() {
+        if (!current_) {
+            return;
+        }
+        if (current_->records > 0) {
+            client_.merge(current_->id, {current_->patch});
+        }
+        ++series_;
+        records_ += current_->records;
+        current_.reset();
+    }
+
+    Context& c_;
+    parent::TsdbClient& client_;
+    std::optional<Restoring> current_;
+    std::vector<uint32_t> placeholders_;
+    size_t series_ = 0;
+    size_t records_ = 0;
+};
+
+void restore_from(Context& c, std::istream& in, parent::TsdbClient& client) {
+    Restorer restorer(c, client);
+    std::string text;
+    for (size_t n = 1; std::getline(in, text); ++n) {
+        if (text.empty()) {
+            continue;
+        }
+        const ordered_json line = ordered_json::parse(text, nullptr, false);
+        if (line.is_discarded() || !line.is_object()) {
+            throw tools::EBadInput("line " + std::to_string(n) + " is not a JSON object");
+        }
+        try {
+            restorer.take(line, n);
+        } catch (const nlohmann::json::exception& e) {
+            throw tools::EBadInput("line " + std::to_string(n) + ": " + e.what());
+        }
+    }
+    restorer.finish();
+}
+
+}  // namespace
+
+void dump(Context& c, const tools::Arguments&) {
+    const std::vector<uint32_t> ids = existing_series(c);
+    tools::Progress progress("dumping", ids.size(), 100);
+    for (uint32_t id : ids) {
+        dump_series(c, id);
+        progress.advance(1);
+    }
+}
+
+void restore(Context& c, const tools::Arguments& a) {
+    const std::string source = a.positional().empty() ? "-" : a.at(0);
+    std::ifstream file;
+    if (source != "-" && (file.open(source), !file)) {
+        throw tools::EBadInput("cannot read " + source);
+    }
+    tools::create_database(tools::new_database(c.database, a));
+    try {
+        Session session(c.database, false);
+        restore_from(c, source == "-" ? c.in : file, session.client());
+        session.stop();
+    } catch (...) {
+        // Half a database is no backup: the new file goes.
+        std::filesystem::remove(c.database);
+        throw;
+    }
+}
+
+}  // namespace tsdbctl
