@@ -420,38 +420,75 @@ TEST_F(Tsdbctl, RecoveryGoesThroughFiles) {
               "tsdbctl merge: cannot read " + dir + "/no-such-patch\n");
 }
 
-TEST_F(Tsdbctl, ADumpRestoresToTheSameSeriesIdsAndChecksumsInAnotherBlockSize) {
-    init();
-    out("load " + db + " --series 2 --days 2 --start 1700000000");
+TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {
+    out("init " + db + " --size 16M");
+    // A week of a monotonic counter fills every level with records that a
+    // new aggregation would fold differently.
+    out("load " + db + " --type monotonic --series 1 --days 7 --start 1700000000");
+    out("load " + db + " --series 2 --days 1 --start 1700000000");
     out("create " + db + " --type incident --level 1:1000");
-    out("put " + db + " 2 " +
+    out("put " + db + " 3 " +
         file("i.csv", "time,severity,message\n1700000100,3,\"disk, \"\"sda\"\" \u2603\"\n"));
     out("create " + db + " --type enum --level 1m:100");
     out("create " + db + " --type enum --level 1m:100");
-    out("put " + db + " 4 " +
+    out("put " + db + " 5 " +
         file("e.csv", "start,end,mask,ngood,nbad\n1700000000,1700000060,5,1,0\n"));
-    out("delete " + db + " 3");
+    out("delete " + db + " 4");
     const std::string dump = out("dump " + db);
-    EXPECT_EQ(dump.rfind("{\"series\":0,\"type\":\"continuous\",\"levels\":[{\"size\":1609,"
+    EXPECT_EQ(dump.rfind("{\"series\":0,\"type\":\"monotonic\",\"levels\":[{\"size\":1609,"
                          "\"resolution\":60},",
                          0),
               0u)
         << dump.substr(0, 200);
-    EXPECT_NE(dump.find("{\"series\":2,\"level\":0,\"start\":1700000100,\"duration\":0,"
+    EXPECT_NE(dump.find("{\"series\":3,\"level\":0,\"start\":1700000100,\"duration\":0,"
                         "\"severity\":3,\"text\":\"disk, \\\"sda\\\" \u2603\"}\n"),
               std::string::npos);
     const std::string copy = dir + "/copy.tsdb";
     EXPECT_EQ(out("restore " + copy + " --block-size 8192 --size 16M " + file("dump", dump)),
-              "restored 4 series and " + std::to_string(occurrences(dump, "\"level\"")) +
+              "restored 5 series and " + std::to_string(occurrences(dump, "\"level\"")) +
                   " records into " + copy + "\n");
     // Levels keep their record counts, rounded up to whole blocks of the new size.
     const std::string listed = out("list " + copy);
-    EXPECT_NE(listed.find("\n2       incident, 8192 x 1 s\n4       enum, 409 x 60 s\n"),
+    EXPECT_NE(listed.find("\n3       incident, 8192 x 1 s\n5       enum, 409 x 60 s\n"),
               std::string::npos)
         << listed;
-    for (const char* id : {"0", "1", "2", "4"}) {
+    for (const char* id : {"0", "1", "2", "3", "5"}) {
         EXPECT_EQ(out("checksum " + copy + " " + id), out("checksum " + db + " " + id)) << id;
+        const std::string before = out("describe " + db + " " + id + " --format json");
+        const std::string after = out("describe " + copy + " " + id + " --format json");
+        EXPECT_EQ(after.substr(after.find("\"stored\"")), before.substr(before.find("\"stored\"")))
+            << id;
     }
+    const auto records_of = [](const std::string& text) {
+        std::string records;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            records += line.find("\"level\":") != std::string::npos ? line + "\n" : "";
+        }
+        return records;
+    };
+    EXPECT_TRUE(records_of(out("dump " + copy)) == records_of(dump));
+    EXPECT_EQ(out("diff " + db + " 0 " + copy + " 0"), "the series hold the same 5797 records\n");
+    out("put " + copy + " 5 --backfill " +
+        file("e2.csv", "start,end,mask,ngood,nbad\n1699990000,1699990060,1,1,0\n"));
+    out("truncate " + copy + " 1 --before 1700000600");
+    out("put " + copy + " 1 " + file("c.csv", "start,end,value\n1700090000,1700090060,1\n"));
+    const CommandOutcome differ = ctl("diff " + copy + " 5 " + db + " 5 --utc");
+    EXPECT_EQ(differ.status, 1);
+    EXPECT_EQ(differ.output,
+              "from (UTC)           to                   only first  only second  different\n"
+              "2023-11-14 19:26:40  2023-11-14 19:27:40           1            0          0\n"
+              "tsdbctl diff: the series differ in 1 stretch\n");
+    const JsonValue stretches =
+        JsonReader(testing_support::run_command("{ " + std::string(TSDBCTL) + " diff " + db +
+                                                " 1 " + copy + " 1 --format json 2>/dev/null; }")
+                       .output)
+            .document();
+    ASSERT_EQ(stretches.items.size(), 2u);
+    EXPECT_EQ(stretches.items[0].fields.at("from").number, 1700000000);
+    EXPECT_EQ(stretches.items[0].fields.at("to").number, 1700000660);
+    EXPECT_EQ(stretches.items[0].fields.at("only_first").number, 11);
+    EXPECT_EQ(stretches.items[1].fields.at("only_second").number, 1);
     // A broken dump names its line and leaves no half database behind.
     const std::string broken = dump.substr(0, dump.find('\n') + 1) + "{\"series\":0,\"level\":0}\n";
     const CommandOutcome refused = ctl("restore " + dir + "/broken.tsdb " + file("broken", broken));

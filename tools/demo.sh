@@ -29,6 +29,9 @@ say "What is stored at each resolution"
 say "The last hour of series 0, in six intervals"
 "$ctl" get "$db" 0 --from -1h --points 6
 
+say "The newest record of a series of each type"
+"$ctl" last "$db" 0 24 28 32
+
 say "Charts"
 "$ctl" graph "$db" 0 --from -7d -o "$out/continuous.svg"
 "$ctl" graph "$db" 28 --from -12h -o "$out/enum.svg"
@@ -45,6 +48,17 @@ restored=$("$ctl" checksum "$copy" 0)
 echo "checksum in the original: $original"
 echo "checksum in the copy:     $restored"
 [ "$original" = "$restored" ] && echo "equal"
+
+say "The whole database dumped as text and restored into a file of 8 KiB blocks"
+moved="$dir/moved.tsdb"
+"$ctl" dump "$db" >"$dir/dump.jsonl"
+echo "dump: $(wc -l <"$dir/dump.jsonl") lines, $(du -h "$dir/dump.jsonl" | cut -f1)"
+"$ctl" restore "$moved" "$dir/dump.jsonl" --block-size 8192 --size 256M
+for id in 0 24 28 32; do
+    [ "$("$ctl" checksum "$db" $id)" = "$("$ctl" checksum "$moved" $id)" ] &&
+        echo "series $id: equal checksums"
+done
+"$ctl" diff "$db" 0 "$moved" 0
 
 say "One process serving several commands, then its metrics"
 "$ctl" shell "$db" <<'COMMANDS'

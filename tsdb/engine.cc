@@ -127,6 +127,11 @@ std::string Engine::extract(uint32_t check_id) {
                    [&]<uint32_t T>() { return recovery_extract<T>(db_, buffer_, check_id); });
 }
 
+void Engine::place(uint32_t check_id, uint32_t level, const std::string& patch) {
+    by_type(data_type(check_id),
+            [&]<uint32_t T>() { recovery_place<T>(db_, buffer_, check_id, level, patch); });
+}
+
 void Engine::merge(uint32_t check_id, const std::vector<std::string>& patches) {
     by_type(data_type(check_id),
             [&]<uint32_t T>() { recovery_merge<T>(db_, buffer_, check_id, patches); });

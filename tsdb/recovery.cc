@@ -269,6 +269,29 @@ void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
 }
 
 template <uint32_t DataType>
+void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t level,
+                    const std::string& patch) {
+    check_patches<DataType>({patch});
+    uint32_t lblock = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
+    for (uint32_t l = 0; l < level && lblock != 0; ++l) {
+        lblock = db.chain(ChainKind::lblock).lblock_entry(lblock).next;
+    }
+    if (lblock == 0) {
+        throw error_range("Series " + text(check_id) + " has no level " + text(level));
+    }
+    buffer.external_flush(check_id);
+    record_t<DataType> x;
+    for (size_t at = 4; at < patch.size();) {
+        at += decode_at(patch, at, x);
+        if (!insert_into_level<DataType>(db, lblock, x)) {
+            throw error_range("Level " + text(level) + " of series " + text(check_id) +
+                              " has no room for the records placed in it");
+        }
+    }
+    buffer.forget(check_id);
+}
+
+template <uint32_t DataType>
 void entry_series_flush(Database& db, uint32_t first_lblock,
                         const std::vector<record_t<DataType>>& newest_first) {
     size_t next = 0;
@@ -324,6 +347,8 @@ void entry_series_flush(Database& db, uint32_t first_lblock,
                                     const std::vector<std::string>&);                       \
     template void merge_writer<T>(Database&, WriteBuffer&, uint32_t,                        \
                                   const std::vector<record_t<T>>&);                         \
+    template void recovery_place<T>(Database&, WriteBuffer&, uint32_t, uint32_t,            \
+                                    const std::string&);                                    \
     template void entry_series_flush<T>(Database&, uint32_t, const std::vector<record_t<T>>&);
 
 TSDB_RECOVERY_FOR(1)

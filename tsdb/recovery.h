@@ -32,6 +32,14 @@ template <uint32_t DataType>
 void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
                     const std::vector<std::string>& patches);
 
+// Appends a patch's records, as they are, to one level of the series (0 the
+// finest): no aggregation and no fold, so that a series read level by level
+// is put back as it was. Records that do not fit the level's room are
+// refused with tsdb::error_range, part-way: for filling a new series only.
+template <uint32_t DataType>
+void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t level,
+                    const std::string& patch);
+
 // `records` in time order; an invalid one refuses the whole list.
 template <uint32_t DataType>
 void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,

@@ -5,11 +5,12 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "log/log.h"
 #include "tools/creation_options.h"
 #include "tools/interval_rows.h"
 #include "tools/options.h"
 #include "tools/progress.h"
-#include "tools/tsdbctl/session.h"
+#include "tsdb/engine.h"
 #include "tsdb/record.h"
 #include "util/bytes.h"
 
@@ -105,10 +106,18 @@ T field(const ordered_json& line, const char* name, size_t line_number) {
     return line[name].get<T>();
 }
 
-// A series of the dump being restored: its patch grows a record at a time.
+// The type word that opens a patch of records.
+std::string patch_of(uint32_t type) {
+    std::string word(4, '\0');
+    util::store_be32(reinterpret_cast<uint8_t*>(word.data()), type);
+    return word;
+}
+
+// One level of a series being restored: its records as a patch.
 struct Restoring {
     uint32_t id;
     uint32_t type;
+    uint32_t level;
     std::string patch;
     size_t records = 0;
 };
@@ -137,31 +146,43 @@ void append_record(Restoring& s, const ordered_json& line, size_t n) {
     ++s.records;
 }
 
+// Puts a dump's series back through the engine, in-process: each level's
+// records go into the same level as they are.
 class Restorer {
 public:
-    Restorer(Context& c, parent::TsdbClient& client) : c_(c), client_(client) {}
+    explicit Restorer(tsdb::Engine& engine) : engine_(engine) {}
 
     void take(const ordered_json& line, size_t n) {
         const uint32_t id = field<uint32_t>(line, "series", n);
         if (!line.contains("level")) {
-            finish_series();
+            place_level();
             begin_series(id, line, n);
-        } else if (!current_ || current_->id != id) {
+            return;
+        }
+        if (!type_ || id != series_id_) {
             throw tools::EBadInput("line " + std::to_string(n) + ": a record of series " +
                                    std::to_string(id) + " outside its series");
-        } else {
-            append_record(*current_, line, n);
         }
+        const uint32_t level = field<uint32_t>(line, "level", n);
+        if (!current_ || current_->level != level) {
+            place_level();
+            current_ = Restoring{id, *type_, level, patch_of(*type_)};
+        }
+        append_record(*current_, line, n);
     }
 
-    void finish() {
-        finish_series();
+    // Ends the restore; the records restored.
+    size_t finish() {
+        place_level();
         for (uint32_t id : placeholders_) {
-            client_.remove(id);
+            engine_.delete_series(id);
         }
-        c_.out << "restored " << series_ << " series and " << records_ << " records into "
-               << c_.database << "\n";
+        engine_.flush_all();
+        engine_.phase_shift();
+        return records_;
     }
+
+    size_t series() const { return series_; }
 
 private:
     void begin_series(uint32_t id, const ordered_json& line, size_t n) {
@@ -173,10 +194,8 @@ private:
         }
         // Ids are given out lowest free first: ids the dump skips are held
         // by placeholders until the end.
-        for (uint32_t made = client_.create(layout);; made = client_.create(layout)) {
-            if (made == id) {
-                break;
-            }
+        for (uint32_t made = engine_.create_series(layout); made != id;
+             made = engine_.create_series(layout)) {
             if (made > id) {
                 throw tools::EBadInput("line " + std::to_string(n) + ": series " +
                                        std::to_string(id) + " comes after series " +
@@ -184,33 +203,41 @@ private:
             }
             placeholders_.push_back(made);
         }
-        std::string type_word(4, '\0');
-        util::store_be32(reinterpret_cast<uint8_t*>(type_word.data()), layout.data_type);
-        current_ = Restoring{id, layout.data_type, type_word};
-    }
-
-    void finish_series() {
-        if (!current_) {
-            return;
-        }
-        if (current_->records > 0) {
-            client_.merge(current_->id, {current_->patch});
-        }
+        series_id_ = id;
+        type_ = layout.data_type;
         ++series_;
-        records_ += current_->records;
-        current_.reset();
     }
 
-    Context& c_;
-    parent::TsdbClient& client_;
+    void place_level() {
+        if (current_) {
+            engine_.place(current_->id, current_->level, current_->patch);
+            records_ += current_->records;
+            current_.reset();
+        }
+    }
+
+    tsdb::Engine& engine_;
+    uint32_t series_id_ = 0;
+    std::optional<uint32_t> type_;
     std::optional<Restoring> current_;
     std::vector<uint32_t> placeholders_;
     size_t series_ = 0;
     size_t records_ = 0;
 };
 
-void restore_from(Context& c, std::istream& in, parent::TsdbClient& client) {
-    Restorer restorer(c, client);
+// The engine's log lines are for the database process's log, not for a
+// restore's operator.
+class Quiet final : public logging::Sink {
+public:
+    Quiet() { logging::set_sink(this); }
+    ~Quiet() override { logging::set_sink(nullptr); }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+    void send(const std::string&, int32_t) override {}
+};
+
+void restore_from(Context& c, std::istream& in, tsdb::Engine& engine) {
+    Restorer restorer(engine);
     std::string text;
     for (size_t n = 1; std::getline(in, text); ++n) {
         if (text.empty()) {
@@ -226,7 +253,9 @@ void restore_from(Context& c, std::istream& in, parent::TsdbClient& client) {
             throw tools::EBadInput("line " + std::to_string(n) + ": " + e.what());
         }
     }
-    restorer.finish();
+    const size_t records = restorer.finish();
+    c.out << "restored " << restorer.series() << " series and " << records << " records into "
+          << c.database << "\n";
 }
 
 }  // namespace
@@ -248,9 +277,9 @@ void restore(Context& c, const tools::Arguments& a) {
     }
     tools::create_database(tools::new_database(c.database, a));
     try {
-        Session session(c.database, false);
-        restore_from(c, source == "-" ? c.in : file, session.client());
-        session.stop();
+        const Quiet quiet;
+        const auto engine = tsdb::Engine::open(tools::with_directory(c.database));
+        restore_from(c, source == "-" ? c.in : file, *engine);
     } catch (...) {
         // Half a database is no backup: the new file goes.
         std::filesystem::remove(c.database);

@@ -18,6 +18,7 @@
 #include "tools/png.h"
 #include "tools/progress.h"
 #include "tools/time_arg.h"
+#include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
@@ -841,6 +842,17 @@ const std::vector<Verb>& all_verbs() {
            {"--height", "PIXELS", "the chart's height", "300"}}},
          Needs::reading,
          graph},
+        {"diff",
+         "Lists the stretches of time where two series hold different records.\n"
+         "The series may lie in two databases; DB2 is read-only too. Exit status 1 when\n"
+         "they differ. Example: tsdbctl diff a.tsdb 3 b.tsdb 3 --format json",
+         {{{"ID1", "the first series, in DB"},
+           {"DB2", "the database of the second series (DB itself if the same)"},
+           {"ID2", "the second series"}},
+          {{"--format", "table|json", "how to write the stretches", "table"},
+           {"--utc", "", "table times in UTC"}}},
+         Needs::reading,
+         diff},
         {"dump",
          "Writes every series and every stored record as JSON Lines.\n"
          "A line per series (\"series\", \"type\", \"levels\"), then a line per record with\n"
