@@ -418,6 +418,27 @@ TEST_F(Tsdbctl, RecoveryGoesThroughFiles) {
               "series 0: " + held.substr(0, held.size() - 1) + " -> 2 records\n");
     EXPECT_EQ(ctl("merge " + copy + " 0 " + dir + "/no-such-patch").output,
               "tsdbctl merge: cannot read " + dir + "/no-such-patch\n");
+
+    // --fill takes only records for times the series holds none of.
+    out("create " + db + " " + continuous_series);
+    out("put " + db + " 3 " +
+        file("gaps.csv",
+             "start,end,value\n1700000000,1700000060,9\n1700000090,1700000150,4\n"
+             "1700000150,1700000210,3\n1700000240,1700000300,5\n"));
+    out("extract " + db + " 3 -o " + dir + "/gaps");
+    EXPECT_EQ(out("merge " + db + " 2 " + dir + "/gaps --fill"),
+              "series 2: 2 records -> 4 records\n");
+    EXPECT_EQ(out("get " + db + " 2 --from 1700000000 --to 1700000300 --format csv"),
+              "start,end,min,avg,max,ngood,nbad\n"
+              "1700000000,1700000060,1,1,1,1,0\n"
+              "1700000060,1700000120,2,2,2,1,0\n"
+              "1700000150,1700000210,3,3,3,1,0\n"
+              "1700000240,1700000300,5,5,5,1,0\n");
+    EXPECT_EQ(ctl("merge " + db + " 2 " + dir + "/gaps --fill --replace").status, 2);
+    EXPECT_EQ(ctl("merge " + db + " 1 " + dir + "/gaps --fill").status, 0);
+    out("create " + db + " --type enum --level 1m:100");
+    EXPECT_EQ(ctl("merge " + db + " 4 " + dir + "/gaps --fill").output,
+              "tsdbctl merge: a patch holds records of another type than the series\n");
 }
 
 TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {

@@ -10,6 +10,7 @@
 #include "tools/interval_rows.h"
 #include "tools/options.h"
 #include "tools/progress.h"
+#include "tools/tsdbctl/patch_records.h"
 #include "tsdb/engine.h"
 #include "tsdb/record.h"
 #include "util/bytes.h"
@@ -40,35 +41,6 @@ ordered_json record_line(const tsdb::incident_record_t& r) {
             {"text", r.text}};
 }
 
-// The record that starts at `at` of a patch, as a dump line; the position after it.
-size_t decoded_line(uint32_t type, const std::string& patch, size_t at, ordered_json& line) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(patch.data()) + at;
-    const size_t left = patch.size() - at;
-    const auto need = [&](size_t n) {
-        if (left < n) {
-            throw tools::EBadInput("a stored record is cut off at byte " + std::to_string(at));
-        }
-    };
-    if (type == tsdb::type_enum) {
-        need(tsdb::enum_record_t::size);
-        line = record_line(tsdb::decode_enum(bytes));
-        return at + tsdb::enum_record_t::size;
-    }
-    if (type == tsdb::type_incident) {
-        need(tsdb::incident_record_t::header_size);
-        tsdb::incident_record_t r;
-        const uint32_t length = tsdb::decode_incident_head(bytes, r);
-        need(tsdb::incident_record_t::header_size + tsdb::padded_text_size(length));
-        r.text.assign(reinterpret_cast<const char*>(bytes) + tsdb::incident_record_t::header_size,
-                      length);
-        line = record_line(r);
-        return at + tsdb::incident_record_t::header_size + tsdb::padded_text_size(length);
-    }
-    need(tsdb::continuous_record_t::size);
-    line = record_line(tsdb::decode_continuous(bytes));
-    return at + tsdb::continuous_record_t::size;
-}
-
 void dump_series(Context& c, uint32_t id) {
     const tsdb::time_series_layout_t layout = c.backend->client().describe(id);
     const auto stored = c.backend->stored_levels(id);
@@ -82,17 +54,17 @@ void dump_series(Context& c, uint32_t id) {
     }
     c.out << head.dump() << "\n";
     // The patch holds the records coarsest level first.
-    const std::string patch = c.backend->client().extract(id);
-    size_t at = 4;
-    for (size_t level = stored->size(); level-- > 0;) {
-        for (uint32_t n = 0; n < (*stored)[level].records; ++n) {
-            ordered_json line{{"series", id}, {"level", level}};
-            ordered_json fields;
-            at = decoded_line(layout.data_type, patch, at, fields);
-            line.update(fields);
-            c.out << line.dump(-1, ' ', false, ordered_json::error_handler_t::replace) << "\n";
+    // The levels' records, coarsest level first, as the summary counts them.
+    size_t level = stored->size();
+    uint32_t left = 0;
+    for_each_patch_record(layout.data_type, c.backend->client().extract(id), [&](const auto& r) {
+        for (; left == 0 && level > 0; left = (*stored)[--level].records) {
         }
-    }
+        --left;
+        ordered_json line{{"series", id}, {"level", level}};
+        line.update(record_line(r));
+        c.out << line.dump(-1, ' ', false, ordered_json::error_handler_t::replace) << "\n";
+    });
 }
 
 // --- restore -----------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include "tools/time_arg.h"
 #include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
+#include "tools/tsdbctl/fill.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
 #include "util/time_text.h"
@@ -519,6 +520,18 @@ void extract(Context& c, const Arguments& a) {
 void merge(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
     const uint32_t type = type_of_existing(c, id);
+    if (a.has("--fill")) {
+        if (a.has("--replace")) {
+            throw UsageError{"--fill keeps the series' records, --replace drops them: give one"};
+        }
+        std::vector<std::string> patches;
+        for (size_t i = 1; i < a.positional().size(); ++i) {
+            patches.push_back(read_file(a.at(i)));
+        }
+        const size_t held = records_in(c, id, type);
+        fill_series(client(c), id, type, patches);
+        return report_change(c, id, held, records_in(c, id, type));
+    }
     std::vector<std::string> patches;
     // The series' own records take part, first, unless they are to be replaced.
     if (!a.has("--replace")) {
@@ -817,9 +830,12 @@ const std::vector<Verb>& all_verbs() {
          "Merges recovery patches into a series, keeping its own records.\n"
          "Where records overlap, the one with the larger share of good samples wins (for\n"
          "continuous data, then the lower average); on a tie the series' own record wins, then\n"
-         "the earlier patch.",
+         "the earlier patch. --fill instead takes from the patches only the records for times\n"
+         "where the series holds none.\n"
+         "Example: tsdbctl merge db.tsdb 3 series3.patch --fill",
          {{series_id, {"PATCH...", "files written by tsdbctl extract"}},
-          {{"--replace", "", "make the series hold only what the patches hold"}}},
+          {{"--replace", "", "make the series hold only what the patches hold"},
+           {"--fill", "", "add only records for times where the series holds none"}}},
          Needs::a_process,
          merge},
         {"metrics",
