@@ -203,7 +203,7 @@ TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
     EXPECT_EQ(bad_time.output.rfind("tsdbctl get: cannot read the time \"yesterday\"", 0), 0u);
     EXPECT_EQ(ctl("get " + db + " 0 --colour red")
                   .output.rfind(
-                      "tsdbctl get: The following arguments were not expected: red --colour", 0),
+                      "tsdbctl get: The following argument was not expected: --colour", 0),
               0u);
     // Options anywhere, -v after the verb, and --name=value.
     EXPECT_EQ(ctl("get --from=-6h " + db + " -v 0 --format=csv").status, 0);
@@ -518,6 +518,49 @@ TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/broken.tsdb"));
 }
 
+TEST_F(Tsdbctl, SeveralSeriesShareOneTimeGridAndOneChart) {
+    init();
+    out("create " + db + " " + continuous_series);
+    out("create " + db + " " + continuous_series);
+    out("create " + db + " --type enum --level 1m:100");
+    out("create " + db + " --type incident --level 1:1000");
+    out("put " + db + " 0 " +
+        file("a.csv",
+             "start,end,min,avg,max,ngood,nbad\n600,660,1,1,1,1,0\n660,720,3,3,3,3,0\n"
+             "720,780,0,0,0,0,1\n"));
+    // A record longer than a step counts in each step by the share it covers.
+    out("put " + db + " 1 " + file("b.csv", "start,end,value\n630,750,8\n"));
+    out("put " + db + " 2 " +
+        file("c.csv", "start,end,mask,ngood,nbad\n600,660,1,1,0\n660,690,4,1,0\n"));
+    EXPECT_EQ(out("get " + db + " 0 1 2 --from 600 --to 840 --step 120 --format csv"),
+              "time,0,1,2\n"
+              "600,2.5,8,5\n"
+              "720,,8,\n");
+    EXPECT_EQ(out("get " + db + " 0 1 --from 600 --to 720 --step 1m --utc"),
+              "time (UTC)                      0             1\n"
+              "1970-01-01 00:10:00             1             8\n"
+              "1970-01-01 00:11:00             3             8\n");
+    const JsonValue grid = JsonReader(out("get " + db +
+                                          " 1 --from 600 --to 780 --step 1m "
+                                          "--format json"))
+                               .document();
+    EXPECT_EQ(grid.fields.at("step").number, 60);
+    ASSERT_EQ(grid.fields.at("rows").items.size(), 3u);
+    EXPECT_EQ(grid.fields.at("rows").items[2].items[1].number, 8);
+    EXPECT_EQ(ctl("get " + db + " 0 3 --from 600 --to 840").output,
+              "tsdbctl get: series 3 holds incidents, which have no values to align; get it "
+              "alone\n");
+    EXPECT_EQ(ctl("get " + db + " 0 1 --points 10").status, 2);
+
+    const std::string chart = out("graph " + db + " 0 1 --from 600 --to 840 -o -");
+    EXPECT_EQ(occurrences(chart, "<polyline"), 2u);
+    EXPECT_NE(chart.find(">series 0 and 1, 1970"), std::string::npos) << chart.substr(0, 400);
+    EXPECT_NE(chart.find(">series 1</text>"), std::string::npos);
+    EXPECT_EQ(ctl("graph " + db + " 0 2 -o " + dir + "/x.svg").output,
+              "tsdbctl graph: series 2 holds enum data; several series share a chart of values "
+              "only\n");
+}
+
 TEST_F(Tsdbctl, GraphsAreWellFormedSvgWithAPointPerInterval) {
     init();
     out("load " + db + " --series 1 --days 1 --start 1700000000");
@@ -759,7 +802,7 @@ TEST_F(Tsdbctl, AShellAnswersEveryCommandWithAStatusLineAndKeepsItsScriptApart) 
         "0       continuous  start 1970-01-01 00:11:00  end 1970-01-01 00:12:00  min 2.5  "
         "avg 2.5  max 2.5  ngood 1  nbad 0\n"
         "OK\n"
-        "ERROR: line 16: get: The following arguments were not expected: red --colour\n"
+        "ERROR: line 16: get: The following argument was not expected: --colour\n"
         "ERROR: line 17: \"frobnicate\" is not a verb of the shell (help lists them)\n")
         << shell.output;
     const std::string metrics_text = shell.output.substr(json_at);

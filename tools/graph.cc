@@ -249,18 +249,39 @@ void legend_and_summary(Svg& svg, const Plot& plot,
              "end", 10);
 }
 
-void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
-                      const ChartLabels& labels) {
+// The intervals with good samples and finite values.
+std::vector<const data_interval_continuous_t*> good_of(const tsdb::interval_list& data) {
     std::vector<const data_interval_continuous_t*> good;
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
     for (const auto& i : data.items) {
         const auto* c = dynamic_cast<const data_interval_continuous_t*>(i.get());
         if (c != nullptr && c->ngood > 0 && std::isfinite(c->min) && std::isfinite(c->max)) {
             good.push_back(c);
-            low = std::min<double>(low, c->min);
-            high = std::max<double>(high, c->max);
         }
+    }
+    return good;
+}
+
+// Calls `draw(first, last)` for each stretch without a gap: a gap stays empty.
+template <typename Draw>
+void for_each_stretch(const std::vector<const data_interval_continuous_t*>& good, Draw&& draw) {
+    for (size_t first = 0; first < good.size();) {
+        size_t last = first;
+        while (last + 1 < good.size() && !gap_between(*good[last], *good[last + 1])) {
+            ++last;
+        }
+        draw(first, last);
+        first = last + 1;
+    }
+}
+
+void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
+                      const ChartLabels& labels) {
+    const std::vector<const data_interval_continuous_t*> good = good_of(data);
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (const auto* c : good) {
+        low = std::min<double>(low, c->min);
+        high = std::max<double>(high, c->max);
     }
     const ValueAxis axis = good.empty() ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
     const Plot plot(labels, from, to, axis.low, axis.high);
@@ -268,12 +289,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
     if (good.empty()) {
         return plot.no_data(svg);
     }
-    // Each stretch without a gap is drawn on its own: a gap stays empty.
-    for (size_t first = 0; first < good.size();) {
-        size_t last = first;
-        while (last + 1 < good.size() && !gap_between(*good[last], *good[last + 1])) {
-            ++last;
-        }
+    for_each_stretch(good, [&](size_t first, size_t last) {
         std::vector<Point> line;
         std::vector<Point> band;
         for (size_t k = first; k <= last; ++k) {
@@ -285,8 +301,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
         }
         svg.polygon(band, palette[0], 0.2);
         svg.polyline(line, palette[0], 1.5);
-        first = last + 1;
-    }
+    });
     legend_and_summary(svg, plot, good, labels.unit);
 }
 
@@ -367,6 +382,44 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
 }
 
 }  // namespace
+
+std::string lines_chart(const std::vector<NamedSeries>& series, int64_t from, int64_t to,
+                        const ChartLabels& labels) {
+    std::vector<std::vector<const data_interval_continuous_t*>> good;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (const NamedSeries& s : series) {
+        good.push_back(good_of(*s.data));
+        for (const auto* c : good.back()) {
+            low = std::min<double>(low, c->avg);
+            high = std::max<double>(high, c->avg);
+        }
+    }
+    Svg svg(labels.width, labels.height);
+    const bool empty = !(low <= high);
+    const ValueAxis axis = empty ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
+    const Plot plot(labels, from, to, axis.low, axis.high);
+    plot.axes(svg, labels, axis.step);
+    if (empty) {
+        plot.no_data(svg);
+    }
+    double legend_x = left;
+    const double legend_y = plot.height() - 8;
+    for (size_t n = 0; n < series.size(); ++n) {
+        const char* colour = palette[n % std::size(palette)];
+        for_each_stretch(good[n], [&](size_t first, size_t last) {
+            std::vector<Point> line;
+            for (size_t k = first; k <= last; ++k) {
+                line.emplace_back(plot.x(middle(*good[n][k])), plot.y(good[n][k]->avg));
+            }
+            svg.polyline(line, colour, 1.5);
+        });
+        svg.line({legend_x, legend_y - 4}, {legend_x + 20, legend_y - 4}, colour, 1.5);
+        svg.text({legend_x + 24, legend_y}, series[n].name, "start", 10);
+        legend_x += 30 + 6.5 * static_cast<double>(series[n].name.size());
+    }
+    return svg.str();
+}
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
                   const ChartLabels& labels) {

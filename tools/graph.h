@@ -1,4 +1,4 @@
-// A chart of one series over a time range, as an SVG document: continuous
+// A chart of a series over a time range, as an SVG document: continuous
 // data as its average line over the band from minimum to maximum, enum data
 // as one strip per state seen, incidents as markers at their severity. The
 // time axis is labelled in local time, with the date or year where it
@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "queues/data_interval.h"
 
@@ -21,5 +22,14 @@ struct ChartLabels {
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,
                   const ChartLabels& labels);
+
+// Several continuous series in one chart: each one's average as a line in
+// its own colour, named in the legend.
+struct NamedSeries {
+    std::string name;
+    const tsdb::interval_list* data;
+};
+std::string lines_chart(const std::vector<NamedSeries>& series, int64_t from, int64_t to,
+                        const ChartLabels& labels);
 
 }  // namespace tools

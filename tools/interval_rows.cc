@@ -99,12 +99,6 @@ std::unique_ptr<tsdb::data_interval_t> interval_of(const Row& row, uint32_t stor
 }
 
 // The shortest text that reads back as the same float.
-std::string float_text(float value) {
-    char text[32];
-    const auto [end, failed] = std::to_chars(text, text + sizeof text, value);
-    return failed == std::errc{} ? std::string(text, end) : "nan";
-}
-
 // Values of an interval with no good samples mean nothing: they are empty.
 std::string value_text(const data_interval_continuous_t& c, float value) {
     return c.ngood == 0 ? "" : float_text(value);
@@ -179,6 +173,12 @@ void write_json(std::ostream& out, const std::vector<std::string>& header,
 }
 
 }  // namespace
+
+std::string float_text(float value) {
+    char text[32];
+    const auto [end, failed] = std::to_chars(text, text + sizeof text, value);
+    return failed == std::errc{} ? std::string(text, end) : "nan";
+}
 
 const char* type_name(uint32_t storage_type) {
     return storage_type >= 1 && storage_type <= 4 ? names[storage_type - 1] : "unknown";

@@ -25,6 +25,8 @@ int32_t protocol_type(uint32_t storage_type);
 // enum: start,end,mask,ngood,nbad
 // incident: time,severity,message
 std::vector<std::string> columns(uint32_t storage_type);
+// The shortest text that reads back as the same float.
+std::string float_text(float value);
 // An interval's fields in the order of its type's columns, as CSV writes them.
 std::vector<std::string> interval_fields(const tsdb::data_interval_t& interval);
 

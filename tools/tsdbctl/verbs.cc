@@ -18,6 +18,7 @@
 #include "tools/png.h"
 #include "tools/progress.h"
 #include "tools/time_arg.h"
+#include "tools/tsdbctl/aligned.h"
 #include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/fill.h"
@@ -293,6 +294,15 @@ void list(Context& c, const Arguments& a) {
     }
 }
 
+// "0, 3 and 7".
+std::string a_list(const std::vector<uint32_t>& ids) {
+    std::string text;
+    for (size_t n = 0; n < ids.size(); ++n) {
+        text += (n == 0 ? "" : n + 1 == ids.size() ? " and " : ", ") + std::to_string(ids[n]);
+    }
+    return text;
+}
+
 // The series' newest record, if it holds one: the process keeps it at hand.
 tsdb::interval_list read_newest(Context& c, uint32_t id, uint32_t type) {
     return client(c).get({id, tools::protocol_type(type), 0, true, 0, 0, 1, 0});
@@ -434,13 +444,28 @@ void put(Context& c, const Arguments& a) {
 }
 
 void get(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    std::vector<uint32_t> ids;
+    for (const std::string& text : a.positional()) {
+        ids.push_back(check_id(text));
+    }
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
-    const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 1000000);
     const tools::Format format = tools::format_named(a.value("--format"));
-    const uint32_t type = client(c).describe(id).data_type;
-    tools::write_intervals(c.out, format, type, read_range(c, id, type, from, to, points),
+    if (ids.size() > 1 || a.has("--step")) {
+        if (a.has("--points")) {
+            throw UsageError{"--points groups one series; series on one grid take --step"};
+        }
+        const int64_t step =
+            a.has("--step") ? tools::parse_duration(a.value("--step")) : default_step(from, to);
+        const auto cells = static_cast<size_t>((std::max(to - from, int64_t{0}) + step - 1) / step);
+        if (cells > 1000000) {
+            throw UsageError{"--step " + std::to_string(step) + " gives more than a million rows"};
+        }
+        return write_aligned(c, ids, {from, step, cells}, format, a.has("--utc"));
+    }
+    const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 1000000);
+    const uint32_t type = client(c).describe(ids[0]).data_type;
+    tools::write_intervals(c.out, format, type, read_range(c, ids[0], type, from, to, points),
                            a.has("--utc"));
 }
 
@@ -615,8 +640,35 @@ void metrics(Context& c, const Arguments& a) {
     }
 }
 
+// Several series in one chart: their averages as lines (continuous and
+// monotonic series only).
+std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64_t from, int64_t to,
+                             uint32_t points, tools::ChartLabels& labels) {
+    std::vector<tsdb::interval_list> data;
+    std::vector<tools::NamedSeries> named;
+    for (uint32_t id : ids) {
+        const uint32_t type = type_of_existing(c, id);
+        if (type == tsdb::type_enum || type == tsdb::type_incident) {
+            throw tools::EBadInput("series " + std::to_string(id) + " holds " +
+                                   tools::type_name(type) +
+                                   " data; several series share a chart of values only");
+        }
+        data.push_back(read_range(c, id, type, from, to, points));
+    }
+    for (size_t n = 0; n < ids.size(); ++n) {
+        named.push_back({"series " + std::to_string(ids[n]), &data[n]});
+    }
+    labels.title = labels.title.empty()
+                       ? "series " + a_list(ids) + ", " + when(from) + " to " + when(to)
+                       : labels.title;
+    return tools::lines_chart(named, from, to, labels);
+}
+
 void graph(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    std::vector<uint32_t> ids;
+    for (const std::string& text : a.positional()) {
+        ids.push_back(check_id(text));
+    }
     const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"};
@@ -624,17 +676,28 @@ void graph(Context& c, const Arguments& a) {
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
     const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 100000);
-    const uint32_t type = type_of_existing(c, id);
-    const tsdb::interval_list data =
-        read_range(c, id, type, from, to, type == tsdb::type_incident ? 0 : points);
-    const tools::ChartLabels labels{
-        a.given("--title").value_or("series " + std::to_string(id) + " (" + tools::type_name(type) +
-                                    "), " + when(from) + " to " + when(to)),
-        a.value("--unit"), double(tools::parse_number("--width", a.value("--width"), 200, 10000)),
+    tools::ChartLabels labels{
+        a.given("--title").value_or(""), a.value("--unit"),
+        double(tools::parse_number("--width", a.value("--width"), 200, 10000)),
         double(tools::parse_number("--height", a.value("--height"), 150, 10000))};
-    const std::string svg = tools::chart(type, data, from, to, labels);
-    const std::string said =
-        "drew " + std::to_string(data.size()) + " intervals of series " + std::to_string(id);
+    std::string svg;
+    size_t drawn = 0;
+    if (ids.size() > 1) {
+        svg = chart_of_several(c, ids, from, to, points, labels);
+    } else {
+        const uint32_t type = type_of_existing(c, ids[0]);
+        const tsdb::interval_list data =
+            read_range(c, ids[0], type, from, to, type == tsdb::type_incident ? 0 : points);
+        if (labels.title.empty()) {
+            labels.title = "series " + std::to_string(ids[0]) + " (" + tools::type_name(type) +
+                           "), " + when(from) + " to " + when(to);
+        }
+        svg = tools::chart(type, data, from, to, labels);
+        drawn = data.size();
+    }
+    const std::string said = ids.size() > 1 ? "drew series " + a_list(ids)
+                                            : "drew " + std::to_string(drawn) +
+                                                  " intervals of series " + std::to_string(ids[0]);
     if (file == "-") {
         c.out << svg;
         std::cerr << said << "\n";
@@ -788,13 +851,18 @@ const std::vector<Verb>& all_verbs() {
          Needs::a_process,
          put},
         {"get",
-         "Reads a series.\n"
+         "Reads a series, or several on one time grid.\n"
          "Times are epoch seconds, ISO 8601, now, or relative like -1d, -6h.\n"
-         "Tables show local times (--utc: UTC), naming the zone, and each interval's span.",
-         {{series_id},
+         "Tables show local times (--utc: UTC), naming the zone, and each interval's span.\n"
+         "Several ids (or --step) give a row per step and a column per series: the average of\n"
+         "the good samples in the step, or the states seen for enum series; the step is about\n"
+         "a 500th of the range, in minutes, unless given.\n"
+         "Example: tsdbctl get db.tsdb 0 1 2 --from -6h --step 5m --format csv",
+         {{{"ID...", "the series"}},
           {{"--from", "TIME", "where the range starts", "-1d"},
            {"--to", "TIME", "where the range ends", "now"},
-           {"--points", "N", "group the range into N intervals (0: every record)", "0"},
+           {"--points", "N", "group one series' range into N intervals (0: every record)", "0"},
+           {"--step", "S", "the grid's step for several series (60, 5m, 1h)"},
            {"--format", "table|csv|json", "how to write the intervals", "table"},
            {"--utc", "", "table times in UTC"}}},
          Needs::reading,
@@ -844,10 +912,12 @@ const std::vector<Verb>& all_verbs() {
          Needs::a_process,
          metrics},
         {"graph",
-         "Draws a series as a chart.\n"
+         "Draws a series as a chart, or several as lines in one.\n"
          "SVG, or PNG for a name ending in .png; - writes SVG to standard output. Values\n"
-         "carry SI prefixes and the unit (--unit B gives 1.2 GB).",
-         {{series_id},
+         "carry SI prefixes and the unit (--unit B gives 1.2 GB). Several continuous or\n"
+         "monotonic series are drawn as their averages, a colour each, named in a legend.\n"
+         "Example: tsdbctl graph db.tsdb 0 1 2 --from -7d -o week.svg",
+         {{{"ID...", "the series"}},
           {{"--from", "TIME", "where the range starts", "-1d"},
            {"--to", "TIME", "where the range ends", "now"},
            {"--points", "N", "intervals to group the range into", "400"},
