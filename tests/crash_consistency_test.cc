@@ -152,8 +152,9 @@ std::vector<Step> buffered_workload() {
     return steps;
 }
 
-// The buffered workload, then truncation, a recovery merge (which rebuilds
-// the series' levels and commits the switch itself) and a deletion.
+// The buffered workload, then truncation, a recovery merge and a move to
+// other levels (which rebuild the series' levels and commit the switch
+// themselves) and a deletion.
 std::vector<Step> mixed_workload() {
     std::vector<Step> steps = buffered_workload();
     auto buffer = std::make_shared<std::unique_ptr<tsdb::WriteBuffer>>();
@@ -171,6 +172,10 @@ std::vector<Step> mixed_workload() {
         tsdb::WriteBuffer& b = with_buffer(db);
         const std::string patch = tsdb::recovery_extract<3>(db, b, 2);
         tsdb::recovery_merge<3>(db, b, 2, {patch, patch});
+        db.phase_shift_all();
+    });
+    steps.push_back([=](Database& db) {
+        tsdb::recovery_relayout<1>(db, with_buffer(db), 0, {{20, 60}, {8, 300}});
         db.phase_shift_all();
     });
     steps.push_back([](Database& db) {

@@ -198,3 +198,33 @@ TEST_F(Recovery, RequestsThatRemoveRecordsForgetTheNewestRecordKnown) {
     recovery_merge<1>(db, buffer, id, {patch_of({sample(60, 5)})});
     EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 60u);
 }
+
+TEST_F(Recovery, ARelayoutFoldsIntoTheNewLevelsAndDropsOnlyWhatTheyCannotHold) {
+    const uint32_t id = series();
+    fill(id, 60);
+    const auto total_good = [](const std::vector<continuous_record_t>& records) {
+        uint64_t n = 0;
+        for (const auto& r : records) {
+            n += r.ngood;
+        }
+        return n;
+    };
+    // Room for every sample: a block of minutes, then 10-minute records.
+    recovery_relayout<1>(db, buffer, id, {{20, 60}, {20, 600}});
+    EXPECT_EQ(db.fetch_ts_description(id).levels, (std::vector<level_t>{{36, 60}, {36, 600}}));
+    std::vector<continuous_record_t> moved = all(id);
+    EXPECT_EQ(total_good(moved), 60u);
+    EXPECT_EQ(moved.front().timestart, 0u);
+    EXPECT_EQ(moved.back().timestart, 59u * 60);
+    EXPECT_LT(moved.size(), 60u);  // some folded
+    // A single level of a block keeps only the newest minutes it can hold.
+    recovery_relayout<1>(db, buffer, id, {{1, 60}});
+    moved = all(id);
+    // (and the 10-minute records it is given stay whole): the newest samples,
+    // without a hole.
+    ASSERT_LE(moved.size(), 36u);
+    EXPECT_EQ(moved.back().timestart, 59u * 60);
+    EXPECT_EQ(moved.front().timestart, (60u - total_good(moved)) * 60);
+    EXPECT_THROW(recovery_relayout<1>(db, buffer, id, {{0, 60}}), error_generic);
+    EXPECT_EQ(all(id), moved);
+}

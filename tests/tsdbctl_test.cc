@@ -201,10 +201,10 @@ TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
     const CommandOutcome bad_time = ctl("get " + db + " 0 --from yesterday");
     EXPECT_EQ(bad_time.status, 2);
     EXPECT_EQ(bad_time.output.rfind("tsdbctl get: cannot read the time \"yesterday\"", 0), 0u);
-    EXPECT_EQ(ctl("get " + db + " 0 --colour red")
-                  .output.rfind(
-                      "tsdbctl get: The following argument was not expected: --colour", 0),
-              0u);
+    EXPECT_EQ(
+        ctl("get " + db + " 0 --colour red")
+            .output.rfind("tsdbctl get: The following argument was not expected: --colour", 0),
+        0u);
     // Options anywhere, -v after the verb, and --name=value.
     EXPECT_EQ(ctl("get --from=-6h " + db + " -v 0 --format=csv").status, 0);
 }
@@ -516,6 +516,45 @@ TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.output, "tsdbctl restore: line 2: \"start\" is missing\n");
     EXPECT_FALSE(std::filesystem::exists(dir + "/broken.tsdb"));
+}
+
+TEST_F(Tsdbctl, AResizedSeriesKeepsItsIdAndItsSamplesFoldedIntoTheNewLevels) {
+    init();
+    out("load " + db + " --series 2 --days 2 --start 1700000000");
+    const auto whole = [&](const char* id) {
+        // One interval over everything: the good and bad counts, min and max.
+        const std::string row =
+            out("get " + db + " " + id + " --from 0 --to 1800000000 --points 1 --format csv");
+        const std::string fields = row.substr(row.find('\n') + 1);
+        return fields.substr(0, fields.find(',', fields.find(',') + 1)) + "," +
+               fields.substr(fields.rfind(',', fields.rfind(',') - 1));
+    };
+    const std::string samples = whole("0");
+    const std::string last_hour = "1 --from 1700169200 --to 1700172800 --format csv";
+    const std::string recent = out("get " + db + " " + last_hour);
+    const std::string other = out("checksum " + db + " 1");
+    EXPECT_EQ(out("resize " + db + " 0 --level 1m:120 --level 10m:500 --level 1d:30")
+                  .rfind("series 0: 1872 records -> ", 0),
+              0u);
+    EXPECT_EQ(whole("0"), samples);
+    EXPECT_EQ(out("list " + db).substr(0, 90),
+              "id      layout\n0       continuous, 146 x 60 s, 731 x 600 s, 146 x 86400 s\n1       "
+              "continuo");
+    EXPECT_EQ(out("get " + db + " " + last_hour), recent);
+    EXPECT_EQ(out("checksum " + db + " 1"), other);
+    // Too little room drops the oldest, and says how many.
+    const std::string shrunk = out("resize " + db + " 1 --level 1m:10");
+    EXPECT_NE(shrunk.find(" older than the new levels hold dropped\n"), std::string::npos)
+        << shrunk;
+    EXPECT_EQ(out("get " + db + " " + last_hour), recent);
+    // A refused layout changes nothing.
+    const std::string kept = out("checksum " + db + " 0");
+    EXPECT_EQ(ctl("resize " + db + " 0 --level 1h:10 --level 1m:10").status, 2);
+    EXPECT_EQ(ctl("resize " + db + " 0 --level 1m:2000000000")
+                  .output.rfind("tsdbctl resize: Series layout needs ", 0),
+              0u);
+    EXPECT_EQ(out("checksum " + db + " 0"), kept);
+    EXPECT_EQ(ctl("resize " + db + " 7 --level 1m:10").status, 1);
 }
 
 TEST_F(Tsdbctl, SeveralSeriesShareOneTimeGridAndOneChart) {

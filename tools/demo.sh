@@ -60,6 +60,10 @@ for id in 0 24 28 32; do
 done
 "$ctl" diff "$db" 0 "$moved" 0
 
+say "Series 1 moved to two days of minutes and a year of days, keeping its id"
+"$ctl" resize "$db" 1 --level 1m:2880 --level 1d:365
+"$ctl" describe "$db" 1
+
 say "One process serving several commands, then its metrics"
 "$ctl" shell "$db" <<'COMMANDS'
 get 5 --from -10m

@@ -54,8 +54,19 @@ uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) 
 }
 
 uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
+    const uint32_t first = allocate_levels(layout);
+    try {
+        return allocate_check_id(layout.data_type, first);
+    } catch (const error_generic&) {
+        // A series that cannot be made whole leaves no levels behind.
+        release_lblock_list(first);
+        throw;
+    }
+}
+
+uint32_t Database::allocate_levels(const time_series_layout_t& layout) {
     if (layout.levels.empty()) {
-        throw error_internal("allocate_described_ts() invoked with no levels");
+        throw error_internal("allocate_levels() invoked with no levels");
     }
     const uint32_t unit = record_unit_size(layout.data_type);
     uint32_t next = 0;
@@ -73,9 +84,8 @@ uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
             }
             next = made;
         }
-        return allocate_check_id(layout.data_type, next);
+        return next;
     } catch (const error_generic&) {
-        // A series that cannot be made whole leaves no levels behind.
         if (next != 0) {
             release_lblock_list(next);
         }

@@ -59,6 +59,9 @@ public:
 
     // --- catalogue ---
     uint32_t allocate_described_ts(const time_series_layout_t& layout);
+    // A list of empty levels for the layout, finest first; a failure leaves
+    // none behind.
+    uint32_t allocate_levels(const time_series_layout_t& layout);
     uint32_t allocate_check_id(uint32_t data_type, uint32_t first_lblock);
     uint32_t allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next);
     uint32_t allocate_like(uint32_t first_lblock);

@@ -127,6 +127,12 @@ std::string Engine::extract(uint32_t check_id) {
                    [&]<uint32_t T>() { return recovery_extract<T>(db_, buffer_, check_id); });
 }
 
+void Engine::relayout(uint32_t check_id, const std::vector<level_t>& levels) {
+    const uint32_t type = data_type(check_id);
+    validate_layout({type, levels});
+    by_type(type, [&]<uint32_t T>() { recovery_relayout<T>(db_, buffer_, check_id, levels); });
+}
+
 void Engine::place(uint32_t check_id, uint32_t level, const std::string& patch) {
     by_type(data_type(check_id),
             [&]<uint32_t T>() { recovery_place<T>(db_, buffer_, check_id, level, patch); });

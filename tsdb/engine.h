@@ -73,6 +73,10 @@ public:
     std::string checksum(uint32_t check_id);  // 8 bytes
     std::string extract(uint32_t check_id);   // a patch
     void merge(uint32_t check_id, const std::vector<std::string>& patches);
+    // Moves the series' records into new levels (finest first), folded and
+    // dropped as level insertion does; refuses a layout as create_series
+    // does, with nothing changed. The switch commits.
+    void relayout(uint32_t check_id, const std::vector<level_t>& levels);
     // A patch's records appended as they are to one level (0 the finest) of a
     // new series; tsdb::error_range where they do not fit, part-way.
     void place(uint32_t check_id, uint32_t level, const std::string& patch);

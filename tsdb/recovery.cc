@@ -132,12 +132,11 @@ void switch_levels(Database& db, uint32_t check_id, uint32_t fresh) {
     db.release_lblock_list(old.first_lblock);
 }
 
-// Fills a fresh list of levels like the series' own and switches the series
-// to it; a failure anywhere frees the fresh levels again.
+// Fills a fresh list of levels and switches the series to it; a failure
+// anywhere frees the fresh levels again.
 template <typename Fill>
-void rebuild_levels(Database& db, WriteBuffer& buffer, uint32_t check_id, Fill&& fill) {
-    const uint32_t fresh =
-        db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock);
+void rebuild_into(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t fresh,
+                  Fill&& fill) {
     try {
         fill(fresh);
         switch_levels(db, check_id, fresh);
@@ -147,6 +146,27 @@ void rebuild_levels(Database& db, WriteBuffer& buffer, uint32_t check_id, Fill&&
     }
     // The newest record known may be one the rebuild replaced.
     buffer.forget(check_id);
+}
+
+// rebuild_into a fresh list of levels like the series' own.
+template <typename Fill>
+void rebuild_levels(Database& db, WriteBuffer& buffer, uint32_t check_id, Fill&& fill) {
+    rebuild_into(db, buffer, check_id,
+                 db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock),
+                 std::forward<Fill>(fill));
+}
+
+// Inserts a patch's records, oldest first, into the finest of the fresh
+// levels, which fold and drop as level insertion does.
+template <uint32_t DataType>
+void insert_patch(Database& db, uint32_t fresh, const std::string& patch) {
+    record_t<DataType> x;
+    for (size_t at = 4; at < patch.size();) {
+        at += decode_at(patch, at, x);
+        while (!insert_into_level<DataType>(db, fresh, x)) {
+            db.publish_heads(fresh);  // no series refers to these levels yet
+        }
+    }
 }
 
 template <uint32_t DataType>
@@ -269,6 +289,14 @@ void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
 }
 
 template <uint32_t DataType>
+void recovery_relayout(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                       const std::vector<level_t>& levels) {
+    const std::string patch = recovery_extract<DataType>(db, buffer, check_id);
+    rebuild_into(db, buffer, check_id, db.allocate_levels({DataType, levels}),
+                 [&](uint32_t fresh) { insert_patch<DataType>(db, fresh, patch); });
+}
+
+template <uint32_t DataType>
 void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t level,
                     const std::string& patch) {
     check_patches<DataType>({patch});
@@ -347,6 +375,8 @@ void entry_series_flush(Database& db, uint32_t first_lblock,
                                     const std::vector<std::string>&);                       \
     template void merge_writer<T>(Database&, WriteBuffer&, uint32_t,                        \
                                   const std::vector<record_t<T>>&);                         \
+    template void recovery_relayout<T>(Database&, WriteBuffer&, uint32_t,                   \
+                                       const std::vector<level_t>&);                        \
     template void recovery_place<T>(Database&, WriteBuffer&, uint32_t, uint32_t,            \
                                     const std::string&);                                    \
     template void entry_series_flush<T>(Database&, uint32_t, const std::vector<record_t<T>>&);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tsdb/hash.h"
+#include "tsdb/layout.h"
 #include "tsdb/record_reader.h"
 
 namespace tsdb {
@@ -31,6 +32,14 @@ std::string recovery_extract(Database& db, WriteBuffer& buffer, uint32_t check_i
 template <uint32_t DataType>
 void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
                     const std::vector<std::string>& patches);
+
+// Moves the series' records into a fresh list of levels of another layout
+// (same type), inserted oldest first as level insertion does: finer records
+// fold into coarser ones, the oldest are dropped where the coarsest level
+// is full. The switch commits as a merge's does.
+template <uint32_t DataType>
+void recovery_relayout(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                       const std::vector<level_t>& levels);
 
 // Appends a patch's records, as they are, to one level of the series (0 the
 // finest): no aggregation and no fold, so that a series read level by level

@@ -5,11 +5,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "log/log.h"
 #include "tools/creation_options.h"
 #include "tools/interval_rows.h"
 #include "tools/options.h"
 #include "tools/progress.h"
+#include "tools/tsdbctl/offline.h"
 #include "tools/tsdbctl/patch_records.h"
 #include "tsdb/engine.h"
 #include "tsdb/record.h"
@@ -197,17 +197,6 @@ private:
     size_t records_ = 0;
 };
 
-// The engine's log lines are for the database process's log, not for a
-// restore's operator.
-class Quiet final : public logging::Sink {
-public:
-    Quiet() { logging::set_sink(this); }
-    ~Quiet() override { logging::set_sink(nullptr); }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-    void send(const std::string&, int32_t) override {}
-};
-
 void restore_from(Context& c, std::istream& in, tsdb::Engine& engine) {
     Restorer restorer(engine);
     std::string text;
@@ -249,9 +238,8 @@ void restore(Context& c, const tools::Arguments& a) {
     }
     tools::create_database(tools::new_database(c.database, a));
     try {
-        const Quiet quiet;
-        const auto engine = tsdb::Engine::open(tools::with_directory(c.database));
-        restore_from(c, source == "-" ? c.in : file, *engine);
+        OfflineDatabase offline(c.database);
+        restore_from(c, source == "-" ? c.in : file, offline.engine());
     } catch (...) {
         // Half a database is no backup: the new file goes.
         std::filesystem::remove(c.database);

@@ -22,6 +22,8 @@
 #include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/fill.h"
+#include "tools/tsdbctl/level_options.h"
+#include "tools/tsdbctl/resize.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
 #include "util/time_text.h"
@@ -47,10 +49,6 @@ int64_t time_option(const Context& c, const Arguments& a, const std::string& nam
 }
 
 std::string when(int64_t t) { return t < 0 ? std::to_string(t) : util::time_text(t); }
-
-std::string level_text(const tsdb::level_t& level) {
-    return std::to_string(level.size) + " x " + std::to_string(level.resolution) + " s";
-}
 
 std::string layout_text(const tsdb::time_series_layout_t& layout) {
     std::string text = tools::type_name(layout.data_type);
@@ -153,47 +151,9 @@ void init(Context& c, const Arguments& a) {
     c.out << tools::creation_summary(made) << "\n";
 }
 
-tsdb::level_t level_argument(const std::string& text) {
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) {
-        throw UsageError{"--level takes RESOLUTION:COUNT, like 1m:1440, not \"" + text + "\""};
-    }
-    return {tools::parse_number("--level count", text.substr(colon + 1), 1, UINT32_MAX),
-            tools::parse_duration(text.substr(0, colon))};
-}
-
-// A full level folds its oldest 5 % (and at least one interval of the next
-// level) away at once, so it keeps its room less that much: each level is
-// asked for that much more, so that it always keeps the records wanted.
-tsdb::time_series_layout_t keeping_at_least(tsdb::time_series_layout_t layout) {
-    for (size_t l = 0; l < layout.levels.size(); ++l) {
-        tsdb::level_t& level = layout.levels[l];
-        const uint64_t next_interval =
-            l + 1 < layout.levels.size()
-                ? (layout.levels[l + 1].resolution + level.resolution - 1) / level.resolution
-                : 0;
-        const uint64_t folded = (uint64_t{level.size} * 5 + 94) / 95 + next_interval + 1;
-        level.size = static_cast<uint32_t>(std::min<uint64_t>(level.size + folded, UINT32_MAX));
-    }
-    return layout;
-}
-
 void create(Context& c, const Arguments& a) {
-    tsdb::time_series_layout_t layout{tools::storage_type_named(a.value("--type")), {}};
-    for (const std::string& level : a.values("--level")) {
-        layout.levels.push_back(level_argument(level));
-    }
-    if (layout.levels.empty()) {
-        throw UsageError{"give at least one --level RESOLUTION:COUNT"};
-    }
-    for (size_t l = 1; l < layout.levels.size(); ++l) {
-        if (layout.levels[l].resolution <= layout.levels[l - 1].resolution) {
-            throw UsageError{"levels go from the finest to the coarsest: level " +
-                             std::to_string(l + 1) + " (" + level_text(layout.levels[l]) +
-                             ") is not coarser than level " + std::to_string(l) + " (" +
-                             level_text(layout.levels[l - 1]) + ")"};
-        }
-    }
+    const tsdb::time_series_layout_t layout{tools::storage_type_named(a.value("--type")),
+                                            levels_asked(a)};
     const uint32_t id = client(c).create(keeping_at_least(layout));
     c.out << labelled(c, "created series ", std::to_string(id)) << "\n";
     uint64_t records = 0;
@@ -939,6 +899,18 @@ const std::vector<Verb>& all_verbs() {
            {"--utc", "", "table times in UTC"}}},
          Needs::reading,
          diff},
+        {"resize",
+         "Moves a series to other levels, keeping its id and its data.\n"
+         "The database process must not run on the file: tsdbctl works on it itself. Records\n"
+         "are folded into the new levels as they would have been written, the oldest dropped\n"
+         "where the coarsest level cannot hold them (the count is shown); the switch commits\n"
+         "at once, so a crash leaves the series as it was or as asked.\n"
+         "Example: tsdbctl resize db.tsdb 3 --level 1m:2880 --level 1h:17520",
+         {{series_id},
+          {{"--level", "RES:COUNT", "a new level: its resolution and how many records it keeps", "",
+            true}}},
+         Needs::nothing,
+         resize},
         {"dump",
          "Writes every series and every stored record as JSON Lines.\n"
          "A line per series (\"series\", \"type\", \"levels\"), then a line per record with\n"
