@@ -54,6 +54,9 @@ uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) 
 }
 
 uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
+    if (layout.levels.empty()) {
+        throw error_internal("allocate_described_ts() invoked with no levels");
+    }
     const uint32_t first = allocate_levels(layout);
     try {
         return allocate_check_id(layout.data_type, first);
