@@ -557,6 +557,83 @@ TEST_F(Tsdbctl, AResizedSeriesKeepsItsIdAndItsSamplesFoldedIntoTheNewLevels) {
     EXPECT_EQ(ctl("resize " + db + " 7 --level 1m:10").status, 1);
 }
 
+TEST_F(Tsdbctl, RrdAndWhisperFilesImportWithALevelPerArchiveAndEveryPoint) {
+    init();
+    // Minute k of the RRD file holds k; its 10-minute archives keep the
+    // minimum, average and maximum of ten minutes.
+    const int64_t t0 = 1700000000 / 600 * 600;
+    std::ostringstream updates;
+    for (int k = 1; k <= 400; ++k) {
+        updates << ' ' << t0 + k * 60 << ':' << k << ':' << -k;
+    }
+    const std::string rrd = dir + "/in.rrd";
+    ASSERT_EQ(testing_support::run_command(
+                  "rrdtool create " + rrd + " --step 60 --start " + std::to_string(t0) +
+                  " DS:up:GAUGE:120:U:U DS:down:GAUGE:120:U:U RRA:AVERAGE:0.5:1:100 "
+                  "RRA:MIN:0.5:10:50 RRA:AVERAGE:0.5:10:50 RRA:MAX:0.5:10:50 && rrdtool update " +
+                  rrd + updates.str())
+                  .status,
+              0);
+    EXPECT_EQ(out("import " + db + " " + rrd + " --ds down"),
+              "imported 130 points of " + rrd + " into series 0 (100 x 60 s, 50 x 600 s)\n");
+    std::string expected = "start,end,min,avg,max,ngood,nbad\n";
+    for (int j = 0; j < 30; ++j) {  // before the minutes' archive begins
+        const int64_t start = t0 + j * 600;
+        expected += std::to_string(start) + "," + std::to_string(start + 600) + "," +
+                    std::to_string(-(j * 10 + 10)) + "," + std::to_string(-(j * 10 + 5)) + ".5," +
+                    std::to_string(-(j * 10 + 1)) + ",1,0\n";
+    }
+    for (int k = 301; k <= 400; ++k) {
+        const std::string v = std::to_string(-k);
+        expected += std::to_string(t0 + (k - 1) * 60) + "," + std::to_string(t0 + k * 60) + "," +
+                    v + "," + v + "," + v + ",1,0\n";
+    }
+    EXPECT_EQ(out("get " + db + " 0 --from 0 --to 2000000000 --format csv"), expected);
+    EXPECT_EQ(ctl("import " + db + " " + rrd + " --ds sideways").output,
+              "tsdbctl import: " + rrd + " has no data source \"sideways\"\n");
+
+    // whisper's own reading of its file is what the series must hold, each
+    // archive for the time before the finer one begins.
+    const std::string wsp = dir + "/in.wsp";
+    const std::string script = file("points.py", R"(import sys, time, whisper
+path = sys.argv[1]
+now = int(time.time()) // 600 * 600
+whisper.create(path, [(60, 100), (600, 50)])
+# The last 90 minutes, then older minutes only the 10-minute archive keeps.
+ks = list(range(1, 91)) + list(range(150, 300))
+whisper.update_many(path, [(now - 60 * k, k / 4) for k in ks], now=now)
+def known(step, retention):
+    (start, end, step), values = whisper.fetch(path, now - retention, now, now, step)
+    return [(t, t + step, v) for t, v in zip(range(start, end, step), values) if v is not None]
+fine = known(60, 6000)
+coarse = [p for p in known(600, 30000) if p[0] < fine[0][0]]
+print(len(fine) + len(coarse))
+for p in coarse + fine:
+    print("%d,%d,%r" % p)
+)");
+    const CommandOutcome points =
+        testing_support::run_command("/usr/bin/python3 " + script + " " + wsp);
+    ASSERT_EQ(points.status, 0) << points.output;
+    const std::string count = points.output.substr(0, points.output.find('\n'));
+    EXPECT_EQ(out("import " + db + " " + wsp), "imported " + count + " points of " + wsp +
+                                                   " into series 1 (100 x 60 s, 50 x 600 s)\n");
+    std::string held;
+    std::istringstream rows(out("get " + db + " 1 --from 0 --to 2000000000 --format csv"));
+    std::string row;
+    std::getline(rows, row);
+    while (std::getline(rows, row)) {
+        const size_t min_at = row.find(',', row.find(',') + 1);
+        const std::string value = row.substr(min_at + 1, row.find(',', min_at + 1) - min_at - 1);
+        held += row.substr(0, min_at) + "," +
+                (value.find('.') == std::string::npos ? value + ".0" : value) + "\n";
+    }
+    EXPECT_EQ(held, points.output.substr(points.output.find('\n') + 1));
+    file("not.wsp", "nothing");
+    EXPECT_EQ(
+        ctl("import " + db + " " + dir + "/not.wsp").output,
+        "tsdbctl import: " + dir + "/not.wsp is not a whisper file (no archives in its header)\n");
+}
+
 TEST_F(Tsdbctl, SeveralSeriesShareOneTimeGridAndOneChart) {
     init();
     out("create " + db + " " + continuous_series);

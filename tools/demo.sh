@@ -64,6 +64,15 @@ say "Series 1 moved to two days of minutes and a year of days, keeping its id"
 "$ctl" resize "$db" 1 --level 1m:2880 --level 1d:365
 "$ctl" describe "$db" 1
 
+say "An RRDtool file made here, imported as a series with a level per archive"
+rrd="$dir/load.rrd"
+first=$(($(date +%s) / 600 * 600 - 6000))
+rrdtool create "$rrd" --step 60 --start "$first" DS:load:GAUGE:120:U:U RRA:AVERAGE:0.5:1:60 \
+    RRA:MIN:0.5:10:30 RRA:AVERAGE:0.5:10:30 RRA:MAX:0.5:10:30
+rrdtool update "$rrd" $(for k in $(seq 1 99); do echo "$((first + 60 * k)):$((k % 17))"; done)
+"$ctl" import "$db" "$rrd"
+"$ctl" describe "$db" 36
+
 say "One process serving several commands, then its metrics"
 "$ctl" shell "$db" <<'COMMANDS'
 get 5 --from -10m

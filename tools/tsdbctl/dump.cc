@@ -78,13 +78,6 @@ T field(const ordered_json& line, const char* name, size_t line_number) {
     return line[name].get<T>();
 }
 
-// The type word that opens a patch of records.
-std::string patch_of(uint32_t type) {
-    std::string word(4, '\0');
-    util::store_be32(reinterpret_cast<uint8_t*>(word.data()), type);
-    return word;
-}
-
 // One level of a series being restored: its records as a patch.
 struct Restoring {
     uint32_t id;
@@ -94,16 +87,12 @@ struct Restoring {
     size_t records = 0;
 };
 
-void append_record(Restoring& s, const ordered_json& line, size_t n) {
+void take_record(Restoring& s, const ordered_json& line, size_t n) {
     const auto u32 = [&](const char* name) { return field<uint32_t>(line, name, n); };
     const auto f32 = [&](const char* name) {
         return static_cast<float>(field<double>(line, name, n));
     };
-    std::string bytes;
-    const auto encoded = [&](const auto& r) {
-        bytes.resize(tsdb::encoded_size(r));
-        tsdb::encode(r, reinterpret_cast<uint8_t*>(bytes.data()));
-    };
+    const auto encoded = [&](const auto& r) { append_record(s.patch, r); };
     if (s.type == tsdb::type_enum) {
         encoded(tsdb::enum_record_t{u32("start"), u32("duration"), u32("ngood"), u32("nbad"),
                                     u32("mask")});
@@ -114,7 +103,6 @@ void append_record(Restoring& s, const ordered_json& line, size_t n) {
         encoded(tsdb::continuous_record_t{u32("start"), u32("duration"), u32("ngood"), u32("nbad"),
                                           f32("min"), f32("max"), f32("avg")});
     }
-    s.patch += bytes;
     ++s.records;
 }
 
@@ -138,9 +126,9 @@ public:
         const uint32_t level = field<uint32_t>(line, "level", n);
         if (!current_ || current_->level != level) {
             place_level();
-            current_ = Restoring{id, *type_, level, patch_of(*type_)};
+            current_ = Restoring{id, *type_, level, empty_patch(*type_)};
         }
-        append_record(*current_, line, n);
+        take_record(*current_, line, n);
     }
 
     // Ends the restore; the records restored.

@@ -7,6 +7,7 @@
 
 #include "tools/options.h"
 #include "tsdb/record.h"
+#include "util/bytes.h"
 
 namespace tsdbctl {
 
@@ -42,6 +43,21 @@ void for_each_patch_record(uint32_t type, const std::string& patch, Visit&& visi
             at += tsdb::continuous_record_t::size;
         }
     }
+}
+
+// A patch of the type holding no records yet.
+inline std::string empty_patch(uint32_t type) {
+    std::string patch(4, '\0');
+    util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), type);
+    return patch;
+}
+
+// Appends a record's stored encoding; tsdb::error_range for an invalid one.
+template <typename Record>
+void append_record(std::string& patch, const Record& record) {
+    const size_t at = patch.size();
+    patch.resize(at + tsdb::encoded_size(record));
+    tsdb::encode(record, reinterpret_cast<uint8_t*>(patch.data() + at));
 }
 
 }  // namespace tsdbctl

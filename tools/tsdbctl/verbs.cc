@@ -22,6 +22,7 @@
 #include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/fill.h"
+#include "tools/tsdbctl/import.h"
 #include "tools/tsdbctl/level_options.h"
 #include "tools/tsdbctl/resize.h"
 #include "tools/tsdbctl/write_check.h"
@@ -911,6 +912,17 @@ const std::vector<Verb>& all_verbs() {
             true}}},
          Needs::nothing,
          resize},
+        {"import",
+         "Makes a continuous series of an RRDtool (.rrd) or whisper (.wsp) file.\n"
+         "A level per archive, with its resolution and rows; every stored point goes into its\n"
+         "level, coarsest archive first, each archive for the time before the next finer one\n"
+         "begins. RRD archives of one resolution give minimum, average and maximum where the\n"
+         "file keeps MIN, AVERAGE and MAX. The database process must not run on the file.\n"
+         "Example: tsdbctl import db.tsdb traffic.rrd --ds in",
+         {{{"FILE", "the .rrd or .wsp file"}},
+          {{"--ds", "NAME", "the RRD data source (default: the first)"}}},
+         Needs::nothing,
+         import},
         {"dump",
          "Writes every series and every stored record as JSON Lines.\n"
          "A line per series (\"series\", \"type\", \"levels\"), then a line per record with\n"

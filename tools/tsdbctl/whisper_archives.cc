@@ -1,0 +1,80 @@
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tools/options.h"
+#include "tools/tsdbctl/archives.h"
+#include "util/bytes.h"
+
+namespace tsdbctl {
+
+namespace {
+
+// A whisper file: a 16-byte header (aggregation, maximum retention, x-files
+// factor, archive count), 12 bytes per archive (offset, seconds per point,
+// points), then each archive's ring of 12-byte points (time, value), all
+// big-endian.
+constexpr size_t header_size = 16;
+constexpr size_t archive_info_size = 12;
+constexpr size_t point_size = 12;
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw tools::EBadInput("cannot read " + path);
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// The archive's points newer than its retention before its newest one:
+// older slots of the ring hold points of an earlier round.
+Archive archive_at(const std::string& file, const uint8_t* info, const std::string& path) {
+    const uint32_t offset = util::load_be32(info);
+    Archive archive{util::load_be32(info + 4), util::load_be32(info + 8), {}};
+    if (archive.resolution == 0 || offset + uint64_t{archive.rows} * point_size > file.size()) {
+        throw tools::EBadInput(path + " is not a whisper file (an archive lies outside it)");
+    }
+    const auto* ring = reinterpret_cast<const uint8_t*>(file.data()) + offset;
+    std::map<int64_t, double> points;
+    for (uint32_t p = 0; p < archive.rows; ++p) {
+        const uint32_t t = util::load_be32(ring + size_t{p} * point_size);
+        const double v = std::bit_cast<double>(util::load_be64(ring + size_t{p} * point_size + 4));
+        if (t != 0 && t % archive.resolution == 0 && !std::isnan(v)) {
+            points[t] = v;
+        }
+    }
+    const int64_t oldest =
+        points.empty() ? 0 : points.rbegin()->first - int64_t{archive.resolution} * archive.rows;
+    for (const auto& [t, v] : points) {
+        if (t > oldest) {
+            const auto value = static_cast<float>(v);
+            archive.points.push_back({t, value, value, value});
+        }
+    }
+    return archive;
+}
+
+}  // namespace
+
+std::vector<Archive> read_whisper(const std::string& path) {
+    const std::string file = contents(path);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    const uint32_t count = file.size() >= header_size ? util::load_be32(bytes + 12) : 0;
+    if (count == 0 || header_size + uint64_t{count} * archive_info_size > file.size()) {
+        throw tools::EBadInput(path + " is not a whisper file (no archives in its header)");
+    }
+    std::vector<Archive> archives;
+    for (uint32_t a = 0; a < count; ++a) {
+        archives.push_back(archive_at(file, bytes + header_size + a * archive_info_size, path));
+    }
+    std::sort(archives.begin(), archives.end(),
+              [](const Archive& a, const Archive& b) { return a.resolution < b.resolution; });
+    return archives;
+}
+
+}  // namespace tsdbctl
