@@ -20,6 +20,7 @@
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
 #include "tsdb/write_buffer.h"
+#include "util/bytes.h"
 
 using namespace testing_support;
 using tsdb::ChainKind;
@@ -240,6 +241,35 @@ std::vector<Step> delete_then_rebuild() {
         tsdb::WriteBuffer buffer(db);
         tsdb::merge_writer<2>(db, buffer, 2, {{1000000, 60, 1, 0, 4}});
     });
+}
+
+// A new series filled level by level with records as they are, as a restore
+// does, then committed.
+std::vector<Step> placed_levels() {
+    std::vector<Step> steps;
+    add_series_with_records(steps, 1);
+    auto id = std::make_shared<uint32_t>();
+    steps.push_back([=](Database& db) {
+        *id = db.allocate_described_ts({1, {{40, 60}, {40, 600}}});
+    });
+    steps.push_back([=](Database& db) {
+        tsdb::WriteBuffer buffer(db);
+        const auto patch = [](uint32_t first, uint32_t n, uint32_t length) {
+            std::string bytes(4, '\0');
+            util::store_be32(reinterpret_cast<uint8_t*>(bytes.data()), 1);
+            for (uint32_t k = 0; k < n; ++k) {
+                uint8_t record[tsdb::continuous_record_t::size];
+                tsdb::encode(tsdb::continuous_record_t{first + k * length, length, 3, 0, 1, 3, 2},
+                             record);
+                bytes.append(reinterpret_cast<char*>(record), sizeof record);
+            }
+            return bytes;
+        };
+        tsdb::recovery_place<1>(db, buffer, *id, 1, patch(1000000, 30, 600));
+        tsdb::recovery_place<1>(db, buffer, *id, 0, patch(1018000, 30, 60));
+        db.phase_shift_all();
+    });
+    return steps;
 }
 
 // Series of older versions with a buffer level of resolution 1, converted
@@ -474,6 +504,10 @@ TEST(CrashConsistency, EveryWriteOfADeletionSharingItsCommitAsACrashPoint) {
     crash_at_every_write(Scenario(delete_then_create));
     crash_at_every_write(Scenario(delete_then_merge));
     crash_at_every_write(Scenario(delete_then_rebuild));
+}
+
+TEST(CrashConsistency, EveryWriteOfASeriesFilledLevelByLevelAsACrashPoint) {
+    crash_at_every_write(Scenario(placed_levels));
 }
 
 TEST(CrashConsistency, EveryWriteOfTheStartUpUpgradeAsACrashPoint) {
