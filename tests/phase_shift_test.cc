@@ -77,6 +77,9 @@ TEST(PhaseShift, RotationAndTheCommittedHeadCopy) {
                   100u + static_cast<uint32_t>(round));
         EXPECT_EQ(db.committed_head(3), 100u + static_cast<uint32_t>(round));
         EXPECT_NE(db.copy_in_use(ChainKind::head), before);
+        // A head moved since is not committed until the next shift.
+        db.chain(ChainKind::head).set_position(3, 999);
+        EXPECT_EQ(db.committed_head(3), 100u + static_cast<uint32_t>(round));
     }
     EXPECT_EQ(db.copy_in_use(ChainKind::head), start);
 }

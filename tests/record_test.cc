@@ -53,8 +53,12 @@ TEST(Records, EveryTypeRoundTripsThroughItsBigEndianForm) {
         EXPECT_EQ(encoded_size(r), 16 + (length + 3) / 4 * 4);
         EXPECT_EQ(incident_round_trip(r), r);
     }
-    EXPECT_EQ(encoded_size(incident_record_t{1, 1, 1, "hello"}), 24u);
-    EXPECT_EQ(encoded(incident_record_t{1, 1, 1, "hello"})[23], 0);
+    // Every multi-byte field is big-endian, the mask and the text length too.
+    EXPECT_EQ(encoded(enum_record_t{1, 2, 3, 4, 0x01020304}),
+              (std::vector<uint8_t>{0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 1, 2, 3, 4}));
+    EXPECT_EQ(encoded(incident_record_t{0x01020304, 1, 0x0506, "hello"}),
+              (std::vector<uint8_t>{1, 2, 3, 4, 0,   0,   0,   1,   0,   0, 5, 6,
+                                    0, 0, 0, 5, 'h', 'e', 'l', 'l', 'o', 0, 0, 0}));
 }
 
 TEST(Records, ValidityAndTheTextsOfRefusals) {

@@ -40,6 +40,7 @@ TEST(CyclicVector, BoundsAreFailures) {
     EXPECT_THROW(ring.pop(), error::ERange);
     try {
         ring.peek();
+        FAIL() << "peek on an empty ring";
     } catch (const error::ERange& e) {
         EXPECT_EQ(e.text(), "cyclic_vector const peek underflow");
     }
@@ -48,6 +49,7 @@ TEST(CyclicVector, BoundsAreFailures) {
     EXPECT_TRUE(ring.full());
     try {
         ring.push(3);
+        FAIL() << "push on a full ring";
     } catch (const error::ERange& e) {
         EXPECT_EQ(e.text(), "cyclic_vector push overflow");
     }
