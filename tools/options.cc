@@ -1,5 +1,8 @@
 #include "tools/options.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "error/exception.h"
 #include "util/format.h"
 
@@ -36,6 +39,16 @@ uint32_t blocks_of_size(const std::string& size, uint32_t block_size) {
 
 std::string with_directory(const std::string& path) {
     return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw EBadInput("cannot read " + path);
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 }  // namespace tools

@@ -30,5 +30,7 @@ uint32_t parse_number(const std::string& option, const std::string& value, uint3
 uint32_t blocks_of_size(const std::string& size, uint32_t block_size);
 // The database process refuses a path without a directory part.
 std::string with_directory(const std::string& path);
+// A whole file's bytes; EBadInput "cannot read PATH".
+std::string read_file(const std::string& path);
 
 }  // namespace tools

@@ -4,22 +4,19 @@
 
 namespace tsdbctl {
 
-namespace {
-
-std::unique_ptr<tsdb::Engine> opened(const std::string& path) {
+std::unique_ptr<tsdb::Engine> opened_engine(const std::string& path, bool read_only) {
+    const std::string at = tools::with_directory(path);
     try {
-        return tsdb::Engine::open(tools::with_directory(path));
+        return read_only ? tsdb::Engine::open_read_only(at) : tsdb::Engine::open(at);
     } catch (const error::Exception& failure) {
         throw tools::EBadInput("cannot open " + path + ": " + failure.text());
     }
 }
 
-}  // namespace
-
 OfflineDatabase::OfflineDatabase(const std::string& path) {
     logging::set_sink(this);
     try {
-        engine_ = opened(path);
+        engine_ = opened_engine(path, false);
     } catch (...) {
         logging::set_sink(nullptr);
         throw;

@@ -11,10 +11,14 @@
 
 namespace tsdbctl {
 
+// The engine on a database file, for reading only or not; tools::EBadInput
+// "cannot open PATH: why" for a file that is not a database or that a
+// process holds.
+std::unique_ptr<tsdb::Engine> opened_engine(const std::string& path, bool read_only);
+
 class OfflineDatabase final : logging::Sink {
 public:
-    // Refuses (tools::EBadInput) a file that is not a database or that a
-    // process holds.
+    // Refuses, as opened_engine does.
     explicit OfflineDatabase(const std::string& path);
     ~OfflineDatabase() override;
     OfflineDatabase(const OfflineDatabase&) = delete;

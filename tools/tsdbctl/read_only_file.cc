@@ -4,23 +4,15 @@
 
 #include "error/anomaly.h"
 #include "tools/options.h"
+#include "tools/tsdbctl/offline.h"
 
 namespace tsdbctl {
 
-namespace {
-
-std::unique_ptr<tsdb::Engine> opened(const std::string& database) {
-    try {
-        return tsdb::Engine::open_read_only(tools::with_directory(database));
-    } catch (const error::Exception& failure) {
-        throw tools::EBadInput("cannot open " + database + ": " + failure.text());
-    }
-}
-
-}  // namespace
-
 ReadOnlyFile::ReadOnlyFile(const std::string& database, bool verbose)
-    : verbose_(verbose), engine_(opened(database)), handlers_(*engine_, *this), client_(*this) {
+    : verbose_(verbose),
+      engine_(opened_engine(database, true)),
+      handlers_(*engine_, *this),
+      client_(*this) {
     logging::set_sink(this);
 }
 

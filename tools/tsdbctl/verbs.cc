@@ -59,16 +59,6 @@ std::string layout_text(const tsdb::time_series_layout_t& layout) {
     return text;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw tools::EBadInput("cannot read " + path);
-    }
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Sends the intervals in requests of intervals_per_request, a bounded
 // number in flight, and raises the first failure.
 void put_all(Context& c, uint32_t id, int32_t data_type, tsdb::interval_list& intervals) {
@@ -512,7 +502,7 @@ void merge(Context& c, const Arguments& a) {
         }
         std::vector<std::string> patches;
         for (size_t i = 1; i < a.positional().size(); ++i) {
-            patches.push_back(read_file(a.at(i)));
+            patches.push_back(tools::read_file(a.at(i)));
         }
         const size_t held = records_in(c, id, type);
         fill_series(client(c), id, type, patches);
@@ -524,7 +514,7 @@ void merge(Context& c, const Arguments& a) {
         patches.push_back(client(c).extract(id));
     }
     for (size_t i = 1; i < a.positional().size(); ++i) {
-        patches.push_back(read_file(a.at(i)));
+        patches.push_back(tools::read_file(a.at(i)));
     }
     const size_t held = records_in(c, id, type);
     client(c).merge(id, patches);

@@ -1,9 +1,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "tools/options.h"
 #include "tools/tsdbctl/archives.h"
@@ -20,16 +18,6 @@ namespace {
 constexpr size_t header_size = 16;
 constexpr size_t archive_info_size = 12;
 constexpr size_t point_size = 12;
-
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw tools::EBadInput("cannot read " + path);
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // The archive's points newer than its retention before its newest one:
 // older slots of the ring hold points of an earlier round.
@@ -62,7 +50,7 @@ Archive archive_at(const std::string& file, const uint8_t* info, const std::stri
 }  // namespace
 
 std::vector<Archive> read_whisper(const std::string& path) {
-    const std::string file = contents(path);
+    const std::string file = tools::read_file(path);
     const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
     const uint32_t count = file.size() >= header_size ? util::load_be32(bytes + 12) : 0;
     if (count == 0 || header_size + uint64_t{count} * archive_info_size > file.size()) {
