@@ -7,6 +7,7 @@
 #include "tools/json.h"
 #include "tools/options.h"
 #include "tools/time_arg.h"
+#include "tools/tsdbctl/series_reads.h"
 
 namespace tsdbctl {
 
@@ -47,12 +48,7 @@ void for_each_cell(const Grid& grid, int64_t start, int64_t end, Visit&& visit) 
 
 Column column_of(Context& c, uint32_t id, const Grid& grid) {
     Column column;
-    try {
-        column.type = c.backend->client().describe(id).data_type;
-    } catch (const parent::ERequestFailed&) {
-        throw tools::EBadInput("series " + std::to_string(id) +
-                               " does not exist (tsdbctl list shows those that do)");
-    }
+    column.type = type_of_existing(c.backend->client(), id);
     if (column.type == tsdb::type_incident) {
         throw tools::EBadInput("series " + std::to_string(id) +
                                " holds incidents, which have no values to align; get it alone");

@@ -9,6 +9,7 @@
 #include "tools/options.h"
 #include "tools/time_arg.h"
 #include "tools/tsdbctl/read_only_file.h"
+#include "tools/tsdbctl/series_reads.h"
 
 namespace tsdbctl {
 
@@ -26,17 +27,9 @@ struct Stretch {
 };
 
 Records records_of(Backend& backend, uint32_t id, uint32_t& type) {
-    parent::TsdbClient& client = backend.client();
-    try {
-        type = client.describe(id).data_type;
-    } catch (const parent::ERequestFailed&) {
-        throw tools::EBadInput("series " + std::to_string(id) +
-                               " does not exist (tsdbctl list shows those that do)");
-    }
+    type = type_of_existing(backend.client(), id);
     Records records;
-    const tsdb::interval_list all =
-        client.get({id, tools::protocol_type(type), 0, true, 0, int64_t{1} << 32, 0, 0});
-    for (const auto& interval : all.items) {
+    for (const auto& interval : every_record(backend.client(), id, type).items) {
         std::vector<std::string> fields = tools::interval_fields(*interval);
         records.emplace(std::stoll(fields[0]), std::move(fields));
     }

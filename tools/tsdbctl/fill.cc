@@ -5,6 +5,7 @@
 
 #include "tools/interval_rows.h"
 #include "tools/tsdbctl/patch_records.h"
+#include "tools/tsdbctl/series_reads.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/bytes.h"
 
@@ -49,8 +50,7 @@ private:
 void fill_series(parent::TsdbClient& client, uint32_t id, uint32_t type,
                  const std::vector<std::string>& patches) {
     Taken taken;
-    for (const auto& held :
-         client.get({id, tools::protocol_type(type), 0, true, 0, int64_t{1} << 32, 0, 0}).items) {
+    for (const auto& held : every_record(client, id, type).items) {
         taken.add(*held);
     }
     tsdb::interval_list added;

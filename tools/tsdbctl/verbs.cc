@@ -25,6 +25,7 @@
 #include "tools/tsdbctl/import.h"
 #include "tools/tsdbctl/level_options.h"
 #include "tools/tsdbctl/resize.h"
+#include "tools/tsdbctl/series_reads.h"
 #include "tools/tsdbctl/write_check.h"
 #include "util/format.h"
 #include "util/time_text.h"
@@ -87,19 +88,9 @@ tsdb::interval_list read_range(Context& c, uint32_t id, uint32_t type, int64_t f
     return client(c).get({id, tools::protocol_type(type), 0, points == 0, from, to, points, 0});
 }
 
-// The series' data type; a series that does not exist is an error that says so.
-uint32_t type_of_existing(Context& c, uint32_t id) {
-    try {
-        return client(c).describe(id).data_type;
-    } catch (const parent::ERequestFailed&) {
-        throw tools::EBadInput("series " + std::to_string(id) +
-                               " does not exist (tsdbctl list shows those that do)");
-    }
-}
-
 // Every record the series holds, in all its levels.
 size_t records_in(Context& c, uint32_t id, uint32_t type) {
-    return read_range(c, id, type, 0, int64_t{1} << 32, 0).size();
+    return every_record(client(c), id, type).size();
 }
 
 // Whether the verb's --format asks for JSON (table, the default, or json).
@@ -212,7 +203,7 @@ void describe(Context& c, const Arguments& a) {
 
 void remove(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const size_t held = records_in(c, id, type_of_existing(c, id));
+    const size_t held = records_in(c, id, type_of_existing(client(c), id));
     client(c).remove(id);
     c.out << "deleted series " << id << " and its " << held << " records\n";
 }
@@ -338,7 +329,7 @@ void last(Context& c, const Arguments& a) {
     const bool as_json = json_wanted(a);
     std::vector<Newest> all;
     for (uint32_t id : ids_given_or_all(c, a)) {
-        const uint32_t type = type_of_existing(c, id);
+        const uint32_t type = type_of_existing(client(c), id);
         all.push_back({id, type, read_newest(c, id, type)});
     }
     as_json ? last_json(c, all) : last_table(c, all, a.has("--utc"));
@@ -359,7 +350,7 @@ tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
 
 void put(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const uint32_t type = type_of_existing(c, id);
+    const uint32_t type = type_of_existing(client(c), id);
     std::vector<size_t> lines;
     tsdb::interval_list intervals = read_input(c, a, type, lines);
     const size_t n = intervals.size();
@@ -426,7 +417,7 @@ void truncate(Context& c, const Arguments& a) {
         throw UsageError{"--before TIME is missing"};
     }
     const int64_t before = time_option(c, a, "--before");
-    const uint32_t type = type_of_existing(c, id);
+    const uint32_t type = type_of_existing(client(c), id);
     const size_t held = records_in(c, id, type);
     client(c).truncate(id, before);
     report_change(c, id, held, records_in(c, id, type));
@@ -495,7 +486,7 @@ void extract(Context& c, const Arguments& a) {
 
 void merge(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
-    const uint32_t type = type_of_existing(c, id);
+    const uint32_t type = type_of_existing(client(c), id);
     if (a.has("--fill")) {
         if (a.has("--replace")) {
             throw UsageError{"--fill keeps the series' records, --replace drops them: give one"};
@@ -598,7 +589,7 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
     std::vector<tsdb::interval_list> data;
     std::vector<tools::NamedSeries> named;
     for (uint32_t id : ids) {
-        const uint32_t type = type_of_existing(c, id);
+        const uint32_t type = type_of_existing(client(c), id);
         if (type == tsdb::type_enum || type == tsdb::type_incident) {
             throw tools::EBadInput("series " + std::to_string(id) + " holds " +
                                    tools::type_name(type) +
@@ -636,7 +627,7 @@ void graph(Context& c, const Arguments& a) {
     if (ids.size() > 1) {
         svg = chart_of_several(c, ids, from, to, points, labels);
     } else {
-        const uint32_t type = type_of_existing(c, ids[0]);
+        const uint32_t type = type_of_existing(client(c), ids[0]);
         const tsdb::interval_list data =
             read_range(c, ids[0], type, from, to, type == tsdb::type_incident ? 0 : points);
         if (labels.title.empty()) {
