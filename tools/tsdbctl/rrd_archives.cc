@@ -116,11 +116,10 @@ std::vector<Archive> read_rrd(const std::string& path, const std::string& ds) {
             by_cf.contains("AVERAGE") ? by_cf["AVERAGE"] : by_cf.begin()->second;
         Archive archive{resolution, rows, {}};
         for (const auto& [start, avg] : averages) {
-            const auto other = [&](const char* cf) {
+            const auto other = [&by_cf, at = start, average = avg](const char* cf) {
                 const auto found = by_cf.find(cf);
-                return found != by_cf.end() && found->second.contains(start)
-                           ? found->second.at(start)
-                           : avg;
+                return found != by_cf.end() && found->second.contains(at) ? found->second.at(at)
+                                                                          : average;
             };
             archive.points.push_back({start, static_cast<float>(other("MIN")),
                                       static_cast<float>(avg), static_cast<float>(other("MAX"))});
