@@ -115,6 +115,15 @@ std::optional<int> parsed(CLI::App& app, std::ostream& errors, const std::functi
 
 }  // namespace
 
+bool has_subcommand(CLI::App& app, const std::string& name) {
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        if (sub->get_name() == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv) {
     return parsed(app, std::cerr, [&] { app.parse(argc, argv); });
 }

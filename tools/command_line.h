@@ -63,6 +63,9 @@ private:
     std::map<std::string, std::string> fallback_;
 };
 
+// Whether the parser declares a subcommand of that name.
+bool has_subcommand(CLI::App& app, const std::string& name);
+
 // Runs the parse; on a mistake prints "PROGRAM: what was wrong" and the
 // way to more help on the error output and returns 2, on --help prints the
 // help and returns 0; nullopt when the command line holds.

@@ -61,15 +61,6 @@ int run_command(const Verb& verb, const std::string& database, const tools::Argu
     return reported(verb.name, failure);
 }
 
-bool declared(CLI::App& app, const std::string& name) {
-    for (const CLI::App* sub : app.get_subcommands({})) {
-        if (sub->get_name() == name) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The first command-line word not an option.
 std::string first_word(const std::vector<std::string>& words) {
     for (const std::string& word : words) {
@@ -103,7 +94,7 @@ int main(int argc, char** argv) {
         "db.tsdb");
     shell_command.add_option("DB", shell_database, "the database file")->required();
     const std::string verb = first_word({argv + 1, argv + argc});
-    if (!verb.empty() && !declared(app, verb)) {
+    if (!verb.empty() && !tools::has_subcommand(app, verb)) {
         std::cerr << "tsdbctl: unknown verb \"" << verb << "\" (tsdbctl --help lists them)\n";
         return 2;
     }

@@ -55,15 +55,6 @@ private:
     bool ended_ = false;
 };
 
-bool is_verb(CLI::App& app, const std::string& name) {
-    for (const CLI::App* sub : app.get_subcommands({})) {
-        if (sub->get_name() == name) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string verb_list() {
     std::ostringstream out;
     out << "A verb and its arguments per line, without DB; VERB --help explains one.\n";
@@ -124,7 +115,7 @@ private:
             std::cout << verb_list();
             return "";
         }
-        if (!is_verb(lines_, verb)) {
+        if (!tools::has_subcommand(lines_, verb)) {
             return "\"" + verb + "\" is not a verb of the shell (help lists them)";
         }
         std::ostringstream mistake;

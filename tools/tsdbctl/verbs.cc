@@ -259,16 +259,18 @@ std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
     return occupied_until(*newest.items[0]);
 }
 
-// The ids the verb names, or every series when it names none.
-std::vector<uint32_t> ids_given_or_all(Context& c, const Arguments& a) {
-    if (a.positional().empty()) {
-        return existing_series(c);
-    }
+// The ids the verb names.
+std::vector<uint32_t> ids_given(const Arguments& a) {
     std::vector<uint32_t> ids;
     for (const std::string& text : a.positional()) {
         ids.push_back(check_id(text));
     }
     return ids;
+}
+
+// The ids the verb names, or every series when it names none.
+std::vector<uint32_t> ids_given_or_all(Context& c, const Arguments& a) {
+    return a.positional().empty() ? existing_series(c) : ids_given(a);
 }
 
 struct Newest {
@@ -386,10 +388,7 @@ void put(Context& c, const Arguments& a) {
 }
 
 void get(Context& c, const Arguments& a) {
-    std::vector<uint32_t> ids;
-    for (const std::string& text : a.positional()) {
-        ids.push_back(check_id(text));
-    }
+    const std::vector<uint32_t> ids = ids_given(a);
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
     const tools::Format format = tools::format_named(a.value("--format"));
@@ -487,28 +486,25 @@ void extract(Context& c, const Arguments& a) {
 void merge(Context& c, const Arguments& a) {
     const uint32_t id = check_id(a.at(0));
     const uint32_t type = type_of_existing(client(c), id);
-    if (a.has("--fill")) {
-        if (a.has("--replace")) {
-            throw UsageError{"--fill keeps the series' records, --replace drops them: give one"};
-        }
-        std::vector<std::string> patches;
-        for (size_t i = 1; i < a.positional().size(); ++i) {
-            patches.push_back(tools::read_file(a.at(i)));
-        }
-        const size_t held = records_in(c, id, type);
-        fill_series(client(c), id, type, patches);
-        return report_change(c, id, held, records_in(c, id, type));
+    const bool fill = a.has("--fill");
+    if (fill && a.has("--replace")) {
+        throw UsageError{"--fill keeps the series' records, --replace drops them: give one"};
     }
     std::vector<std::string> patches;
-    // The series' own records take part, first, unless they are to be replaced.
-    if (!a.has("--replace")) {
+    // The series' own records take part in a merge, first, unless they are
+    // to be replaced; a fill keeps them as they are.
+    if (!fill && !a.has("--replace")) {
         patches.push_back(client(c).extract(id));
     }
     for (size_t i = 1; i < a.positional().size(); ++i) {
         patches.push_back(tools::read_file(a.at(i)));
     }
     const size_t held = records_in(c, id, type);
-    client(c).merge(id, patches);
+    if (fill) {
+        fill_series(client(c), id, type, patches);
+    } else {
+        client(c).merge(id, patches);
+    }
     report_change(c, id, held, records_in(c, id, type));
 }
 
@@ -607,10 +603,7 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
 }
 
 void graph(Context& c, const Arguments& a) {
-    std::vector<uint32_t> ids;
-    for (const std::string& text : a.positional()) {
-        ids.push_back(check_id(text));
-    }
+    const std::vector<uint32_t> ids = ids_given(a);
     const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"};
