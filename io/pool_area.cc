@@ -4,6 +4,7 @@
 
 #include "error/assert.h"
 #include "util/bytes.h"
+#include "util/format.h"
 
 namespace io {
 
@@ -14,13 +15,13 @@ constexpr uint64_t padded_bit = 2;
 constexpr uint64_t flag_bits = 7;
 
 uint64_t align8(uint64_t x) { return (x + 7) & ~uint64_t{7}; }
-std::string text(uint64_t x) { return std::to_string(x); }
 
 }  // namespace
 
 uint8_t* PoolView::at(uint64_t offset, uint64_t length) const {
     if (offset >= size_ || length > size_ - offset) {
-        error::assertion_failed("Offset out of range: " + text(offset) + " !< " + text(size_));
+        error::assertion_failed("Offset out of range: " + util::format_u64(offset) + " !< " +
+                                util::format_u64(size_));
     }
     return base_ + offset;
 }
@@ -52,20 +53,21 @@ uint64_t PoolArea::writable() const {
         return 0;
     }
     if (search_ < start_ || search_ + block_header_size > end()) {
-        error::assertion_failed("writeBegin(): next_offset out of bounds " + text(search_));
+        error::assertion_failed("writeBegin(): next_offset out of bounds " +
+                                util::format_u64(search_));
     }
     return next_offset(search_) - search_ - block_header_size;
 }
 
 void PoolArea::make_free(uint64_t block, uint64_t prev, uint64_t next) const {
     if (prev % 4 != 0) {
-        error::assertion_failed("Misaligned prev_offset: " + text(prev));
+        error::assertion_failed("Misaligned prev_offset: " + util::format_u64(prev));
     }
     set_word(block, prev);
     set_word(block + 8, next - block - block_header_size);
     if (next_offset(block) != next) {
-        error::assertion_failed("initFree next_offset is " + text(next_offset(block)) +
-                                " but should be " + text(next));
+        error::assertion_failed("initFree next_offset is " + util::format_u64(next_offset(block)) +
+                                " but should be " + util::format_u64(next));
     }
 }
 
@@ -76,14 +78,15 @@ void PoolArea::make_used(uint64_t block, uint64_t prev, uint64_t next, uint64_t 
     if (next == aligned + 8) {
         flags |= padded_bit;
     } else if (next != aligned) {
-        error::assertion_failed("Invalid next_offset: " + text(next) + ", align: " + text(aligned) +
-                                ", my: " + text(block) + ", len: " + text(length));
+        error::assertion_failed("Invalid next_offset: " + util::format_u64(next) + ", align: " +
+                                util::format_u64(aligned) + ", my: " + util::format_u64(block) +
+                                ", len: " + util::format_u64(length));
     }
     set_word(block, prev | flags);
     set_word(block + 8, length);
     if (next_offset(block) != next) {
-        error::assertion_failed("initUsed next_offset is " + text(next_offset(block)) +
-                                " but should be " + text(next));
+        error::assertion_failed("initUsed next_offset is " + util::format_u64(next_offset(block)) +
+                                " but should be " + util::format_u64(next));
     }
 }
 
@@ -98,16 +101,17 @@ uint64_t PoolArea::place(uint64_t length) {
     const uint64_t prev = prev_offset(b);
     if (n - b < length + 2 * block_header_size) {
         if (n != end() && n + block_header_size > end()) {
-            error::assertion_failed("(nosplit) Next Offset of block is at " + text(n) +
-                                    " and the end of our area is at " + text(end()));
+            error::assertion_failed("(nosplit) Next Offset of block is at " + util::format_u64(n) +
+                                    " and the end of our area is at " + util::format_u64(end()));
         }
         make_used(b, prev, n, length);
         find_free_from(n);
     } else {
         const uint64_t m = align8(b + block_header_size + length);
         if (n != end() && n + block_header_size > end()) {
-            error::assertion_failed("(split) Next Offset of new block is at " + text(n) +
-                                    " and the end of our area is at " + text(end()));
+            error::assertion_failed("(split) Next Offset of new block is at " +
+                                    util::format_u64(n) + " and the end of our area is at " +
+                                    util::format_u64(end()));
         }
         make_used(b, prev, m, length);
         make_free(m, b, n);
@@ -125,8 +129,8 @@ void PoolArea::find_free_from(uint64_t from) {
     uint64_t off = first;
     do {
         if (off + block_header_size > end()) {
-            error::assertion_failed("search_off at " + text(off) + " with end of area at " +
-                                    text(end()));
+            error::assertion_failed("search_off at " + util::format_u64(off) +
+                                    " with end of area at " + util::format_u64(end()));
         }
         if (!used(off) && length(off) != 0) {
             search_ = off;
@@ -134,7 +138,7 @@ void PoolArea::find_free_from(uint64_t from) {
         }
         const uint64_t next = next_offset(off);
         if (next > end()) {
-            error::assertion_failed("next_off (" + text(next) + " is beyond our area");
+            error::assertion_failed("next_off (" + util::format_u64(next) + " is beyond our area");
         }
         off = next == end() ? start_ : next;
     } while (off != first);
@@ -158,19 +162,19 @@ void PoolArea::release(uint64_t block) {
         end_of_free = next_offset(end_of_free);
     }
     if (start < start_ || start >= end()) {
-        error::assertion_failed("Bad new_free_next_offset: " + text(start));
+        error::assertion_failed("Bad new_free_next_offset: " + util::format_u64(start));
     }
     if (end_of_free <= start_ || end_of_free > end()) {
-        error::assertion_failed("Bad2 new_free_next_offset: " + text(end_of_free));
+        error::assertion_failed("Bad2 new_free_next_offset: " + util::format_u64(end_of_free));
     }
     make_free(start, prev_offset(start), end_of_free);
     if (end_of_free != end()) {
         set_prev(end_of_free, start);
     }
     if (search_ != no_free_block && search_ > start && search_ < end_of_free) {
-        error::assertion_failed("Search offset got coalesced... at: " + text(search_) +
-                                " with new free block from " + text(start) + " - " +
-                                text(end_of_free));
+        error::assertion_failed("Search offset got coalesced... at: " + util::format_u64(search_) +
+                                " with new free block from " + util::format_u64(start) + " - " +
+                                util::format_u64(end_of_free));
     }
     if (search_ == no_free_block) {
         search_ = start;

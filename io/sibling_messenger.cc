@@ -17,8 +17,6 @@ namespace io {
 
 namespace {
 
-std::string text(uint64_t x) { return std::to_string(x); }
-
 std::string publication_of(const std::string& prefix, int32_t sibling) {
     return prefix + "." + std::to_string(sibling);
 }
@@ -288,7 +286,7 @@ void SiblingMessenger::underlyingIsReady(Selectable& lower) {
 void SiblingMessenger::read_control_messages() {
     const Area<const uint8_t> bytes = input_signals_->readBegin();
     if (bytes.size % ControlMessage::size != 0) {
-        error::assertion_failed("Read " + text(bytes.size) + " bytes on input FIFO");
+        error::assertion_failed("Read " + util::format_u64(bytes.size) + " bytes on input FIFO");
     }
     for (size_t at = 0; at < bytes.size; at += ControlMessage::size) {
         const ControlMessage m = ControlMessage::decode(bytes.data + at);
@@ -339,14 +337,7 @@ void SiblingMessenger::dispatch(const ControlMessage& m) {
             return;
         case ControlType::SiblingDied:
             error::require(role_ == Role::child, "MT_SiblingDied not valid to parent");
-            for (auto it = unacked_.begin(); it != unacked_.end();) {
-                if (it->second == m.sibling()) {
-                    area_->release(it->first);
-                    it = unacked_.erase(it);
-                } else {
-                    ++it;
-                }
-            }
+            release_unacknowledged(m.sibling());
             siblingGone(m.sibling());
             return;
     }
@@ -362,34 +353,36 @@ void SiblingMessenger::on_message_at(int32_t from, uint64_t block) {
         block + block_header_size <= area->second.start + area->second.size &&
         block + block_header_size + pool.length(block) <= area->second.start + area->second.size;
     if (!inside) {
-        util::write_error_line("MessageAt outside the area of sibling " + text(from) + ": offset " +
-                               text(block));
+        util::write_error_line("MessageAt outside the area of sibling " + util::format_u64(from) +
+                               ": offset " + util::format_u64(block));
         siblingGone(from);
         return;
     }
     received_.push_back({from, block, pool.length(block)});
 }
 
-void SiblingMessenger::on_sibling_at(int32_t x) {
+void SiblingMessenger::on_sibling_at(int32_t whose) {
     if (extra_stack_.size() != 2) {
-        error::assertion_failed("Stack size is " + text(extra_stack_.size()) + " on SiblingAt");
+        error::assertion_failed("Stack size is " + util::format_u64(extra_stack_.size()) +
+                                " on SiblingAt");
     }
     error::require(extra_stack_[0].type() == ControlType::ExtraOffset,
                    "No ExtraOffset on SiblingAt");
     error::require(extra_stack_[1].type() == ControlType::ExtraSize, "No ExtraSize on SiblingAt");
     const AreaOf area{extra_stack_[0].value(), extra_stack_[1].value()};
     extra_stack_.clear();
-    error::require(write_areas_.emplace(x, area).second, "Failed insertion in into write_areas");
-    if (x == own_) {
+    error::require(write_areas_.emplace(whose, area).second,
+                   "Failed insertion in into write_areas");
+    if (whose == own_) {
         init_own_area(area);
-    } else if (x != 0 && own_ != 0) {
-        Sibling& s = sibling(x);
+    } else if (whose != 0 && own_ != 0) {
+        Sibling& s = sibling(whose);
         if (!s.writer) {
             open_fifo(s);
         }
         s.notified = area_.has_value();
     } else {
-        sibling(x).notified = true;
+        sibling(whose).notified = true;
     }
 }
 
@@ -399,14 +392,13 @@ void SiblingMessenger::on_ack(int32_t from, uint64_t block) {
         return;  // discarding ACK from dead sibling
     }
     if (found == unacked_.end()) {
-        error::assertion_failed("Not one of my messages: AckMessageAt(" + text(block) + ")");
+        error::assertion_failed("Not one of my messages: AckMessageAt(" + util::format_u64(block) +
+                                ")");
     }
     unacked_.erase(found);
     area_->release(block);
     for (auto& [number, s] : siblings_) {
-        const bool in_flight = std::any_of(unacked_.begin(), unacked_.end(),
-                                           [n = number](const auto& u) { return u.second == n; });
-        if (s->shutdown_pending && !in_flight) {
+        if (s->shutdown_pending && !has_unacknowledged(number)) {
             s->shutdown_pending = false;
             send_ordered(0, ControlMessage::about(ControlType::AckShutdown, number, own_));
         }
@@ -437,27 +429,25 @@ void SiblingMessenger::announce_area(int32_t to, int32_t whose, AreaOf area) {
     send_ordered(to, ControlMessage::about(ControlType::SiblingAt, whose, own_));
 }
 
-void SiblingMessenger::on_init_shutdown(int32_t x, int32_t from) {
+void SiblingMessenger::on_init_shutdown(int32_t leaving, int32_t from) {
     if (role_ == Role::parent) {
         // No other children to relay to: the shutdown is acknowledged at once.
-        send_ordered(from, ControlMessage::about(ControlType::AckShutdown, x, own_));
+        send_ordered(from, ControlMessage::about(ControlType::AckShutdown, leaving, own_));
         return;
     }
-    const auto found = siblings_.find(x);
+    const auto found = siblings_.find(leaving);
     error::require(found != siblings_.end(), "si is end");
-    const bool in_flight =
-        std::any_of(unacked_.begin(), unacked_.end(), [x](const auto& u) { return u.second == x; });
-    if (in_flight) {
+    if (has_unacknowledged(leaving)) {
         found->second->shutdown_pending = true;
         return;
     }
-    siblingGone(x);
-    send_ordered(0, ControlMessage::about(ControlType::AckShutdown, x, own_));
+    siblingGone(leaving);
+    send_ordered(0, ControlMessage::about(ControlType::AckShutdown, leaving, own_));
 }
 
-void SiblingMessenger::on_ack_shutdown(int32_t x, int32_t from) {
+void SiblingMessenger::on_ack_shutdown(int32_t leaving, int32_t from) {
     if (role_ == Role::parent) {
-        if (x == from) {
+        if (leaving == from) {
             completed_.insert(from);
             siblingGone(from);
         }
@@ -522,16 +512,7 @@ void SiblingMessenger::siblingGone(int32_t peer) {
         watch(s.writer.get(), false);
         s.writer.reset();
     }
-    if (area_) {
-        for (auto it = unacked_.begin(); it != unacked_.end();) {
-            if (it->second == peer) {
-                area_->release(it->first);
-                it = unacked_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
+    release_unacknowledged(peer);
     if (writing_ == &s) {
         writing_ = nullptr;
         message_length_ = 0;
@@ -728,7 +709,8 @@ Area<const uint8_t> SiblingMessenger::read_begin(Sibling& s) {
     }
     if (r->length == 0) {
         if (s.dead && r == &received_.front()) {
-            throw error::ESystemError("Sibling " + text(s.number) + " terminated unexpectedly");
+            throw error::ESystemError("Sibling " + util::format_u64(s.number) +
+                                      " terminated unexpectedly");
         }
         throw EEndOfStream("EOS from " + s.in.name() + " (readBegin encountered the null message)");
     }
@@ -750,12 +732,29 @@ void SiblingMessenger::read_commit(Sibling& s, size_t n) {
     const uint64_t block = r->offset;
     received_.erase(received_.begin() + (r - &received_.front()));
     if (s.dead) {
-        util::write_error_line(" Lost connection on ACK of message at offset " + text(block) +
-                               " for sibling " + text(s.number));
+        util::write_error_line(" Lost connection on ACK of message at offset " +
+                               util::format_u64(block) + " for sibling " +
+                               util::format_u64(s.number));
     } else {
         s.unordered.push_back(ControlMessage::valued(ControlType::AckMessageAt, block, own_));
     }
     refresh_front();
+}
+
+// Blocks sent to a peer that will never acknowledge them go back to the area.
+void SiblingMessenger::release_unacknowledged(int32_t peer) {
+    std::erase_if(unacked_, [&](const auto& sent) {
+        if (sent.second != peer) {
+            return false;
+        }
+        area_->release(sent.first);
+        return true;
+    });
+}
+
+bool SiblingMessenger::has_unacknowledged(int32_t peer) const {
+    return std::any_of(unacked_.begin(), unacked_.end(),
+                       [peer](const auto& sent) { return sent.second == peer; });
 }
 
 }  // namespace io

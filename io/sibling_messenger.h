@@ -110,11 +110,13 @@ private:
     void init_own_area(AreaOf area);
     void dispatch(const ControlMessage& m);
     void on_message_at(int32_t from, uint64_t block);
-    void on_sibling_at(int32_t x);
+    void on_sibling_at(int32_t whose);
     void on_ack(int32_t from, uint64_t block);
     void on_i_am_up(int32_t child);
-    void on_init_shutdown(int32_t x, int32_t from);
-    void on_ack_shutdown(int32_t x, int32_t from);
+    void on_init_shutdown(int32_t leaving, int32_t from);
+    void on_ack_shutdown(int32_t leaving, int32_t from);
+    void release_unacknowledged(int32_t peer);
+    bool has_unacknowledged(int32_t peer) const;
     void check_shutdown_progress();
     void send_ordered(int32_t to, ControlMessage m);
     void announce_area(int32_t to, int32_t whose, AreaOf area);

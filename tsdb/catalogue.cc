@@ -5,14 +5,13 @@
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "util/format.h"
 
 namespace tsdb {
 
 namespace {
 
 using logging::Verbosity;
-
-std::string text(uint64_t number) { return std::to_string(number); }
 
 }  // namespace
 
@@ -78,7 +77,8 @@ uint32_t Database::allocate_levels(const time_series_layout_t& layout) {
             const uint64_t bytes = uint64_t{level->size} * unit;
             const uint64_t dblocks = (bytes + block_size() - 1) / block_size();
             if (dblocks > 0xFFFFFFFF) {
-                throw error_range("Level of " + text(level->size) + " records is too large");
+                throw error_range("Level of " + util::format_u64(level->size) +
+                                  " records is too large");
             }
             const uint32_t made =
                 allocate_level(static_cast<uint32_t>(dblocks), level->resolution, next);
@@ -99,7 +99,8 @@ uint32_t Database::allocate_levels(const time_series_layout_t& layout) {
 uint32_t Database::allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next) {
     const uint32_t first = map_.allocate_growing(store_, dblocks);
     if (first == 0) {
-        throw error_dbnospace("Unable to allocate " + text(dblocks) + " blocks in db file");
+        throw error_dbnospace("Unable to allocate " + util::format_u64(dblocks) +
+                              " blocks in db file");
     }
     PointerChain& lblocks = chain(ChainKind::lblock);
     uint32_t l = free_lblock();
@@ -154,7 +155,8 @@ bool Database::check_id_exists(uint32_t check_id) const {
 
 void Database::check_allocated(uint32_t check_id) const {
     if (!check_id_exists(check_id)) {
-        throw error_internal("Referenced unallocated check_id (" + text(check_id) + ")");
+        throw error_internal("Referenced unallocated check_id (" + util::format_u64(check_id) +
+                             ")");
     }
 }
 
@@ -162,8 +164,9 @@ uint32_t Database::check_type(uint32_t check_id, uint32_t expected) const {
     check_allocated(check_id);
     const check_entry_t c = chain(ChainKind::check).check_entry(check_id);
     if (c.data_type != expected) {
-        throw error_dbtype("Type mismatch - given check id (" + text(check_id) + ") has type " +
-                           text(c.data_type) + " but we expected " + text(expected));
+        throw error_dbtype("Type mismatch - given check id (" + util::format_u64(check_id) +
+                           ") has type " + util::format_u64(c.data_type) + " but we expected " +
+                           util::format_u64(expected));
     }
     return c.first_lblock;
 }
@@ -182,10 +185,11 @@ time_series_layout_t Database::fetch_ts_description(uint32_t check_id) const {
         l = e.next;
     }
     if (layout.levels.empty()) {
-        throw error_internal("fetch_ts_description(" + text(check_id) + ") found no levels");
+        throw error_internal("fetch_ts_description(" + util::format_u64(check_id) +
+                             ") found no levels");
     }
     if (layout.levels.size() > lblocks.capacity()) {
-        throw error_consistency("Level list of check id " + text(check_id) + " loops");
+        throw error_consistency("Level list of check id " + util::format_u64(check_id) + " loops");
     }
     return layout;
 }

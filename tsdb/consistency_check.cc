@@ -4,12 +4,11 @@
 #include <unordered_map>
 
 #include "tsdb/database.h"
+#include "util/format.h"
 
 namespace tsdb {
 
 namespace {
-
-std::string text(uint64_t n) { return std::to_string(n); }
 
 class Checker {
 public:
@@ -21,7 +20,8 @@ public:
             for (const PointerChain& copy : db_.copies(kind)) {
                 for (const ChainRun& run : copy.runs()) {
                     claim(run.first_dblock, run.blocks,
-                          std::string(chain_kind_info(kind).name) + " copy " + text(copy.copy()));
+                          std::string(chain_kind_info(kind).name) + " copy " +
+                              util::format_u64(copy.copy()));
                 }
             }
         }
@@ -34,13 +34,14 @@ private:
     void claim(uint32_t first, uint32_t n, const std::string& owner) {
         if (uint64_t{first} + n > owners_.size()) {
             problems_.push_back(owner + " lies beyond the end of the database (blocks " +
-                                text(first) + " to " + text(uint64_t{first} + n - 1) + ")");
+                                util::format_u64(first) + " to " +
+                                util::format_u64(uint64_t{first} + n - 1) + ")");
             return;
         }
         for (uint32_t b = first; b < first + n; ++b) {
             if (!owners_[b].empty()) {
-                problems_.push_back("block " + text(b) + " belongs to both " + owners_[b] +
-                                    " and " + owner);
+                problems_.push_back("block " + util::format_u64(b) + " belongs to both " +
+                                    owners_[b] + " and " + owner);
                 return;
             }
             owners_[b] = owner;
@@ -60,10 +61,10 @@ private:
             if (e.first_dblock == 0) {
                 continue;
             }
-            claim(e.first_dblock, e.dblocks, "lblock " + text(l));
+            claim(e.first_dblock, e.dblocks, "lblock " + util::format_u64(l));
             const uint64_t size = uint64_t{e.dblocks} * db_.block_size();
             if (heads.position(l) >= size || tails.position(l) >= size) {
-                problems_.push_back("lblock " + text(l) +
+                problems_.push_back("lblock " + util::format_u64(l) +
                                     " has its head or tail outside the level");
             }
         }
@@ -78,24 +79,27 @@ private:
             if (entry.data_type == 0) {
                 continue;
             }
-            const std::string name = "check id " + text(c);
+            const std::string name = "check id " + util::format_u64(c);
             if (entry.data_type > 4) {
-                problems_.push_back(name + " has data type " + text(entry.data_type));
+                problems_.push_back(name + " has data type " + util::format_u64(entry.data_type));
             }
             std::set<uint32_t> seen;
             for (uint32_t l = entry.first_lblock; l != 0; l = lblocks.lblock_entry(l).next) {
                 if (l >= lblocks.capacity() || lblocks.lblock_entry(l).first_dblock == 0) {
-                    problems_.push_back(name + " refers to unallocated lblock " + text(l));
+                    problems_.push_back(name + " refers to unallocated lblock " +
+                                        util::format_u64(l));
                     break;
                 }
                 if (!seen.insert(l).second) {
-                    problems_.push_back(name + " has a level list that loops at lblock " + text(l));
+                    problems_.push_back(name + " has a level list that loops at lblock " +
+                                        util::format_u64(l));
                     break;
                 }
                 const auto [other, fresh] = series_of_level.emplace(l, c);
                 if (!fresh) {
-                    problems_.push_back("lblock " + text(l) + " is a level of both check id " +
-                                        text(other->second) + " and " + name);
+                    problems_.push_back("lblock " + util::format_u64(l) +
+                                        " is a level of both check id " +
+                                        util::format_u64(other->second) + " and " + name);
                 }
             }
             if (entry.first_lblock == 0) {

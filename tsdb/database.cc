@@ -6,14 +6,13 @@
 #include "log/storage_log.h"
 #include "tsdb/error.h"
 #include "util/bytes.h"
+#include "util/format.h"
 
 namespace tsdb {
 
 namespace {
 
 using logging::Verbosity;
-
-std::string text(uint64_t number) { return std::to_string(number); }
 
 }  // namespace
 
@@ -43,7 +42,7 @@ void Database::load(Mode mode) {
 
     const uint32_t block_size = util::load_be32(first_kib.data() + 8);
     store_.set_block_size(block_size);
-    logging::storage_log(Verbosity::verbose, "Block size set to: " + text(block_size));
+    logging::storage_log(Verbosity::verbose, "Block size set to: " + util::format_u64(block_size));
     map_.initialise(store_.block_count());
 
     header_.load(store_);
@@ -57,16 +56,18 @@ void Database::load(Mode mode) {
     for (uint32_t copy = 0; copy < n; ++copy) {
         for (ChainKind kind : all_chain_kinds) {
             if (!header_.checksum_matches(kind, copy)) {
-                logging::storage_log(Verbosity::verbose, "Checksum for pointer chain " +
-                                                             text(copy) + " does not match.");
+                logging::storage_log(
+                    Verbosity::verbose,
+                    "Checksum for pointer chain " + util::format_u64(copy) + " does not match.");
             }
             copies_of(kind)[copy].load(store_, map_, header_.first_dblock(kind, copy));
         }
     }
     map_.mark(0, 1);
     consistency_pass(mode);
-    logging::storage_log(Verbosity::verbose,
-                         "Database file has " + text(map_.allocated_count()) + " allocated blocks");
+    logging::storage_log(
+        Verbosity::verbose,
+        "Database file has " + util::format_u64(map_.allocated_count()) + " allocated blocks");
 }
 
 uint32_t Database::choose_copy(ChainKind kind) const {
@@ -86,7 +87,8 @@ uint32_t Database::choose_copy(ChainKind kind) const {
                                 " pointer chain found");
     }
     logging::storage_log(Verbosity::verbose, std::string(chain_kind_info(kind).name) + " chain " +
-                                                 text(best) + " is our consistent chain");
+                                                 util::format_u64(best) +
+                                                 " is our consistent chain");
     return best;
 }
 
@@ -95,18 +97,18 @@ void Database::drop_broken_levels(Mode mode) {
     for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
         const lblock_entry_t e = lblocks.lblock_entry(l);
         if (e.first_dblock != 0 && e.dblocks == 0) {
-            logging::storage_log(Verbosity::warning,
-                                 "LBlock " + text(l) + " has no blocks - removing LBlock!");
+            logging::storage_log(Verbosity::warning, "LBlock " + util::format_u64(l) +
+                                                         " has no blocks - removing LBlock!");
             clear_if_repairing(mode, lblocks, l);
         } else if (uint64_t{e.first_dblock} + e.dblocks > store_.block_count()) {
-            logging::storage_log(
-                Verbosity::warning,
-                "LBlock " + text(l) + " points beyond the end of the TSDB - removing LBlock!");
+            logging::storage_log(Verbosity::warning,
+                                 "LBlock " + util::format_u64(l) +
+                                     " points beyond the end of the TSDB - removing LBlock!");
             clear_if_repairing(mode, lblocks, l);
         } else if (map_.overlaps(e.first_dblock, e.dblocks)) {
             logging::storage_log(
                 Verbosity::warning,
-                "LBlock " + text(l) + " points to referenced space - removing LBlock!");
+                "LBlock " + util::format_u64(l) + " points to referenced space - removing LBlock!");
             clear_if_repairing(mode, lblocks, l);
         } else if (e.first_dblock != 0) {
             map_.mark(e.first_dblock, e.dblocks);
@@ -129,14 +131,15 @@ void Database::drop_broken_checks() {
             continue;
         }
         if (f >= lblocks.capacity()) {
-            logging::storage_log(Verbosity::notice, "Check #" + text(c) + " referenced lblock " +
-                                                        text(f) +
+            logging::storage_log(Verbosity::notice, "Check #" + util::format_u64(c) +
+                                                        " referenced lblock " +
+                                                        util::format_u64(f) +
                                                         " which is out of bounds. Removing check!");
             checks.set_check_entry(c, {});
         } else if (lblocks.lblock_entry(f).first_dblock == 0) {
-            logging::storage_log(
-                Verbosity::notice,
-                "Check #" + text(c) + " referenced unallocated lblock. Removing check!");
+            logging::storage_log(Verbosity::notice,
+                                 "Check #" + util::format_u64(c) +
+                                     " referenced unallocated lblock. Removing check!");
             checks.set_check_entry(c, {});
         }
     }
@@ -153,8 +156,8 @@ void Database::repair_level_lists() {
             continue;
         }
         if (listed[l]) {
-            logging::storage_log(Verbosity::notice, "Check #" + text(c) + " shares lblock " +
-                                                        text(l) +
+            logging::storage_log(Verbosity::notice, "Check #" + util::format_u64(c) +
+                                                        " shares lblock " + util::format_u64(l) +
                                                         " with another series. Removing check!");
             checks.set_check_entry(c, {});
             continue;
@@ -165,9 +168,9 @@ void Database::repair_level_lists() {
                 e.next >= lblocks.capacity() || lblocks.lblock_entry(e.next).first_dblock == 0;
             if (free || listed[e.next]) {
                 logging::storage_log(Verbosity::notice,
-                                     "LBlock " + text(l) + " has " +
+                                     "LBlock " + util::format_u64(l) + " has " +
                                          (free ? "an unallocated" : "an already listed") +
-                                         " next level " + text(e.next) +
+                                         " next level " + util::format_u64(e.next) +
                                          ". Cutting the level list there!");
                 e.next = 0;
                 lblocks.set_lblock_entry(l, e);
@@ -214,7 +217,7 @@ void Database::empty_misplaced_levels() {
     for (uint32_t l = 0; l < lblocks.capacity(); ++l) {
         const uint64_t size = uint64_t{level_size(lblocks.lblock_entry(l))};
         if (size != 0 && (heads.position(l) >= size || tails.position(l) >= size)) {
-            logging::storage_log(Verbosity::warning, "LBlock " + text(l) +
+            logging::storage_log(Verbosity::warning, "LBlock " + util::format_u64(l) +
                                                          " has its head or tail outside the level"
                                                          " - emptying it!");
             heads.set_position(l, 0);

@@ -11,19 +11,19 @@
 #include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
+#include "util/format.h"
 
 namespace tsdb {
 
 namespace {
-
-std::string text(uint64_t n) { return std::to_string(n); }
 
 void expect_type(const Database& db, uint32_t check_id, uint32_t expected, const char* verb) {
     db.check_allocated(check_id);
     const uint32_t found = db.chain(ChainKind::check).check_entry(check_id).data_type;
     if (found != expected) {
         throw error_dbtype(std::string("Type mismatch - trying to ") + verb + " type " +
-                           text(expected) + " in a type " + text(found) + " level");
+                           util::format_u64(expected) + " in a type " + util::format_u64(found) +
+                           " level");
     }
 }
 
@@ -189,7 +189,7 @@ uint32_t oldest_time(Database& db, uint32_t check_id) {
         return 0;
     }
     logging::storage_log(logging::Verbosity::verbose,
-                         "Will read time from check id " + text(check_id));
+                         "Will read time from check id " + util::format_u64(check_id));
     uint8_t start[4];
     db.read_from_lblock(db.chain(ChainKind::lblock).lblock_entry(level),
                         db.chain(ChainKind::head).position(level), 4, start);

@@ -7,6 +7,7 @@
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "util/format.h"
 
 namespace tsdb {
 
@@ -15,8 +16,6 @@ namespace {
 using logging::Verbosity;
 
 constexpr uint32_t entries_per_run = 500;
-
-std::string text(uint64_t n) { return std::to_string(n); }
 
 template <uint32_t DataType>
 bool has_goal_reached(const record_t<DataType>& trial, uint32_t goal, uint32_t count) {
@@ -60,8 +59,8 @@ Step collect(LblockCursor& cursor, uint32_t lblock, uint32_t head, uint32_t tail
         } else {
             logging::storage_log(
                 Verbosity::warning,
-                "Aggregation caused invalid record - ignoring last record. lblock=" + text(lblock) +
-                    " time_goal=" + text(goal));
+                "Aggregation caused invalid record - ignoring last record. lblock=" +
+                    util::format_u64(lblock) + " time_goal=" + util::format_u64(goal));
         }
         position = after;
     }
@@ -74,7 +73,7 @@ template <uint32_t DataType>
 bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& record) {
     if (!is_valid(record)) {
         error::assertion_failed("aggregate_level_insert got invalid data for lblock " +
-                                text(lblock));
+                                util::format_u64(lblock));
     }
     std::vector<uint8_t> bytes(encoded_size(record));
     encode(record, bytes.data());
@@ -90,9 +89,9 @@ uint32_t finest_level(const Database& db, uint32_t check_id) {
     db.check_allocated(check_id);
     const check_entry_t series = db.chain(ChainKind::check).check_entry(check_id);
     if (series.data_type != DataType) {
-        throw error_dbtype("Type mismatch - trying to insert type " + text(DataType) +
-                           " in a type " + text(series.data_type) +
-                           " level (id: " + text(check_id) + ")");
+        throw error_dbtype("Type mismatch - trying to insert type " + util::format_u64(DataType) +
+                           " in a type " + util::format_u64(series.data_type) +
+                           " level (id: " + util::format_u64(check_id) + ")");
     }
     return series.first_lblock;
 }
@@ -113,7 +112,8 @@ bool append_to_level(Database& db, uint32_t lblock,
     bytes.clear();
     for (const record_t<DataType>& r : records) {
         if (!is_valid(r)) {
-            error::assertion_failed("append_to_level got invalid data for lblock " + text(lblock));
+            error::assertion_failed("append_to_level got invalid data for lblock " +
+                                    util::format_u64(lblock));
         }
         const size_t at = bytes.size();
         bytes.resize(at + encoded_size(r));
@@ -138,7 +138,7 @@ bool guarded_insert(Database& db, uint32_t check_id, const record_t<DataType>& r
     try {
         return insert_into_series<DataType>(db, check_id, record);
     } catch (const error_range& e) {
-        logging::storage_log(Verbosity::notice, "Insert to id " + text(check_id) +
+        logging::storage_log(Verbosity::notice, "Insert to id " + util::format_u64(check_id) +
                                                     " failed with: \"" + e.text() + "\"");
         return true;
     }
@@ -177,10 +177,11 @@ bool store_aggregates(Database& db, uint32_t lblock, uint32_t next,
         } else if (!is_empty(a.entry.duration)) {
             logging::storage_log(
                 Verbosity::warning,
-                "Aggregated record of " + text(encoded_size(a.entry)) +
-                    " bytes does not fit level " + text(next) + " of " +
-                    text(uint64_t{db.chain(ChainKind::lblock).lblock_entry(next).dblocks} *
-                         db.block_size()) +
+                "Aggregated record of " + util::format_u64(encoded_size(a.entry)) +
+                    " bytes does not fit level " + util::format_u64(next) + " of " +
+                    util::format_u64(
+                        uint64_t{db.chain(ChainKind::lblock).lblock_entry(next).dblocks} *
+                        db.block_size()) +
                     " bytes - dropped");
         }
     }
@@ -231,9 +232,9 @@ bool aggregate_level(Database& db, uint32_t lblock) {
     if (!store_aggregates<DataType>(db, lblock, next, run)) {
         return false;
     }
-    logging::storage_log(Verbosity::verbose, "Wrote " + text(run.size()) +
-                                                 " target records to lblock " + text(lblock) +
-                                                 " in aggregation");
+    logging::storage_log(Verbosity::verbose, "Wrote " + util::format_u64(run.size()) +
+                                                 " target records to lblock " +
+                                                 util::format_u64(lblock) + " in aggregation");
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "tsdb/error.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/level_records.h"
+#include "util/format.h"
 
 namespace tsdb {
 
@@ -47,8 +48,6 @@ meter::IntegerCounter external_buffer_flush(
     &cache_metrics, "external_buffer_flush",
     "Number of times a write buffer was forced to flush for external reasons");
 
-std::string text(uint64_t n) { return std::to_string(n); }
-
 }  // namespace
 
 template <uint32_t DataType>
@@ -80,7 +79,8 @@ void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
     if (b.ring.full()) {
         buffer_filled.increment();
         if (!attempted_flush(check_id, b)) {
-            logging::storage_log(Verbosity::notice, "Insert into check " + text(check_id) +
+            logging::storage_log(Verbosity::notice, "Insert into check " +
+                                                        util::format_u64(check_id) +
                                                         " write buffer blocked on phase shift!");
             buffer_filled_block.increment();
             forced_flush_one(check_id, b);
@@ -266,8 +266,8 @@ record_t<DataType> WriteBuffer::extract_newest(uint32_t check_id) {
     db_.check_allocated(check_id);
     const check_entry_t series = db_.chain(ChainKind::check).check_entry(check_id);
     if (series.data_type != DataType) {
-        throw error_dbtype("Type mismatch - trying to extract type " + text(DataType) +
-                           " in a type " + text(series.data_type) + " level");
+        throw error_dbtype("Type mismatch - trying to extract type " + util::format_u64(DataType) +
+                           " in a type " + util::format_u64(series.data_type) + " level");
     }
     auto& buffers = map<DataType>().buffers;
     if (const auto found = buffers.find(check_id);
