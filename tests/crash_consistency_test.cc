@@ -239,7 +239,7 @@ std::vector<Step> delete_then_merge() {
 std::vector<Step> delete_then_rebuild() {
     return delete_then([](Database& db) {
         tsdb::WriteBuffer buffer(db);
-        tsdb::merge_writer<2>(db, buffer, 2, {{1000000, 60, 1, 0, 4}});
+        tsdb::recovery_merge_records<2>(db, buffer, 2, {{1000000, 60, 1, 0, 4}});
     });
 }
 

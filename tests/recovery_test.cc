@@ -148,14 +148,15 @@ TEST_F(Recovery, MergeWriterFoldsNewRecordsIntoTheStoredOnes) {
     for (uint32_t t : {0u, 120u, 240u}) {
         ASSERT_TRUE(insert_into_series<1>(db, id, sample(t, 1)));
     }
-    merge_writer<1>(db, buffer, id, {sample(60, 2), sample(150, 3, 1, 0, 30), sample(600, 4)});
+    recovery_merge_records<1>(db, buffer, id,
+                              {sample(60, 2), sample(150, 3, 1, 0, 30), sample(600, 4)});
     const auto merged = all(id);
     ASSERT_EQ(merged.size(), 5u);
     EXPECT_EQ(merged[1], sample(60, 2));
     EXPECT_EQ(merged[2], (continuous_record_t{120, 60, 2, 0, 1, 3, 2}));
     EXPECT_EQ(merged[4], sample(600, 4));
     EXPECT_EQ(failure_text<error_range>(
-                  [&] { merge_writer<1>(db, buffer, id, {continuous_record_t{}}); }),
+                  [&] { recovery_merge_records<1>(db, buffer, id, {continuous_record_t{}}); }),
               "Trying to insert invalid record");
 }
 
@@ -176,7 +177,7 @@ TEST_F(Recovery, RebuildsAndMergesWorkWhenTheirFreshLevelsLieBeyondTheCommittedH
         }
         return n;
     };
-    merge_writer<1>(db, buffer, id, {sample(100 * 60, 1)});
+    recovery_merge_records<1>(db, buffer, id, {sample(100 * 60, 1)});
     EXPECT_GE(db.chain(ChainKind::check).check_entry(id).first_lblock, capacity);
     EXPECT_EQ(samples(), 101u);
     recovery_merge<1>(db, buffer, id, {recovery_extract<1>(db, buffer, id)});
@@ -193,7 +194,7 @@ TEST_F(Recovery, RequestsThatRemoveRecordsForgetTheNewestRecordKnown) {
 
     buffer.insert<1>(id, sample(720, 3));
     EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 720u);
-    merge_writer<1>(db, buffer, id, {});
+    recovery_merge_records<1>(db, buffer, id, {});
     EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 720u);
     recovery_merge<1>(db, buffer, id, {patch_of({sample(60, 5)})});
     EXPECT_EQ(buffer.extract_newest<1>(id).timestart, 60u);

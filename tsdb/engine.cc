@@ -82,7 +82,7 @@ void Engine::truncate(uint32_t check_id, int64_t before_or_at) {
 template <uint32_t DataType>
 void Engine::rebuild(uint32_t check_id, const std::vector<record_t<DataType>>& records) {
     db_.check_type(check_id, DataType);
-    merge_writer<DataType>(db_, buffer_, check_id, records);
+    recovery_merge_records<DataType>(db_, buffer_, check_id, records);
 }
 
 uint32_t Engine::oldest(uint32_t check_id) { return oldest_time(db_, check_id); }

@@ -12,14 +12,13 @@
 #include "tsdb/level_insert.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
+#include "util/format.h"
 
 namespace tsdb {
 
 namespace {
 
 using logging::Verbosity;
-
-std::string text(uint64_t n) { return std::to_string(n); }
 
 uint64_t end_of(const auto& r) { return uint64_t{r.timestart} + r.duration; }
 
@@ -80,7 +79,8 @@ void check_patches(const std::vector<std::string>& patches) {
         for (size_t at = 4; at < patch.size();) {
             const size_t taken = decode_at(patch, at, r);
             if (taken == 0) {
-                throw error_range("Invalid patch (record cut off at byte " + text(at) + ")");
+                throw error_range("Invalid patch (record cut off at byte " + util::format_u64(at) +
+                                  ")");
             }
             at += taken;
         }
@@ -106,7 +106,7 @@ public:
                 return;
             }
             logging::storage_log(Verbosity::notice, "Encountered invalid record in TSDB check id " +
-                                                        text(check_id_) +
+                                                        util::format_u64(check_id_) +
                                                         " during recovery - ignoring...");
         }
     }
@@ -170,8 +170,8 @@ void insert_patch(Database& db, uint32_t fresh, const std::string& patch) {
 }
 
 template <uint32_t DataType>
-std::vector<record_t<DataType>> select_from(const std::vector<std::string>& patches,
-                                            uint32_t check_id) {
+std::vector<record_t<DataType>> best_records_of(const std::vector<std::string>& patches,
+                                                uint32_t check_id) {
     std::vector<PatchReader<DataType>> readers;
     for (const std::string& patch : patches) {
         readers.emplace_back(patch, check_id);
@@ -250,13 +250,13 @@ void recovery_merge(Database& db, WriteBuffer& buffer, uint32_t check_id,
     buffer.external_flush(check_id);
     check_patches<DataType>(patches);
     rebuild_levels(db, buffer, check_id, [&](uint32_t fresh) {
-        entry_series_flush<DataType>(db, fresh, select_from<DataType>(patches, check_id));
+        fill_levels_newest_first<DataType>(db, fresh, best_records_of<DataType>(patches, check_id));
     });
 }
 
 template <uint32_t DataType>
-void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
-                  const std::vector<record_t<DataType>>& records) {
+void recovery_merge_records(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                            const std::vector<record_t<DataType>>& records) {
     for (const record_t<DataType>& r : records) {
         if (!is_valid(r)) {
             throw error_range("Trying to insert invalid record");
@@ -305,14 +305,16 @@ void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32
         lblock = db.chain(ChainKind::lblock).lblock_entry(lblock).next;
     }
     if (lblock == 0) {
-        throw error_range("Series " + text(check_id) + " has no level " + text(level));
+        throw error_range("Series " + util::format_u64(check_id) + " has no level " +
+                          util::format_u64(level));
     }
     buffer.external_flush(check_id);
     record_t<DataType> x;
     for (size_t at = 4; at < patch.size();) {
         at += decode_at(patch, at, x);
         if (!insert_into_level<DataType>(db, lblock, x)) {
-            throw error_range("Level " + text(level) + " of series " + text(check_id) +
+            throw error_range("Level " + util::format_u64(level) + " of series " +
+                              util::format_u64(check_id) +
                               " has no room for the records placed in it");
         }
     }
@@ -320,8 +322,8 @@ void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32
 }
 
 template <uint32_t DataType>
-void entry_series_flush(Database& db, uint32_t first_lblock,
-                        const std::vector<record_t<DataType>>& newest_first) {
+void fill_levels_newest_first(Database& db, uint32_t first_lblock,
+                              const std::vector<record_t<DataType>>& newest_first) {
     size_t next = 0;
     for (uint32_t l = first_lblock; l != 0 && next < newest_first.size();
          l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
@@ -363,7 +365,8 @@ void entry_series_flush(Database& db, uint32_t first_lblock,
         db.publish_heads(l);
     }
     if (next < newest_first.size()) {
-        logging::storage_log(Verbosity::notice, "Discarding " + text(newest_first.size() - next) +
+        logging::storage_log(Verbosity::notice, "Discarding " +
+                                                    util::format_u64(newest_first.size() - next) +
                                                     " entries during entry series flush");
     }
 }
@@ -373,13 +376,13 @@ void entry_series_flush(Database& db, uint32_t first_lblock,
     template std::string recovery_extract<T>(Database&, WriteBuffer&, uint32_t);            \
     template void recovery_merge<T>(Database&, WriteBuffer&, uint32_t,                      \
                                     const std::vector<std::string>&);                       \
-    template void merge_writer<T>(Database&, WriteBuffer&, uint32_t,                        \
-                                  const std::vector<record_t<T>>&);                         \
+    template void recovery_merge_records<T>(Database&, WriteBuffer&, uint32_t,              \
+                                            const std::vector<record_t<T>>&);               \
     template void recovery_relayout<T>(Database&, WriteBuffer&, uint32_t,                   \
                                        const std::vector<level_t>&);                        \
     template void recovery_place<T>(Database&, WriteBuffer&, uint32_t, uint32_t,            \
                                     const std::string&);                                    \
-    template void entry_series_flush<T>(Database&, uint32_t, const std::vector<record_t<T>>&);
+    template void fill_levels_newest_first<T>(Database&, uint32_t, const std::vector<record_t<T>>&);
 
 TSDB_RECOVERY_FOR(1)
 TSDB_RECOVERY_FOR(2)

@@ -51,13 +51,13 @@ void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32
 
 // `records` in time order; an invalid one refuses the whole list.
 template <uint32_t DataType>
-void merge_writer(Database& db, WriteBuffer& buffer, uint32_t check_id,
-                  const std::vector<record_t<DataType>>& records);
+void recovery_merge_records(Database& db, WriteBuffer& buffer, uint32_t check_id,
+                            const std::vector<record_t<DataType>>& records);
 
 // Lays records (newest first) into a fresh list of levels, each level merged
 // to its own resolution, the newest in the finest level.
 template <uint32_t DataType>
-void entry_series_flush(Database& db, uint32_t first_lblock,
-                        const std::vector<record_t<DataType>>& newest_first);
+void fill_levels_newest_first(Database& db, uint32_t first_lblock,
+                              const std::vector<record_t<DataType>>& newest_first);
 
 }  // namespace tsdb
