@@ -10,7 +10,7 @@
 #include <string>
 
 #include "bench/counting_file.h"
-#include "bench/workload.h"
+#include "tools/workload.h"
 #include "tools/create_database.h"
 #include "tsdb/engine.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/workload.h"
+#include "tools/workload.h"
 #include "parent/tsdb_client.h"
 #include "tools/create_database.h"
 #include "tsdb/engine.h"

@@ -10,6 +10,7 @@
 #include "tests/support/sim_database.h"
 #include "tsdb/engine.h"
 #include "tsdb/error.h"
+#include "tsdb/storage_type.h"
 
 namespace {
 

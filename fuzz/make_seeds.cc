@@ -14,6 +14,7 @@
 #include "queues/event_stream.h"
 #include "tests/support/sim_database.h"
 #include "tsdb/engine.h"
+#include "tsdb/storage_type.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "parent/child_process.h"
 #include "parent/requests.h"
-#include "tsdb/write_buffer.h"
+#include "tsdb/buffer_settings.h"
 
 namespace parent {
 

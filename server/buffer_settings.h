@@ -3,7 +3,7 @@
 #pragma once
 
 #include "queues/server_configuration.h"
-#include "tsdb/write_buffer.h"
+#include "tsdb/buffer_settings.h"
 
 namespace server {
 

@@ -13,8 +13,9 @@
 
 namespace server {
 
-// Protocol data types.
-enum : int32_t {
+// The request payloads' data types: how a read is presented or a write is
+// given (the stored series has a tsdb::StorageType).
+enum WireType : int32_t {
     data_span = 2,  // monotonic continuous read as spans of operation
     data_enum = 3,
     data_incident = 4,

@@ -10,6 +10,7 @@
 #include "meter/process_groups.h"
 #include "server/data_intervals.h"
 #include "tsdb/error.h"
+#include "tsdb/storage_type.h"
 #include "util/time_text.h"
 #include "util/time_value.h"
 

@@ -19,6 +19,7 @@
 #include "tsdb/extraction.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
+#include "tsdb/storage_type.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
 

@@ -5,6 +5,7 @@
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/storage_type.h"
 #include "util/format.h"
 
 namespace tsdb {

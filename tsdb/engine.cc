@@ -5,6 +5,7 @@
 #include "tsdb/extraction.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
+#include "tsdb/storage_type.h"
 
 namespace tsdb {
 
@@ -150,10 +151,7 @@ void Engine::merge(uint32_t check_id, const std::vector<std::string>& patches) {
     template void Engine::truncate<T>(uint32_t, int64_t);                         \
     template void Engine::rebuild<T>(uint32_t, const std::vector<record_t<T>>&);
 
-TSDB_ENGINE_FOR(1)
-TSDB_ENGINE_FOR(2)
-TSDB_ENGINE_FOR(3)
-TSDB_ENGINE_FOR(4)
+TSDB_FOR_EACH_STORAGE_TYPE(TSDB_ENGINE_FOR)
 
 #undef TSDB_ENGINE_FOR
 

@@ -202,10 +202,7 @@ uint32_t oldest_time(Database& db, uint32_t check_id) {
     template void read_whole_series<T>(Database&, WriteBuffer&, uint32_t, const ByteSink&); \
     template void truncate_old_data<T>(Database&, WriteBuffer&, uint32_t, int64_t);
 
-TSDB_EXTRACTION_FOR(1)
-TSDB_EXTRACTION_FOR(2)
-TSDB_EXTRACTION_FOR(3)
-TSDB_EXTRACTION_FOR(4)
+TSDB_FOR_EACH_STORAGE_TYPE(TSDB_EXTRACTION_FOR)
 
 #undef TSDB_EXTRACTION_FOR
 

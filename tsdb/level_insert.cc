@@ -7,6 +7,7 @@
 #include "log/storage_log.h"
 #include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/storage_type.h"
 #include "util/format.h"
 
 namespace tsdb {
@@ -283,10 +284,7 @@ void drop_first_levels(Database& db, const std::vector<uint32_t>& check_ids, boo
     template bool aggregate_level<T>(Database&, uint32_t);                                   \
     template void drain_first_level<T>(Database&, uint32_t);
 
-TSDB_LEVEL_INSERT_FOR(1)
-TSDB_LEVEL_INSERT_FOR(2)
-TSDB_LEVEL_INSERT_FOR(3)
-TSDB_LEVEL_INSERT_FOR(4)
+TSDB_FOR_EACH_STORAGE_TYPE(TSDB_LEVEL_INSERT_FOR)
 
 #undef TSDB_LEVEL_INSERT_FOR
 

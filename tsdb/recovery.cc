@@ -384,10 +384,7 @@ void fill_levels_newest_first(Database& db, uint32_t first_lblock,
                                     const std::string&);                                    \
     template void fill_levels_newest_first<T>(Database&, uint32_t, const std::vector<record_t<T>>&);
 
-TSDB_RECOVERY_FOR(1)
-TSDB_RECOVERY_FOR(2)
-TSDB_RECOVERY_FOR(3)
-TSDB_RECOVERY_FOR(4)
+TSDB_FOR_EACH_STORAGE_TYPE(TSDB_RECOVERY_FOR)
 
 #undef TSDB_RECOVERY_FOR
 

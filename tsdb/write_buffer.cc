@@ -322,10 +322,7 @@ std::vector<record_t<DataType>> WriteBuffer::buffered(uint32_t check_id) const {
     template record_t<T> WriteBuffer::extract_newest<T>(uint32_t);      \
     template std::vector<record_t<T>> WriteBuffer::buffered<T>(uint32_t) const;
 
-TSDB_WRITE_BUFFER_FOR(1)
-TSDB_WRITE_BUFFER_FOR(2)
-TSDB_WRITE_BUFFER_FOR(3)
-TSDB_WRITE_BUFFER_FOR(4)
+TSDB_FOR_EACH_STORAGE_TYPE(TSDB_WRITE_BUFFER_FOR)
 
 #undef TSDB_WRITE_BUFFER_FOR
 

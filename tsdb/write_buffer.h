@@ -13,19 +13,13 @@
 #include <tuple>
 #include <vector>
 
+#include "tsdb/buffer_settings.h"
 #include "tsdb/cyclic_vector.h"
 #include "tsdb/record_reader.h"
 
 namespace tsdb {
 
 class Database;
-
-struct buffer_settings_t {
-    uint32_t entries = 32;     // ring capacity per series
-    uint32_t write_min = 8;    // count at which a flush is attempted
-    uint32_t age_max = 600;    // seconds the oldest record may wait
-    uint32_t flush_batch = 8;  // buffers visited per map per age flush; 0: none
-};
 
 class WriteBuffer {
 public:
@@ -108,7 +102,9 @@ private:
 
     Database& db_;
     buffer_settings_t settings_;
-    std::tuple<BufferMap<1>, BufferMap<3>, BufferMap<2>, BufferMap<4>> maps_;
+    std::tuple<BufferMap<type_continuous>, BufferMap<type_enum>, BufferMap<type_monotonic>,
+               BufferMap<type_incident>>
+        maps_;
 };
 
 }  // namespace tsdb

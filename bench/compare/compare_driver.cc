@@ -40,7 +40,7 @@ extern "C" {
 #include <vector>
 
 #include "bench/counting_file.h"
-#include "bench/workload.h"
+#include "tools/workload.h"
 #include "parent/tsdb_client.h"
 #include "platform/descriptor.h"
 #include "platform/process.h"

@@ -9,7 +9,6 @@
 #include <map>
 #include <sstream>
 
-#include "bench/workload.h"
 #include "tools/creation_options.h"
 #include "tools/graph.h"
 #include "tools/interval_rows.h"
@@ -27,6 +26,8 @@
 #include "tools/tsdbctl/resize.h"
 #include "tools/tsdbctl/series_reads.h"
 #include "tools/tsdbctl/write_check.h"
+#include "tools/workload.h"
+#include "tsdb/storage_type.h"
 #include "util/format.h"
 #include "util/time_text.h"
 
