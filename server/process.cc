@@ -101,7 +101,7 @@ public:
     void run() {
         while (!parent_gone_) {
             step();
-            duties_.run(system_seconds());
+            duties_.run();
         }
     }
 

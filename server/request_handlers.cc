@@ -12,7 +12,6 @@
 #include "tsdb/error.h"
 #include "tsdb/storage_type.h"
 #include "util/time_text.h"
-#include "util/time_value.h"
 
 namespace server {
 
@@ -58,10 +57,8 @@ void with_records(int32_t data_type, const tsdb::interval_list& data, Action&& a
 
 }  // namespace
 
-int64_t system_seconds() { return util::TimeValue::now().seconds(); }
-
-RequestHandlers::RequestHandlers(tsdb::Engine& engine, EventSender& out, Clock now)
-    : engine_(engine), out_(out), now_(std::move(now)) {
+RequestHandlers::RequestHandlers(tsdb::Engine& engine, EventSender& out)
+    : engine_(engine), out_(out) {
     table_[CREATE_TIMESERIES] = &RequestHandlers::ev_create_timeseries;
     table_[DELETE_TIMESERIES] = &RequestHandlers::ev_delete_timeseries;
     table_[DESCRIBE_TIMESERIES] = &RequestHandlers::ev_describe_timeseries;
@@ -129,7 +126,7 @@ std::vector<tsdb::record_t<DataType>> read(tsdb::Engine& engine, uint32_t check_
 void RequestHandlers::ev_get_data(const event& request) {
     const auto& q = payload<GET_DATA>(request, "ev_get_data");
     tsdb::Return_Get_Data_Data result{q.data_type, {}};
-    engine_.data_type(q.handle);
+    engine_.require_series(q.handle);
     const bool newest_only = q.start == 0 && q.end == 0 && q.count == 1 && q.raw;
     const read_shape_t shape{q.raw, q.start, q.end, q.count, q.offset};
     switch (q.data_type) {
@@ -149,7 +146,7 @@ void RequestHandlers::ev_get_data(const event& request) {
             break;
         case data_incident: {
             const int64_t from = q.start == -1 ? 0 : q.start;
-            const int64_t to = q.end == -1 ? now_() : q.end;
+            const int64_t to = q.end == -1 ? engine_.now() : q.end;
             result.data = incident_intervals(
                 read<tsdb::type_incident>(engine_, q.handle, newest_only, from, to), shape);
             break;
@@ -184,14 +181,7 @@ void RequestHandlers::allocate_series(const event& request,
     for (const auto& record : records) {
         bytes += tsdb::encoded_size(record);
     }
-    const uint64_t block = engine_.database().block_size();
-    const uint64_t dblocks = std::max<uint64_t>(1, (bytes + block - 1) / block);
-    const uint64_t units = dblocks * block / tsdb::record_unit_size(DataType);
-    if (units > UINT32_MAX) {
-        throw tsdb::error_range("Level of " + to_string(bytes) + " bytes is too large");
-    }
-    const uint32_t check_id =
-        engine_.create_series({DataType, {{static_cast<uint32_t>(units), 1}}});
+    const uint32_t check_id = engine_.create_series_holding(DataType, bytes);
     reply<RETURN_PUT_DATA_ALLOC>(request, check_id);
     append<DataType>(check_id, records, "");
 }
@@ -221,10 +211,10 @@ void RequestHandlers::put_operation(const tsdb::Put_Data_Data& put) {
         case tsdb::PUT_Unset:
             throw errors::db_anomaly("PUT_Unset");
         case tsdb::PUT_Replace:
-            engine_.data_type(put.handle);
+            engine_.require_series(put.handle);
             throw errors::db_anomaly("Unimplemented PUT_Replace");
         case tsdb::PUT_Append: {
-            engine_.data_type(put.handle);
+            engine_.require_series(put.handle);
             const std::string requester = " from " + queue_name(put.orig_requester);
             with_records(put.data_type, put.data, [&]<uint32_t T>(const auto& records) {
                 append<T>(put.handle, records, requester);
@@ -232,7 +222,7 @@ void RequestHandlers::put_operation(const tsdb::Put_Data_Data& put) {
             return;
         }
         case tsdb::PUT_Rebuild:
-            engine_.data_type(put.handle);
+            engine_.require_series(put.handle);
             with_records(put.data_type, put.data, [&]<uint32_t T>(const auto& records) {
                 engine_.rebuild<T>(put.handle, records);
             });
@@ -250,7 +240,7 @@ void RequestHandlers::ev_truncate_old_data(const event& request) {
 }
 
 void RequestHandlers::ev_find_oldest_record(const event& request) {
-    int64_t oldest = now_();
+    int64_t oldest = engine_.now();
     logging::log("We have " + to_string(engine_.check_capacity()) +
                  " check elements in the check chain");
     for (uint32_t id = 0; id < engine_.check_capacity(); ++id) {

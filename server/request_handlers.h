@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 
 #include "queues/event.h"
 #include "queues/event_sender.h"
@@ -16,13 +15,10 @@
 
 namespace server {
 
-// Whole seconds since 1970-01-01 UTC.
-using Clock = std::function<int64_t()>;
-int64_t system_seconds();
-
 class RequestHandlers {
 public:
-    RequestHandlers(tsdb::Engine& engine, queues::EventSender& out, Clock now = system_seconds);
+    // Times such as "until now" come from the engine's clock.
+    RequestHandlers(tsdb::Engine& engine, queues::EventSender& out);
 
     // Whether a handler serves events of this type.
     bool serves(queues::event_t type) const;
@@ -62,7 +58,6 @@ private:
 
     tsdb::Engine& engine_;
     queues::EventSender& out_;
-    Clock now_;
     std::array<Handler, queues::INVALID_TAIL> table_{};
 };
 

@@ -2,8 +2,9 @@
 
 namespace server {
 
-void TimedDuties::run(int64_t now) {
-    if (engine_.database().last_phase_shift_attempt() + 30 < now) {
+void TimedDuties::run() {
+    const int64_t now = engine_.now();
+    if (engine_.last_phase_shift_attempt() + 30 < now) {
         engine_.phase_shift();
     }
     if (last_age_flush_ < now) {

@@ -15,8 +15,8 @@ class TimedDuties {
 public:
     explicit TimedDuties(tsdb::Engine& engine) : engine_(engine) {}
 
-    // `now` in whole seconds since 1970-01-01 UTC.
-    void run(int64_t now);
+    // At the engine's time.
+    void run();
 
 private:
     tsdb::Engine& engine_;

@@ -377,7 +377,7 @@ void expect_serves(Database db, const std::string& what) {
     } catch (const error::Exception& e) {
         FAIL() << what << ": after the restart: " << e.text();
     }
-    const std::vector<std::string> problems = find_problems(engine.database());
+    const std::vector<std::string> problems = engine.problems();
     ASSERT_TRUE(problems.empty()) << what << " after serving: " << problems.front();
 }
 

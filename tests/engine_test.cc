@@ -112,7 +112,7 @@ TEST_F(EngineTest, ContinuousStreamsKeepTheirCountsExtremesAndSums) {
             EXPECT_LT(records.size(), 4000u / 2);  // aggregation did take place
         }
     }
-    EXPECT_TRUE(find_problems(engine.database()).empty());
+    EXPECT_TRUE(engine.problems().empty());
 }
 
 TEST_F(EngineTest, EnumAndIncidentStreams) {

@@ -234,7 +234,7 @@ void expect_holds(const std::vector<uint8_t>& image, const Model& model, const R
     const std::string what = test + ", failed:" + model.failures;
     SimDisk disk(image);
     Engine engine(open_on(disk));
-    const std::vector<std::string> problems = find_problems(engine.database());
+    const std::vector<std::string> problems = engine.problems();
     ASSERT_TRUE(problems.empty()) << what << ": " << problems.front();
     uint32_t series = 0;
     for (uint32_t id = 0; id < engine.check_capacity(); ++id) {

@@ -99,9 +99,9 @@ protected:
     }
 
     SimDisk disk = formatted_disk(small_database(4000, 4096));
-    tsdb::Engine engine{open_on(disk)};
+    tsdb::Engine engine{open_on(disk, {}, [] { return now; })};
     Recorder out;
-    server::RequestHandlers handlers{engine, out, [] { return now; }};
+    server::RequestHandlers handlers{engine, out};
     uint32_t uid = 0;
 };
 

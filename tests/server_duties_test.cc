@@ -9,7 +9,6 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
-#include "tsdb/level_insert.h"
 
 using namespace testing_support;
 using tsdb::continuous_record_t;
@@ -31,50 +30,54 @@ uint64_t phase_shifts() { return counter("low", "phase_shifts"); }
 
 TEST(TimedDuties, ThePhaseShiftWaitsMoreThanThirtySecondsAndMakesWritesDurable) {
     SimDisk disk = formatted_disk(small_database(512));
-    tsdb::Engine engine(open_on(disk));
+    int64_t now = 1'700'000'000;
+    tsdb::Engine engine(open_on(disk, {}, [&now] { return now; }));
+    EXPECT_EQ(engine.last_phase_shift_attempt(), now);  // the shift at open
     const uint32_t id = engine.create_series({tsdb::type_continuous, {{100, 60}}});
     // Eight recent records make the buffer flush all but the newest, which
     // may still take samples.
-    const auto t0 = static_cast<uint32_t>(engine.database().last_phase_shift_attempt());
     for (uint32_t i = 0; i < 8; ++i) {
-        engine.put<tsdb::type_continuous>(id, minute(t0 + 60 * i));
+        engine.put<tsdb::type_continuous>(id, minute(static_cast<uint32_t>(now) + 60 * i));
     }
     server::TimedDuties duties(engine);
-    const int64_t last = engine.database().last_phase_shift_attempt();
     const uint64_t shifts = phase_shifts();
 
-    duties.run(last + 30);
+    now += 30;
+    duties.run();
     EXPECT_EQ(phase_shifts(), shifts);
     EXPECT_EQ(durable_records(disk, id), 0u);
 
-    duties.run(last + 31);
+    now += 1;
+    duties.run();
     EXPECT_EQ(phase_shifts(), shifts + 1);
     EXPECT_EQ(durable_records(disk, id), 7u);
+    EXPECT_EQ(engine.last_phase_shift_attempt(), now);
 }
 
 TEST(TimedDuties, TheAgeFlushRunsAtOnceAndThenAtMostOncePerSecond) {
     SimDisk disk = formatted_disk(small_database(512));
-    tsdb::Engine engine(open_on(disk));
+    // Times far below the phase shift at open: only the age flush can act.
+    int64_t now = 1005;
+    tsdb::Engine engine(open_on(disk, {}, [&now] { return now; }));
     engine.configure({32, 8, 10, 8});
     const uint32_t id = engine.create_series({tsdb::type_continuous, {{100, 60}}});
+    const auto on_disk = [&] { return engine.stored_levels(id).at(0).records; };
     server::TimedDuties duties(engine);
-    // Times far below the last phase shift: only the age flush can act.
+    duties.run();  // the first pass runs at once, with nothing buffered
+    engine.put<tsdb::type_continuous>(id, minute(900));
+    duties.run();  // the same second: no second pass, though the record is 105 s old
+    EXPECT_EQ(on_disk(), 0u);
+    now = 1006;
+    duties.run();
+    EXPECT_EQ(on_disk(), 1u);
     engine.put<tsdb::type_continuous>(id, minute(1000));
-    const uint64_t age_flushes = counter("entrycache", "buffer_age_flush");
-    duties.run(1005);  // the first pass flushes at once, but nothing is 10 s old
-    EXPECT_EQ(counter("entrycache", "buffer_age_flush"), age_flushes);
-    duties.run(1005);
-    engine.put<tsdb::type_continuous>(id, minute(1065));
-    duties.run(1071);  // the oldest is 71 s old: all but the newest, 6 s old, go to the level
-    EXPECT_EQ(counter("entrycache", "buffer_age_flush"), age_flushes + 1);
-    EXPECT_EQ(
-        engine.database()
-            .chain(tsdb::ChainKind::tail)
-            .position(engine.database().chain(tsdb::ChainKind::check).check_entry(id).first_lblock),
-        continuous_record_t::size);
-    engine.put<tsdb::type_continuous>(id, minute(1120));
-    duties.run(1071);  // the same second: no second pass
-    EXPECT_EQ(counter("entrycache", "buffer_age_flush"), age_flushes + 1);
+    now = 1007;
+    duties.run();  // 7 s old: it waits for more samples
+    EXPECT_EQ(on_disk(), 1u);
+    now = 1011;
+    duties.run();
+    EXPECT_EQ(on_disk(), 2u);
+    EXPECT_EQ(engine.get<tsdb::type_continuous>(id, 0, INT64_MAX).size(), 2u);
 }
 
 TEST(BufferLevelUpgrade, OldBufferLevelsAreEmptiedIntoTheNextLevelOrDiscarded) {
@@ -86,10 +89,10 @@ TEST(BufferLevelUpgrade, OldBufferLevelsAreEmptiedIntoTheNextLevelOrDiscarded) {
     const uint32_t single = engine.create_series({tsdb::type_continuous, {{100, 1}}});
     for (uint32_t id : {kept, dropped, single}) {
         for (uint32_t t = 6000; t < 6000 + 120; t += 10) {
-            ASSERT_TRUE(tsdb::insert_into_series<tsdb::type_continuous>(engine.database(), id,
-                                                                        {t, 10, 1, 0, 2, 2, 2}));
+            engine.put<tsdb::type_continuous>(id, {t, 10, 1, 0, 2, 2, 2});
         }
     }
+    engine.flush_all();
     {
         LogCapture log;
         server::upgrade_buffer_levels(engine, false);
@@ -122,8 +125,8 @@ TEST(BufferLevelUpgrade, DiscardingDropsTheBufferedRecords) {
     SimDisk disk = formatted_disk(small_database(512));
     tsdb::Engine engine(open_on(disk));
     const uint32_t id = engine.create_series({tsdb::type_enum, {{100, 1}, {100, 60}}});
-    ASSERT_TRUE(
-        tsdb::insert_into_series<tsdb::type_enum>(engine.database(), id, {6000, 10, 1, 0, 4}));
+    engine.put<tsdb::type_enum>(id, {6000, 10, 1, 0, 4});
+    engine.flush_all();
     LogCapture log;
     server::upgrade_buffer_levels(engine, true);
     EXPECT_TRUE(log.has("Discarding buffer-level data (tsdb_upgrade_discard_bufferlevels)"));

@@ -16,20 +16,21 @@ using logging::Verbosity;
 
 }  // namespace
 
-Database::Database(BackingStore store) : store_(std::move(store)) {}
+Database::Database(BackingStore store, util::Clock clock)
+    : store_(std::move(store)), clock_(std::move(clock)) {}
 
-Database Database::open(const std::string& path) {
-    return open(BackingStore::open_backing_store(path));
+Database Database::open(const std::string& path, util::Clock clock) {
+    return open(BackingStore::open_backing_store(path), std::move(clock));
 }
 
-Database Database::open(BackingStore store) {
-    Database db(std::move(store));
+Database Database::open(BackingStore store, util::Clock clock) {
+    Database db(std::move(store), std::move(clock));
     db.load(Mode::repair);
     return db;
 }
 
 Database Database::inspect(BackingStore store) {
-    Database db(std::move(store));
+    Database db(std::move(store), util::system_seconds);
     db.load(Mode::look);
     return db;
 }

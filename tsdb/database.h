@@ -22,15 +22,17 @@
 #include "tsdb/header.h"
 #include "tsdb/layout.h"
 #include "tsdb/pointer_chain.h"
+#include "util/clock.h"
 
 namespace tsdb {
 
 class Database {
 public:
     // Opens an existing database: header, chains, allocation map, the
-    // consistency pass with its repairs, and a phase shift.
-    static Database open(const std::string& path);
-    static Database open(BackingStore store);
+    // consistency pass with its repairs, and a phase shift. `clock` stamps
+    // every phase shift.
+    static Database open(const std::string& path, util::Clock clock = util::system_seconds);
+    static Database open(BackingStore store, util::Clock clock = util::system_seconds);
     // Opens for looking only: chooses the copies in use but repairs, grows and
     // shifts nothing, so a damaged file is seen as it is.
     static Database inspect(BackingStore store);
@@ -56,6 +58,7 @@ public:
     // committed by the next phase shift.
     void phase_shift_all();
     int64_t last_phase_shift_attempt() const { return last_attempt_; }
+    int64_t now() const { return clock_(); }
 
     // --- catalogue ---
     uint32_t allocate_described_ts(const time_series_layout_t& layout);
@@ -90,7 +93,7 @@ public:
 private:
     enum class Mode { repair, look };
 
-    explicit Database(BackingStore store);
+    Database(BackingStore store, util::Clock clock);
     static size_t index(ChainKind kind) { return static_cast<size_t>(kind); }
     std::vector<PointerChain>& copies_of(ChainKind kind) { return chains_[index(kind)]; }
 
@@ -127,6 +130,7 @@ private:
     std::array<uint32_t, 4> in_use_{};
     uint32_t last_committed_head_ = 0;
     std::map<uint32_t, uint32_t> published_beyond_;  // heads past that copy's capacity
+    util::Clock clock_;
     int64_t last_attempt_ = 0;
     // Released space kept from reuse until its release is committed.
     std::vector<std::pair<uint32_t, uint32_t>> released_blocks_;  // first, count

@@ -1,5 +1,8 @@
 #include "tsdb/engine.h"
 
+#include <algorithm>
+
+#include "tsdb/consistency_check.h"
 #include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
 #include "tsdb/extraction.h"
@@ -55,6 +58,18 @@ void Engine::delete_series(uint32_t check_id) {
     buffer_.forget(check_id);
 }
 
+uint32_t Engine::create_series_holding(uint32_t data_type, uint64_t bytes) {
+    const uint64_t block = db_.block_size();
+    const uint64_t dblocks = std::max<uint64_t>(1, (bytes + block - 1) / block);
+    const uint64_t units = dblocks * block / record_unit_size(data_type);
+    if (units > UINT32_MAX) {
+        throw error_range("Level of " + std::to_string(bytes) + " bytes is too large");
+    }
+    return create_series({data_type, {{static_cast<uint32_t>(units), 1}}});
+}
+
+void Engine::require_series(uint32_t check_id) const { db_.check_allocated(check_id); }
+
 uint32_t Engine::data_type(uint32_t check_id) const {
     db_.check_allocated(check_id);
     return db_.chain(ChainKind::check).check_entry(check_id).data_type;
@@ -91,7 +106,7 @@ uint32_t Engine::oldest(uint32_t check_id) { return oldest_time(db_, check_id); 
 uint32_t Engine::check_capacity() const { return db_.chain(ChainKind::check).capacity(); }
 
 std::vector<level_summary_t> Engine::stored_levels(uint32_t check_id) {
-    data_type(check_id);  // refuses a series that does not exist
+    require_series(check_id);
     return summarize_levels(db_, check_id);
 }
 
@@ -99,6 +114,8 @@ std::unique_ptr<Engine> Engine::open_read_only(const std::string& path) {
     return std::make_unique<Engine>(
         Database::inspect(BackingStore::open_backing_store(path, platform::Access::read_only)));
 }
+
+std::vector<std::string> Engine::problems() const { return find_problems(db_); }
 
 bool Engine::series_exists(uint32_t check_id) const { return db_.check_id_exists(check_id); }
 

@@ -12,6 +12,7 @@
 #include "tsdb/error.h"
 #include "tsdb/level_summary.h"
 #include "tsdb/write_buffer.h"
+#include "util/clock.h"
 
 namespace tsdb {
 
@@ -19,9 +20,11 @@ class Engine {
 public:
     // The write buffer refers to the database: an engine stays where it is made.
     explicit Engine(Database db) : db_(std::move(db)), buffer_(db_) {}
+    // `clock` is the engine's only source of the time (see now()).
     static std::unique_ptr<Engine> open(const std::string& path,
-                                        const buffer_settings_t& buffer = {}) {
-        auto engine = std::make_unique<Engine>(Database::open(path));
+                                        const buffer_settings_t& buffer = {},
+                                        util::Clock clock = util::system_seconds) {
+        auto engine = std::make_unique<Engine>(Database::open(path, std::move(clock)));
         engine->configure(buffer);
         return engine;
     }
@@ -40,7 +43,11 @@ public:
     time_series_layout_t describe_series(uint32_t check_id) const;
     // Drops the series and its buffered records; freed at the next phase shift.
     void delete_series(uint32_t check_id);
-    // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
+    // A series of one level of resolution 1 with room, in whole blocks, for
+    // `bytes` of encoded records; tsdb::error_range when that is too large.
+    uint32_t create_series_holding(uint32_t data_type, uint64_t bytes);
+    // Both throw tsdb::error_internal "Referenced unallocated check_id (" id ")".
+    void require_series(uint32_t check_id) const;
     uint32_t data_type(uint32_t check_id) const;
     uint32_t check_capacity() const;
     // What each level holds on disk, finest first.
@@ -81,12 +88,15 @@ public:
     // new series; tsdb::error_range where they do not fit, part-way.
     void place(uint32_t check_id, uint32_t level, const std::string& patch);
 
-    // --- timed duties and shutdown ---
+    // --- time, timed duties, checks and shutdown ---
+    int64_t now() const { return db_.now(); }
     void phase_shift() { db_.phase_shift_all(); }
+    // When the last phase shift began, by the engine's clock; a failed one counts.
+    int64_t last_phase_shift_attempt() const { return db_.last_phase_shift_attempt(); }
     void age_flush(uint32_t now) { buffer_.age_flush(now); }
     void flush_all() { buffer_.flush_all(); }
-
-    Database& database() { return db_; }
+    // What the file's consistency check finds wrong; empty when nothing is.
+    std::vector<std::string> problems() const;
 
 private:
     Database db_;

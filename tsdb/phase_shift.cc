@@ -37,7 +37,7 @@ uint64_t rounded_milliseconds(const util::TimeValue& span) {
 
 void Database::phase_shift_all() {
     const util::TimeValue started = util::TimeValue::now();
-    last_attempt_ = started.seconds();
+    last_attempt_ = clock_();
     shift_committed_kinds();
 
     std::array<bool, 4> dirty{};

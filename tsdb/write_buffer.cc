@@ -183,8 +183,7 @@ void WriteBuffer::size_and_age_check(uint32_t check_id, CheckBuffer<DataType>& b
 }
 
 template <uint32_t DataType>
-void WriteBuffer::age_flush_map(uint32_t now) {
-    BufferMap<DataType>& m = map<DataType>();
+void WriteBuffer::age_flush_map(BufferMap<DataType>& m, uint32_t now) {
     for (uint32_t visit = 0; visit < settings_.flush_batch; ++visit) {
         const auto found = m.buffers.lower_bound(m.cursor);
         if (found == m.buffers.end()) {
@@ -197,10 +196,7 @@ void WriteBuffer::age_flush_map(uint32_t now) {
 }
 
 void WriteBuffer::age_flush(uint32_t now) {
-    age_flush_map<1>(now);
-    age_flush_map<3>(now);
-    age_flush_map<2>(now);
-    age_flush_map<4>(now);
+    std::apply([&](auto&... m) { (age_flush_map(m, now), ...); }, maps_);
 }
 
 template <uint32_t DataType>
@@ -220,23 +216,13 @@ void WriteBuffer::external_flush(uint32_t check_id) {
     if (!db_.check_id_exists(check_id)) {
         return;
     }
-    switch (db_.chain(ChainKind::check).check_entry(check_id).data_type) {
-        case 1:
-            return external_flush_in<1>(check_id);
-        case 2:
-            return external_flush_in<2>(check_id);
-        case 3:
-            return external_flush_in<3>(check_id);
-        case 4:
-            return external_flush_in<4>(check_id);
-        default:
-            return;
-    }
+    by_type(db_.chain(ChainKind::check).check_entry(check_id).data_type,
+            [&]<uint32_t T>() { external_flush_in<T>(check_id); });
 }
 
 template <uint32_t DataType>
-void WriteBuffer::flush_map() {
-    auto& buffers = map<DataType>().buffers;
+void WriteBuffer::flush_map(BufferMap<DataType>& m) {
+    auto& buffers = m.buffers;
     while (!buffers.empty()) {
         for (auto& [id, b] : buffers) {
             attempted_flush(id, b);
@@ -254,10 +240,7 @@ void WriteBuffer::flush_map() {
 
 void WriteBuffer::flush_all() {
     logging::storage_log(Verbosity::notice, "Flushing all in-memory buffers to disk");
-    flush_map<1>();
-    flush_map<3>();
-    flush_map<2>();
-    flush_map<4>();
+    std::apply([&](auto&... m) { (flush_map(m), ...); }, maps_);
     logging::storage_log(Verbosity::notice, "In-memory buffer flush complete");
 }
 

@@ -94,15 +94,16 @@ private:
     template <uint32_t DataType>
     void size_and_age_check(uint32_t check_id, CheckBuffer<DataType>& buffer, uint32_t now);
     template <uint32_t DataType>
-    void age_flush_map(uint32_t now);
+    void age_flush_map(BufferMap<DataType>& m, uint32_t now);
     template <uint32_t DataType>
     void external_flush_in(uint32_t check_id);
     template <uint32_t DataType>
-    void flush_map();
+    void flush_map(BufferMap<DataType>& m);
 
     Database& db_;
     buffer_settings_t settings_;
-    std::tuple<BufferMap<type_continuous>, BufferMap<type_enum>, BufferMap<type_monotonic>,
+    // In the order every flush visits them.
+    std::tuple<BufferMap<type_continuous>, BufferMap<type_monotonic>, BufferMap<type_enum>,
                BufferMap<type_incident>>
         maps_;
 };

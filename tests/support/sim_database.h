@@ -23,8 +23,9 @@ inline tsdb::BackingStore store_on(SimDisk& disk, FaultPlan plan = {}) {
     return tsdb::BackingStore(disk.open(plan), "/sim/db.tsdb");
 }
 
-inline tsdb::Database open_on(SimDisk& disk, FaultPlan plan = {}) {
-    return tsdb::Database::open(store_on(disk, plan));
+inline tsdb::Database open_on(SimDisk& disk, FaultPlan plan = {},
+                              util::Clock clock = util::system_seconds) {
+    return tsdb::Database::open(store_on(disk, plan), std::move(clock));
 }
 
 // The failure text of `action`, which must throw Failure.
