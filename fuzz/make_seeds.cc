@@ -15,6 +15,7 @@
 #include "tests/support/sim_database.h"
 #include "tsdb/engine.h"
 #include "tsdb/storage_type.h"
+#include "util/bytes.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ void database_seeds() {
     for (uint32_t offset : {0u, 1024u, 2048u, 4096u}) {
         std::string seed(4, '\0');
         std::memcpy(seed.data(), &offset, 4);
-        seed.append(reinterpret_cast<const char*>(disk.current().data()) + offset, 256);
+        seed.append(util::chars_of(disk.current().data()) + offset, 256);
         write_seed("database_open_fuzz", "at" + std::to_string(offset), seed);
     }
 }

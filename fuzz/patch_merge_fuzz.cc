@@ -10,6 +10,7 @@
 #include "tsdb/consistency_check.h"
 #include "tsdb/engine.h"
 #include "tsdb/error.h"
+#include "util/bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tsdb::Engine engine(testing_support::open_on(disk));
     const uint32_t type = 1 + data[0] % 4;
     const uint32_t id = engine.create_series({type, {{40, 60}, {20, 300}}});
-    const std::string patch(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string patch(util::chars_of(data + 1), size - 1);
     const std::string before = engine.checksum(id);
     try {
         engine.merge(id, {patch});

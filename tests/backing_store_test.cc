@@ -8,6 +8,7 @@
 
 #include "tests/support/sim_database.h"
 #include "tsdb/error.h"
+#include "util/bytes.h"
 
 using testing_support::failure_text;
 using testing_support::FaultPlan;
@@ -100,13 +101,12 @@ TEST(BackingStore, ByteRangesCrossBlocksAndShortReadsStopAtTheEnd) {
     BackingStore store = store_on(disk);
     store.set_block_size(1024);
     const std::string text = "crossing a block boundary";
-    store.btbo_WriteFile(2, 2040, reinterpret_cast<const uint8_t*>(text.data()),
-                         static_cast<uint32_t>(text.size()));
+    store.btbo_WriteFile(2, 2040, util::bytes_of(text), static_cast<uint32_t>(text.size()));
     EXPECT_EQ(std::memcmp(disk.current().data() + 2 * 1024 + 2040, text.data(), text.size()), 0);
     std::string back(text.size(), '\0');
-    EXPECT_EQ(store.botb_ReadFile(reinterpret_cast<uint8_t*>(back.data()), 0, 4088,
-                                  static_cast<uint32_t>(back.size())),
-              text.size());
+    EXPECT_EQ(
+        store.botb_ReadFile(util::bytes_of(back), 0, 4088, static_cast<uint32_t>(back.size())),
+        text.size());
     EXPECT_EQ(back, text);
     uint8_t tail[100];
     EXPECT_EQ(store.botb_ReadFile(tail, 7, 1000, 100), 24u);

@@ -257,12 +257,12 @@ std::vector<Step> placed_levels() {
         tsdb::WriteBuffer buffer(db);
         const auto patch = [](uint32_t first, uint32_t n, uint32_t length) {
             std::string bytes(4, '\0');
-            util::store_be32(reinterpret_cast<uint8_t*>(bytes.data()), 1);
+            util::store_be32(util::bytes_of(bytes), 1);
             for (uint32_t k = 0; k < n; ++k) {
                 uint8_t record[tsdb::continuous_record_t::size];
                 tsdb::encode(tsdb::continuous_record_t{first + k * length, length, 3, 0, 1, 3, 2},
                              record);
-                bytes.append(reinterpret_cast<char*>(record), sizeof record);
+                bytes.append(util::chars_of(record), sizeof record);
             }
             return bytes;
         };

@@ -32,10 +32,10 @@ uint32_t minute_at(uint32_t m) { return t0 + m * 60; }
 template <uint32_t T>
 std::string patch_of(const std::vector<record_t<T>>& records) {
     std::string patch(4, '\0');
-    util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), T);
+    util::store_be32(util::bytes_of(patch), T);
     for (const record_t<T>& r : records) {
         std::string bytes(tsdb::encoded_size(r), '\0');
-        tsdb::encode(r, reinterpret_cast<uint8_t*>(bytes.data()));
+        tsdb::encode(r, util::bytes_of(bytes));
         patch += bytes;
     }
     return patch;

@@ -44,11 +44,11 @@ protected:
     }
     static std::string patch_of(const std::vector<continuous_record_t>& records) {
         std::string patch(4, '\0');
-        util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), 1);
+        util::store_be32(util::bytes_of(patch), 1);
         for (const auto& r : records) {
             uint8_t bytes[28];
             encode(r, bytes);
-            patch.append(reinterpret_cast<char*>(bytes), 28);
+            patch.append(util::chars_of(bytes), 28);
         }
         return patch;
     }
@@ -114,8 +114,8 @@ TEST_F(Recovery, BadPatchesChangeNothingAndEmptyOnesEmptyTheSeries) {
     EXPECT_EQ(all(id), before);
 
     std::string broken = patch_of({sample(0, 1), sample(60, 1)});
-    util::store_be32(reinterpret_cast<uint8_t*>(broken.data()) + 32, 0xFFFFFFF0);  // span wraps
-    util::store_be32(reinterpret_cast<uint8_t*>(broken.data()) + 36, 0x100);
+    util::store_be32(util::bytes_of(broken) + 32, 0xFFFFFFF0);  // span wraps
+    util::store_be32(util::bytes_of(broken) + 36, 0x100);
     testing_support::LogCapture log;
     recovery_merge<1>(db, buffer, id, {patch_of({}), broken});
     EXPECT_EQ(all(id), (std::vector<continuous_record_t>{sample(0, 1)}));

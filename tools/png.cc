@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "tools/options.h"
+#include "util/bytes.h"
 
 namespace tools {
 
@@ -33,8 +34,7 @@ using Handle = std::unique_ptr<RsvgHandle, Freed<RsvgHandle, unref>>;
 
 void write_png(const std::string& svg, double width, double height, const std::string& path) {
     GError* error = nullptr;
-    const Handle handle(
-        rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error));
+    const Handle handle(rsvg_handle_new_from_data(util::bytes_of(svg), svg.size(), &error));
     if (!handle) {
         fail(path, error);
     }

@@ -1,6 +1,10 @@
 // The database file as an array of fixed-size blocks numbered from 0. Every
 // other storage module reaches the file through these operations.
 //
+// Inherited names: btb is block to buffer (whole blocks), botb and btbo are
+// block-and-offset to buffer and back (byte ranges), cgs is the volume's
+// free space. A block of the file is also called a dblock.
+//
 // The block count is one less than the number of whole blocks in the file:
 // the file's last block lies outside the database, before and after growth. All failures throw
 // tsdb::error_io or a class below it.

@@ -1,4 +1,7 @@
 // The four kinds of pointer chain and what distinguishes them on disk.
+// Inherited names: an LBlock is a level (a ring of consecutive dblocks, the
+// file's blocks, holding one resolution of a series), a Check is a series,
+// and the Head and Tail chains hold each level's ring positions.
 #pragma once
 
 #include <array>

@@ -9,6 +9,7 @@
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
 #include "tsdb/storage_type.h"
+#include "util/bytes.h"
 
 namespace tsdb {
 
@@ -136,7 +137,7 @@ std::string Engine::checksum(uint32_t check_id) {
     by_type(data_type(check_id),
             [&]<uint32_t T>() { recovery_checksum<T>(db_, buffer_, check_id, crc); });
     std::string digest(8, '\0');
-    crc.write_digest(reinterpret_cast<uint8_t*>(digest.data()));
+    crc.write_digest(util::bytes_of(digest));
     return digest;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tsdb/error.h"
+#include "util/bytes.h"
 
 namespace tsdb {
 
@@ -47,7 +48,7 @@ uint32_t read_record(LblockCursor& cursor, uint32_t position, uint32_t available
     const uint32_t padded = padded_text_size(length);
     require_bytes(incident_record_t::header_size + padded, available, at);
     std::string text(padded, '\0');
-    position = cursor.read(reinterpret_cast<uint8_t*>(text.data()), position, padded);
+    position = cursor.read(util::bytes_of(text), position, padded);
     out.text.assign(text, 0, length);
     return position;
 }

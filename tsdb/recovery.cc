@@ -28,7 +28,7 @@ size_t decode_at(const std::string& patch, size_t at, continuous_record_t& r) {
     if (patch.size() - at < continuous_record_t::size) {
         return 0;
     }
-    r = decode_continuous(reinterpret_cast<const uint8_t*>(patch.data()) + at);
+    r = decode_continuous(util::bytes_of(patch) + at);
     return continuous_record_t::size;
 }
 
@@ -36,7 +36,7 @@ size_t decode_at(const std::string& patch, size_t at, enum_record_t& r) {
     if (patch.size() - at < enum_record_t::size) {
         return 0;
     }
-    r = decode_enum(reinterpret_cast<const uint8_t*>(patch.data()) + at);
+    r = decode_enum(util::bytes_of(patch) + at);
     return enum_record_t::size;
 }
 
@@ -44,8 +44,7 @@ size_t decode_at(const std::string& patch, size_t at, incident_record_t& r) {
     if (patch.size() - at < incident_record_t::header_size) {
         return 0;
     }
-    const uint32_t length =
-        decode_incident_head(reinterpret_cast<const uint8_t*>(patch.data()) + at, r);
+    const uint32_t length = decode_incident_head(util::bytes_of(patch) + at, r);
     const size_t size = incident_record_t::header_size + padded_text_size(length);
     if (patch.size() - at < size) {
         return 0;
@@ -72,7 +71,7 @@ void check_patches(const std::vector<std::string>& patches) {
         if (patch.size() < 4) {
             throw error_range("Invalid patch (too short)");
         }
-        if (util::load_be32(reinterpret_cast<const uint8_t*>(patch.data())) != DataType) {
+        if (util::load_be32(util::bytes_of(patch)) != DataType) {
             throw error_range("Patch of wrong type");
         }
         record_t<DataType> r;
@@ -237,9 +236,9 @@ void recovery_checksum(Database& db, WriteBuffer& buffer, uint32_t check_id, sec
 template <uint32_t DataType>
 std::string recovery_extract(Database& db, WriteBuffer& buffer, uint32_t check_id) {
     std::string patch(4, '\0');
-    util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), DataType);
+    util::store_be32(util::bytes_of(patch), DataType);
     read_whole_series<DataType>(db, buffer, check_id, [&patch](const uint8_t* b, size_t n) {
-        patch.append(reinterpret_cast<const char*>(b), n);
+        patch.append(util::chars_of(b), n);
     });
     return patch;
 }

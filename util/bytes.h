@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace util {
 
@@ -54,5 +56,23 @@ constexpr void store_be64(uint8_t* p, uint64_t v) { store_be(p, v); }
 constexpr void store_le16(uint8_t* p, uint16_t v) { store_le(p, v); }
 constexpr void store_le32(uint8_t* p, uint32_t v) { store_le(p, v); }
 constexpr void store_le64(uint8_t* p, uint64_t v) { store_le(p, v); }
+
+// Strings carry bytes (patches, digests, file images): their characters as
+// the bytes the helpers above take, and bytes as characters. The only casts
+// between the two.
+inline uint8_t* bytes_of(std::string& s) {
+    return reinterpret_cast<uint8_t*>(
+        s.data());  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+inline const uint8_t* bytes_of(std::string_view s) {
+    return reinterpret_cast<const uint8_t*>(
+        s.data());  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+inline const char* chars_of(const uint8_t* p) {
+    return reinterpret_cast<const char*>(p);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
+inline char* chars_of(uint8_t* p) {
+    return reinterpret_cast<char*>(p);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+}
 
 }  // namespace util

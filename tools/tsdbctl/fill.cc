@@ -55,8 +55,7 @@ void fill_series(parent::TsdbClient& client, uint32_t id, uint32_t type,
     }
     tsdb::interval_list added;
     for (const std::string& patch : patches) {
-        if (patch.size() < 4 ||
-            util::load_be32(reinterpret_cast<const uint8_t*>(patch.data())) != type) {
+        if (patch.size() < 4 || util::load_be32(util::bytes_of(patch)) != type) {
             throw tools::EBadInput("a patch holds records of another type than the series");
         }
         for_each_patch_record(type, patch, [&](const auto& record) {

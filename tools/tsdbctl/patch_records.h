@@ -16,7 +16,7 @@ namespace tsdbctl {
 // tools::EBadInput for a record cut off.
 template <typename Visit>
 void for_each_patch_record(uint32_t type, const std::string& patch, Visit&& visit) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(patch.data());
+    const auto* bytes = util::bytes_of(patch);
     const auto need = [&](size_t at, size_t n) {
         if (patch.size() - at < n) {
             throw tools::EBadInput("a stored record is cut off at byte " + std::to_string(at));
@@ -48,7 +48,7 @@ void for_each_patch_record(uint32_t type, const std::string& patch, Visit&& visi
 // A patch of the type holding no records yet.
 inline std::string empty_patch(uint32_t type) {
     std::string patch(4, '\0');
-    util::store_be32(reinterpret_cast<uint8_t*>(patch.data()), type);
+    util::store_be32(util::bytes_of(patch), type);
     return patch;
 }
 
@@ -57,7 +57,7 @@ template <typename Record>
 void append_record(std::string& patch, const Record& record) {
     const size_t at = patch.size();
     patch.resize(at + tsdb::encoded_size(record));
-    tsdb::encode(record, reinterpret_cast<uint8_t*>(patch.data() + at));
+    tsdb::encode(record, (util::bytes_of(patch) + at));
 }
 
 }  // namespace tsdbctl

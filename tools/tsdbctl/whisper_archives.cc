@@ -27,7 +27,7 @@ Archive archive_at(const std::string& file, const uint8_t* info, const std::stri
     if (archive.resolution == 0 || offset + uint64_t{archive.rows} * point_size > file.size()) {
         throw tools::EBadInput(path + " is not a whisper file (an archive lies outside it)");
     }
-    const auto* ring = reinterpret_cast<const uint8_t*>(file.data()) + offset;
+    const auto* ring = util::bytes_of(file) + offset;
     std::map<int64_t, double> points;
     for (uint32_t p = 0; p < archive.rows; ++p) {
         const uint32_t t = util::load_be32(ring + size_t{p} * point_size);
@@ -51,7 +51,7 @@ Archive archive_at(const std::string& file, const uint8_t* info, const std::stri
 
 std::vector<Archive> read_whisper(const std::string& path) {
     const std::string file = tools::read_file(path);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    const auto* bytes = util::bytes_of(file);
     const uint32_t count = file.size() >= header_size ? util::load_be32(bytes + 12) : 0;
     if (count == 0 || header_size + uint64_t{count} * archive_info_size > file.size()) {
         throw tools::EBadInput(path + " is not a whisper file (no archives in its header)");
