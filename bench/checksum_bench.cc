@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "tsdb/crc2x32.h"
-#include "tsdb/crc32.h"
+#include "tsdb/file/crc2x32.h"
+#include "tsdb/file/crc32.h"
 
 namespace {
 

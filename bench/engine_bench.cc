@@ -11,14 +11,14 @@
 
 #include "bench/counting_file.h"
 #include "tools/workload.h"
-#include "tools/create_database.h"
 #include "tsdb/engine.h"
+#include "tsdb/file/creation.h"
 
 namespace {
 
 struct Fixture {
     explicit Fixture(uint32_t blocks) {
-        tools::create_database({path, 4096, 3, blocks, true});
+        tsdb::create_database({path, 4096, 3, blocks, true});
         auto counted = std::make_unique<bench_support::CountingFile>(
             platform::open_random_access_file(path, platform::Access::read_write).file);
         file = counted.get();

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/workload.h"
 #include "parent/tsdb_client.h"
-#include "tools/create_database.h"
+#include "tools/workload.h"
 #include "tsdb/engine.h"
+#include "tsdb/file/creation.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr uint32_t series_count = 10000;
 const std::string path = "/tmp/tsdb_server_bench.tsdb";
 
 void fresh_database(uint32_t series) {
-    tools::create_database({path, 4096, 3, series * 90 + 1024, true});
+    tsdb::create_database({path, 4096, 3, series * 90 + 1024, true});
 }
 
 std::unique_ptr<parent::ChildProcess> start_database() {

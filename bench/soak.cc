@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/workload.h"
 #include "parent/tsdb_client.h"
-#include "tools/create_database.h"
+#include "tools/workload.h"
+#include "tsdb/file/creation.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ Options parse(int argc, char** argv) {
 class Soak {
 public:
     explicit Soak(const Options& o) : o_(o), samples_(42, workload::start_time, o.step) {
-        tools::create_database({path_, 4096, 3, o.series * 10 + 4096, true});
+        tsdb::create_database({path_, 4096, 3, o.series * 10 + 4096, true});
         parent::ChildOptions options = parent::database_child(TSDB_BINARY, path_);
         options.on_log = [](const std::string&) {};
         options.error_output = "/dev/null";

@@ -9,9 +9,9 @@
 #include <random>
 
 #include "bench/counting_file.h"
-#include "tools/create_database.h"
-#include "tsdb/allocation_map.h"
-#include "tsdb/database.h"
+#include "tsdb/file/allocation_map.h"
+#include "tsdb/file/creation.h"
+#include "tsdb/file/database.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string database_with(uint32_t series) {
             }
         });
     }
-    tools::create_database({path, 4096, 3, 1024, true});
+    tsdb::create_database({path, 4096, 3, 1024, true});
     tsdb::Database db = tsdb::Database::open(path);
     for (uint32_t i = 0; i < series; ++i) {
         const uint32_t finest = db.allocate_level(1, 60, db.allocate_level(1, 3600, 0));

@@ -1,10 +1,14 @@
 // A database file of arbitrary bytes: opening it must refuse it with a
-// failure, or open it so that every series reads back or refuses with a
-// failure, and writing to every series works or refuses; never a crash. The first bytes of the
-// input replace the start of a valid database holding series of every type, so that the fuzzer
-// reaches past the header into chains, pointer blocks and level contents.
+// failure, or repair it into a file the consistency check finds nothing
+// wrong with, on which every series reads back or refuses with a failure and
+// writing to every series works or refuses; never a crash. The input's bytes
+// replace part of a valid database holding series of every type, so that
+// the fuzzer reaches past the header into chains, pointer blocks and level
+// contents.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "tests/support/sim_database.h"
@@ -52,6 +56,16 @@ void use(tsdb::Engine& engine, uint32_t id) {
     engine.flush_all();
 }
 
+void require_consistent(const tsdb::Engine& engine) {
+    const std::vector<std::string> problems = engine.problems();
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "after the repairs at open: %s\n", problem.c_str());
+    }
+    if (!problems.empty()) {
+        std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     testing_support::SimDisk disk(image);
     try {
         tsdb::Engine engine(testing_support::open_on(disk));
+        require_consistent(engine);
         for (uint32_t id = 0; id < engine.check_capacity(); ++id) {
             if (!engine.series_exists(id)) {
                 continue;

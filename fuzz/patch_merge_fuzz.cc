@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/engine.h"
 #include "tsdb/error.h"
+#include "tsdb/file/consistency_check.h"
 #include "util/bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

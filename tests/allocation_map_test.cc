@@ -1,4 +1,4 @@
-#include "tsdb/allocation_map.h"
+#include "tsdb/file/allocation_map.h"
 
 #include <gtest/gtest.h>
 

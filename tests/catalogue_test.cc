@@ -5,9 +5,9 @@
 #include <set>
 
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
-#include "tsdb/lblock_cursor.h"
+#include "tsdb/file/consistency_check.h"
+#include "tsdb/file/lblock_cursor.h"
 
 using namespace testing_support;
 using tsdb::ChainKind;

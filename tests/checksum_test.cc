@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tsdb/crc2x32.h"
-#include "tsdb/crc32.h"
+#include "tsdb/file/crc2x32.h"
+#include "tsdb/file/crc32.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/engine.h"
 #include "tsdb/error.h"
 #include "tsdb/extraction.h"
+#include "tsdb/file/consistency_check.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
 #include "tsdb/storage_type.h"

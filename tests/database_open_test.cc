@@ -4,8 +4,8 @@
 #include "log/storage_log.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
+#include "tsdb/file/consistency_check.h"
 #include "util/bytes.h"
 
 using namespace testing_support;
@@ -168,6 +168,7 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     lblock(5, {220, 2, 9, 60});  // its next level is free
     lblock(6, {230, 2, 7, 60});  // 6 -> 7 -> 6: a loop
     lblock(7, {240, 2, 6, 60});
+    lblock(8, {245, 2, 0, 60});
     check(0, {1, 1});
     check(1, {1, 99999});
     check(2, {1, 0});
@@ -175,6 +176,7 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     check(4, {1, 5});
     check(5, {1, 6});
     check(6, {1, 7});                                            // inside series 5's list
+    check(7, {9, 8});                                            // no such type
     image.put32(image.entry(ChainKind::tail, in_use, 3), 5000);  // outside its 2048 bytes
 
     logging::set_storage_verbosity(14);
@@ -191,6 +193,8 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     EXPECT_TRUE(log.has("Check #0 referenced unallocated lblock. Removing check!"));
     EXPECT_TRUE(
         log.has("Check #1 referenced lblock 99999 which is out of bounds. Removing check!"));
+    EXPECT_TRUE(log.has("Check #2 has no levels. Removing check!"));
+    EXPECT_TRUE(log.has("Check #7 has unknown data type 9. Removing check!"));
     EXPECT_TRUE(log.has("LBlock 3 has its head or tail outside the level - emptying it!"));
     EXPECT_EQ(db.chain(ChainKind::tail).position(3), 0u);
     EXPECT_TRUE(log.has("Head chain 2 is our consistent chain"));
@@ -206,12 +210,13 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     const tsdb::PointerChain& checks = db.chain(ChainKind::check);
     EXPECT_EQ(checks.check_entry(0), tsdb::check_entry_t{});
     EXPECT_EQ(checks.check_entry(1), tsdb::check_entry_t{});
-    EXPECT_EQ(checks.check_entry(2), (tsdb::check_entry_t{1, 0}));
+    EXPECT_EQ(checks.check_entry(2), tsdb::check_entry_t{});
     EXPECT_EQ(checks.check_entry(3), (tsdb::check_entry_t{2, 3}));
     EXPECT_EQ(checks.check_entry(6), tsdb::check_entry_t{});
+    EXPECT_EQ(checks.check_entry(7), tsdb::check_entry_t{});
     EXPECT_TRUE(db.allocation().test(201));
     EXPECT_TRUE(db.check_id_exists(3));
-    EXPECT_TRUE(find_problems(db).size() == 1);  // check id 2 has no levels
+    EXPECT_EQ(find_problems(db), std::vector<std::string>{});
 
     // The repairs were committed: a second open finds nothing to repair.
     Image again;

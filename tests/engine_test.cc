@@ -9,8 +9,8 @@
 #include <set>
 
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
+#include "tsdb/file/consistency_check.h"
 
 using namespace tsdb;
 using namespace testing_support;

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "tests/support/sim_database.h"
-#include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
+#include "tsdb/file/crc2x32.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"

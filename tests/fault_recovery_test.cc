@@ -13,8 +13,8 @@
 
 #include "tests/support/metrics.h"
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/engine.h"
+#include "tsdb/file/consistency_check.h"
 #include "util/bytes.h"
 
 using namespace testing_support;

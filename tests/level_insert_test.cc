@@ -5,8 +5,8 @@
 #include "log/log.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_database.h"
-#include "tsdb/consistency_check.h"
 #include "tsdb/error.h"
+#include "tsdb/file/consistency_check.h"
 
 using namespace tsdb;
 using namespace testing_support;

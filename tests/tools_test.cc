@@ -7,7 +7,7 @@
 #include "error/exception.h"
 #include "tests/support/command.h"
 #include "tests/support/sim_database.h"
-#include "tools/create_database.h"
+#include "tsdb/file/creation.h"
 #include "util/bytes.h"
 
 namespace {
@@ -67,7 +67,7 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
 }
 
 TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
-    tools::create_database({path, 1024, 3, 256, false});
+    tsdb::create_database({path, 1024, 3, 256, false});
     {
         tsdb::Database db = tsdb::Database::open(path);
         db.allocate_described_ts({1, {{100, 60}, {10, 3600}}});

@@ -13,8 +13,8 @@ CommandRules database_creation_rules() {
              {"--force", "", "replace an existing file"}}};
 }
 
-NewDatabase new_database(const std::string& path, const Arguments& arguments) {
-    NewDatabase made;
+tsdb::NewDatabase new_database(const std::string& path, const Arguments& arguments) {
+    tsdb::NewDatabase made;
     made.path = with_directory(path);
     made.block_size = parse_number("--block-size", arguments.value("--block-size"), 1024, 16384);
     if (made.block_size % 1024 != 0) {
@@ -31,10 +31,11 @@ NewDatabase new_database(const std::string& path, const Arguments& arguments) {
     return made;
 }
 
-std::string creation_summary(const NewDatabase& made) {
+std::string creation_summary(const tsdb::NewDatabase& made) {
     return "created " + made.path + ": " + std::to_string(made.blocks) + " blocks of " +
-           std::to_string(made.block_size) + " bytes (" + std::to_string(file_size(made) >> 20) +
-           " MiB), " + std::to_string(made.chain_copies) + " copies of each chain";
+           std::to_string(made.block_size) + " bytes (" +
+           std::to_string(tsdb::database_file_size(made) >> 20) + " MiB), " +
+           std::to_string(made.chain_copies) + " copies of each chain";
 }
 
 }  // namespace tools

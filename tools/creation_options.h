@@ -6,14 +6,14 @@
 #include <string>
 
 #include "tools/command_line.h"
-#include "tools/create_database.h"
+#include "tsdb/file/creation.h"
 
 namespace tools {
 
 CommandRules database_creation_rules();
 // Throws UsageError for a value out of range.
-NewDatabase new_database(const std::string& path, const Arguments& arguments);
+tsdb::NewDatabase new_database(const std::string& path, const Arguments& arguments);
 // "created PATH: ..." once the file is made.
-std::string creation_summary(const NewDatabase& made);
+std::string creation_summary(const tsdb::NewDatabase& made);
 
 }  // namespace tools

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
         return *status;
     }
     try {
-        const tools::NewDatabase made = tools::new_database(path, arguments);
-        tools::create_database(made);
+        const tsdb::NewDatabase made = tools::new_database(path, arguments);
+        tsdb::create_database(made);
         std::cout << tools::creation_summary(made) << "\n";
         return 0;
     } catch (const tools::UsageError& e) {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "tsdb/consistency_check.h"
-#include "tsdb/crc2x32.h"
 #include "tsdb/error.h"
 #include "tsdb/extraction.h"
+#include "tsdb/file/consistency_check.h"
+#include "tsdb/file/crc2x32.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/recovery.h"
 #include "tsdb/storage_type.h"

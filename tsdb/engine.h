@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/file/database.h"
 #include "tsdb/level_summary.h"
 #include "tsdb/write_buffer.h"
 #include "util/clock.h"

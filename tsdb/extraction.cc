@@ -5,8 +5,8 @@
 #include <type_traits>
 
 #include "log/storage_log.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/file/database.h"
 #include "tsdb/fixed_size_level.h"
 #include "tsdb/level_records.h"
 #include "tsdb/write_buffer.h"

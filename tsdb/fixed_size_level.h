@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "tsdb/backing_store.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
-#include "tsdb/lblock_cursor.h"
+#include "tsdb/file/backing_store.h"
+#include "tsdb/file/database.h"
+#include "tsdb/file/lblock_cursor.h"
 #include "tsdb/record.h"
 #include "util/bytes.h"
 

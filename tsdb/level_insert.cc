@@ -5,8 +5,8 @@
 
 #include "error/assert.h"
 #include "log/storage_log.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/file/database.h"
 #include "tsdb/storage_type.h"
 #include "util/format.h"
 

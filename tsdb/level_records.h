@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "tsdb/database.h"
+#include "tsdb/file/database.h"
 #include "tsdb/record_reader.h"
 
 namespace tsdb {

@@ -1,6 +1,6 @@
 #include "tsdb/level_summary.h"
 
-#include "tsdb/lblock_cursor.h"
+#include "tsdb/file/lblock_cursor.h"
 #include "tsdb/record_reader.h"
 #include "util/bytes.h"
 

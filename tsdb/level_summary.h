@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "tsdb/database.h"
+#include "tsdb/file/database.h"
 
 namespace tsdb {
 

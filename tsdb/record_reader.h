@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "tsdb/lblock_cursor.h"
+#include "tsdb/file/lblock_cursor.h"
 #include "tsdb/record.h"
 #include "tsdb/storage_type.h"
 

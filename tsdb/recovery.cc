@@ -6,9 +6,9 @@
 
 #include "error/assert.h"
 #include "log/storage_log.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
 #include "tsdb/extraction.h"
+#include "tsdb/file/database.h"
 #include "tsdb/level_insert.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"

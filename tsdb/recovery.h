@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tsdb/hash.h"
+#include "tsdb/file/hash.h"
 #include "tsdb/layout.h"
 #include "tsdb/record_reader.h"
 

@@ -40,13 +40,13 @@ extern "C" {
 #include <vector>
 
 #include "bench/counting_file.h"
-#include "tools/workload.h"
 #include "parent/tsdb_client.h"
 #include "platform/descriptor.h"
 #include "platform/process.h"
 #include "server/data_intervals.h"
-#include "tools/create_database.h"
+#include "tools/workload.h"
 #include "tsdb/engine.h"
+#include "tsdb/file/creation.h"
 
 namespace {
 
@@ -231,7 +231,7 @@ std::vector<tsdb::continuous_record_t> grouped(
 System engine_system(const std::string& dir, const Workload& w,
                      std::shared_ptr<tsdb::Engine>& engine, bool synced) {
     const std::string path = dir + "/ours.tsdb";
-    tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
+    tsdb::create_database({path, 4096, 3, w.series * 90 + 1024, true});
     std::unique_ptr<platform::RandomAccessFile> file =
         platform::open_random_access_file(path, platform::Access::read_write).file;
     if (!synced) {
@@ -282,7 +282,7 @@ struct ProcessParts {
 System process_system(const std::string& dir, const Workload& w,
                       std::shared_ptr<ProcessParts>& parts) {
     const std::string path = dir + "/ours.tsdb";
-    tools::create_database({path, 4096, 3, w.series * 90 + 1024, true});
+    tsdb::create_database({path, 4096, 3, w.series * 90 + 1024, true});
     parts = std::make_shared<ProcessParts>();
     parent::ChildOptions options =
         parent::database_child(TSDB_BINARY, path, buffer_for_hourly_batches);

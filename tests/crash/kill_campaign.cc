@@ -24,7 +24,7 @@
 
 #include "parent/tsdb_client.h"
 #include "platform/process.h"
-#include "tools/create_database.h"
+#include "tsdb/file/creation.h"
 
 namespace {
 
@@ -150,7 +150,7 @@ public:
           dir_(std::move(dir)),
           random_(seed) {
         mkdir(dir_.c_str(), 0700);
-        tools::create_database({dir_ + "/kill.tsdb", 1024, 3, 512, true});
+        tsdb::create_database({dir_ + "/kill.tsdb", 1024, 3, 512, true});
     }
 
     // Lives of the process until it was killed `kills` times.

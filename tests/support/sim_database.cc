@@ -2,10 +2,10 @@
 
 namespace testing_support {
 
-SimDisk formatted_disk(const tools::NewDatabase& options) {
-    SimDisk disk(std::vector<uint8_t>(tools::file_size(options), 0));
+SimDisk formatted_disk(const tsdb::NewDatabase& options) {
+    SimDisk disk(std::vector<uint8_t>(tsdb::database_file_size(options), 0));
     tsdb::BackingStore store = store_on(disk);
-    tools::format_database(store, options);
+    tsdb::format_database(store, options);
     return disk;
 }
 

@@ -5,19 +5,19 @@
 #include <vector>
 
 #include "tests/support/sim_disk.h"
-#include "tools/create_database.h"
-#include "tsdb/backing_store.h"
-#include "tsdb/database.h"
+#include "tsdb/file/backing_store.h"
+#include "tsdb/file/creation.h"
+#include "tsdb/file/database.h"
 
 namespace testing_support {
 
-inline tools::NewDatabase small_database(uint32_t blocks = 256, uint32_t block_size = 1024,
-                                         uint32_t copies = 3) {
+inline tsdb::NewDatabase small_database(uint32_t blocks = 256, uint32_t block_size = 1024,
+                                        uint32_t copies = 3) {
     return {"/sim/db.tsdb", block_size, copies, blocks, false};
 }
 
 // A disk holding a freshly made, empty database.
-SimDisk formatted_disk(const tools::NewDatabase& options = small_database());
+SimDisk formatted_disk(const tsdb::NewDatabase& options = small_database());
 
 inline tsdb::BackingStore store_on(SimDisk& disk, FaultPlan plan = {}) {
     return tsdb::BackingStore(disk.open(plan), "/sim/db.tsdb");

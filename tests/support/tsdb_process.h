@@ -16,7 +16,7 @@
 
 #include "parent/child_process.h"
 #include "parent/tsdb_client.h"
-#include "tools/create_database.h"
+#include "tsdb/file/creation.h"
 
 namespace testing_support {
 
@@ -31,7 +31,7 @@ public:
               std::to_string(getpid()) + "-" + std::to_string(++made);
         mkdir(dir.c_str(), 0700);
         database = dir + "/db.tsdb";
-        tools::create_database({database, 1024, 3, 2048, true});
+        tsdb::create_database({database, 1024, 3, 2048, true});
         configuration = parent::database_child(TSDB_BINARY, database).configuration;
     }
     ~TsdbProcess() { std::system(("rm -rf '" + dir + "'").c_str()); }

@@ -224,7 +224,7 @@ void restore(Context& c, const tools::Arguments& a) {
     if (source != "-" && (file.open(source), !file)) {
         throw tools::EBadInput("cannot read " + source);
     }
-    tools::create_database(tools::new_database(c.database, a));
+    tsdb::create_database(tools::new_database(c.database, a));
     try {
         OfflineDatabase offline(c.database);
         restore_from(c, source == "-" ? c.in : file, offline.engine());

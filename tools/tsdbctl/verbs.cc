@@ -129,8 +129,8 @@ void report_change(Context& c, uint32_t id, size_t before, size_t after) {
 // --- verbs -----------------------------------------------------------------
 
 void init(Context& c, const Arguments& a) {
-    const tools::NewDatabase made = tools::new_database(c.database, a);
-    tools::create_database(made);
+    const tsdb::NewDatabase made = tools::new_database(c.database, a);
+    tsdb::create_database(made);
     c.out << tools::creation_summary(made) << "\n";
 }
 

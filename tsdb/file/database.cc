@@ -1,11 +1,10 @@
-#include "tsdb/database.h"
+#include "tsdb/file/database.h"
 
 #include <string>
 #include <vector>
 
 #include "log/storage_log.h"
 #include "tsdb/error.h"
-#include "util/bytes.h"
 #include "util/format.h"
 
 namespace tsdb {
@@ -41,7 +40,7 @@ void Database::load(Mode mode) {
     store_.btb_ReadFile(first_kib.data(), 0, 1);
     Header::validate(first_kib.data());
 
-    const uint32_t block_size = util::load_be32(first_kib.data() + 8);
+    const uint32_t block_size = Header::block_size_of(first_kib.data());
     store_.set_block_size(block_size);
     logging::storage_log(Verbosity::verbose, "Block size set to: " + util::format_u64(block_size));
     map_.initialise(store_.block_count());
@@ -127,11 +126,21 @@ void Database::drop_broken_checks() {
     PointerChain& checks = chain(ChainKind::check);
     const PointerChain& lblocks = chain(ChainKind::lblock);
     for (uint32_t c = 0; c < checks.capacity(); ++c) {
-        const uint32_t f = checks.check_entry(c).first_lblock;
-        if (f == 0) {
+        const check_entry_t entry = checks.check_entry(c);
+        const uint32_t f = entry.first_lblock;
+        if (entry == check_entry_t{}) {
             continue;
         }
-        if (f >= lblocks.capacity()) {
+        if (f == 0) {
+            logging::storage_log(Verbosity::notice, "Check #" + util::format_u64(c) +
+                                                        " has no levels. Removing check!");
+            checks.set_check_entry(c, {});
+        } else if (entry.data_type < type_continuous || entry.data_type > type_incident) {
+            logging::storage_log(Verbosity::notice,
+                                 "Check #" + util::format_u64(c) + " has unknown data type " +
+                                     util::format_u64(entry.data_type) + ". Removing check!");
+            checks.set_check_entry(c, {});
+        } else if (f >= lblocks.capacity()) {
             logging::storage_log(Verbosity::notice, "Check #" + util::format_u64(c) +
                                                         " referenced lblock " +
                                                         util::format_u64(f) +

@@ -1,4 +1,4 @@
-#include "tsdb/crc32.h"
+#include "tsdb/file/crc32.h"
 
 #include <array>
 

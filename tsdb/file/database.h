@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "tsdb/allocation_map.h"
-#include "tsdb/backing_store.h"
-#include "tsdb/header.h"
+#include "tsdb/file/allocation_map.h"
+#include "tsdb/file/backing_store.h"
+#include "tsdb/file/header.h"
+#include "tsdb/file/pointer_chain.h"
 #include "tsdb/layout.h"
-#include "tsdb/pointer_chain.h"
 #include "util/clock.h"
 
 namespace tsdb {

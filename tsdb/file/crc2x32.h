@@ -3,7 +3,7 @@
 // split over calls. It fingerprints a whole series for recovery.
 #pragma once
 
-#include "tsdb/crc32.h"
+#include "tsdb/file/crc32.h"
 
 namespace security {
 

@@ -2,7 +2,7 @@
 // checksum). It guards the chain descriptors of the database header.
 #pragma once
 
-#include "tsdb/hash.h"
+#include "tsdb/file/hash.h"
 
 namespace security {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tsdb/pointer_chain.h"
+#include "tsdb/file/pointer_chain.h"
 
 namespace tsdb {
 

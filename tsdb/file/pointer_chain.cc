@@ -1,4 +1,4 @@
-#include "tsdb/pointer_chain.h"
+#include "tsdb/file/pointer_chain.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,9 +6,9 @@
 
 #include "error/assert.h"
 #include "log/storage_log.h"
-#include "tsdb/allocation_map.h"
-#include "tsdb/backing_store.h"
 #include "tsdb/error.h"
+#include "tsdb/file/allocation_map.h"
+#include "tsdb/file/backing_store.h"
 #include "util/bytes.h"
 
 namespace tsdb {
@@ -130,6 +130,15 @@ void PointerChain::set_fields(uint32_t index, std::initializer_list<uint32_t> fi
 
 void PointerChain::set_position(uint32_t lblock, uint32_t position) {
     set_fields(lblock, {position});
+}
+
+void put_lblock_entry(uint8_t* block, uint32_t lblock, const lblock_entry_t& entry) {
+    uint8_t* e =
+        block + pointer_block_header_size + lblock * chain_kind_info(ChainKind::lblock).entry_size;
+    util::store_be32(e, entry.first_dblock);
+    util::store_be32(e + 4, entry.dblocks);
+    util::store_be32(e + 8, entry.next);
+    util::store_be32(e + 12, entry.resolution);
 }
 
 lblock_entry_t PointerChain::lblock_entry(uint32_t lblock) const {

@@ -1,9 +1,9 @@
-#include "tsdb/consistency_check.h"
+#include "tsdb/file/consistency_check.h"
 
 #include <set>
 #include <unordered_map>
 
-#include "tsdb/database.h"
+#include "tsdb/file/database.h"
 #include "util/format.h"
 
 namespace tsdb {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tsdb/chain_kind.h"
+#include "tsdb/file/chain_kind.h"
 
 namespace tsdb {
 
@@ -23,6 +23,8 @@ public:
     // Throws tsdb::error_fubar naming the first rule that the first 24 bytes
     // of a block 0 break: magic, version, block size, number of chains.
     static void validate(const uint8_t* block0);
+    // The block size field of a block 0 (its first KiB suffices).
+    static uint32_t block_size_of(const uint8_t* block0);
     // Lays out a new header: fields, and descriptors with generation 0, the
     // given first dblocks (indexed kind * copies + copy) and valid checksums.
     static std::vector<uint8_t> make(uint32_t block_size, uint32_t copies,

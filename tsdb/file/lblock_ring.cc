@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <string>
 
-#include "tsdb/database.h"
 #include "tsdb/error.h"
-#include "tsdb/ring_reads.h"
+#include "tsdb/file/database.h"
+#include "tsdb/file/ring_reads.h"
 
 namespace tsdb {
 

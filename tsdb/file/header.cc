@@ -1,10 +1,10 @@
-#include "tsdb/header.h"
+#include "tsdb/file/header.h"
 
 #include <string>
 
-#include "tsdb/backing_store.h"
-#include "tsdb/crc32.h"
 #include "tsdb/error.h"
+#include "tsdb/file/backing_store.h"
+#include "tsdb/file/crc32.h"
 #include "util/bytes.h"
 
 namespace tsdb {
@@ -25,7 +25,7 @@ void Header::validate(const uint8_t* block0) {
         throw error_fubar("Unsupported database format version (" + std::to_string(found_version) +
                           ")");
     }
-    const uint32_t block_size = util::load_be32(block0 + 8);
+    const uint32_t block_size = block_size_of(block0);
     if (block_size < 1024 || block_size > 16384 || block_size % 1024 != 0) {
         throw error_fubar("Unsupported block size (" + std::to_string(block_size) + ")");
     }
@@ -58,7 +58,9 @@ void Header::load(BackingStore& store) {
     store.btb_ReadFile(buffer_.data(), 0, 1);
 }
 
-uint32_t Header::block_size() const { return util::load_be32(buffer_.data() + 8); }
+uint32_t Header::block_size_of(const uint8_t* block0) { return util::load_be32(block0 + 8); }
+
+uint32_t Header::block_size() const { return block_size_of(buffer_.data()); }
 
 uint32_t Header::copies() const { return util::load_be32(buffer_.data() + 20); }
 

@@ -9,8 +9,8 @@
 #include "log/storage_log.h"
 #include "meter/metric.h"
 #include "meter/process_groups.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/file/database.h"
 #include "util/time_value.h"
 
 namespace tsdb {

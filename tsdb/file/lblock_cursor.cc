@@ -1,10 +1,10 @@
-#include "tsdb/lblock_cursor.h"
+#include "tsdb/file/lblock_cursor.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "tsdb/backing_store.h"
-#include "tsdb/ring_reads.h"
+#include "tsdb/file/backing_store.h"
+#include "tsdb/file/ring_reads.h"
 
 namespace tsdb {
 

@@ -1,4 +1,4 @@
-#include "tsdb/backing_store.h"
+#include "tsdb/file/backing_store.h"
 
 #include <vector>
 

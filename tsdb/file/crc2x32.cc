@@ -1,4 +1,4 @@
-#include "tsdb/crc2x32.h"
+#include "tsdb/file/crc2x32.h"
 
 #include <algorithm>
 

@@ -7,10 +7,8 @@
 #include <string>
 
 namespace tsdb {
-class BackingStore;
-}
 
-namespace tools {
+class BackingStore;
 
 struct NewDatabase {
     std::string path;
@@ -27,8 +25,8 @@ uint32_t minimum_blocks(uint32_t chain_copies);
 void create_database(const NewDatabase& options);
 
 // The size of the file that holds such a database.
-uint64_t file_size(const NewDatabase& options);
-// Writes the empty database into a store of at least file_size() bytes.
-void format_database(tsdb::BackingStore& store, const NewDatabase& options);
+uint64_t database_file_size(const NewDatabase& options);
+// Writes the empty database into a store of at least database_file_size() bytes.
+void format_database(BackingStore& store, const NewDatabase& options);
 
-}  // namespace tools
+}  // namespace tsdb

@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "tsdb/chain_kind.h"
+#include "tsdb/file/chain_kind.h"
 
 namespace tsdb {
 
@@ -45,6 +45,9 @@ struct ChainRun {
 // it belongs to, its place in its run, and all entries 0.
 void format_pointer_block(uint8_t* block, uint32_t block_size, ChainKind kind, uint32_t copy,
                           uint32_t next, uint32_t position_in_run);
+// Sets entry `lblock` (below the entries per block) of an lblock pointer
+// block laid out by format_pointer_block.
+void put_lblock_entry(uint8_t* block, uint32_t lblock, const lblock_entry_t& entry);
 
 class PointerChain {
 public:

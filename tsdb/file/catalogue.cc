@@ -3,8 +3,8 @@
 #include <string>
 
 #include "log/storage_log.h"
-#include "tsdb/database.h"
 #include "tsdb/error.h"
+#include "tsdb/file/database.h"
 #include "tsdb/storage_type.h"
 #include "util/format.h"
 

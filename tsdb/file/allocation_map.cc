@@ -1,12 +1,12 @@
-#include "tsdb/allocation_map.h"
+#include "tsdb/file/allocation_map.h"
 
 #include <algorithm>
 #include <bit>
 #include <string>
 
 #include "log/storage_log.h"
-#include "tsdb/backing_store.h"
 #include "tsdb/error.h"
+#include "tsdb/file/backing_store.h"
 
 namespace tsdb {
 
