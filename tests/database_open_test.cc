@@ -179,6 +179,10 @@ TEST(DatabaseOpen, RepairsDropLevelsAndSeriesThatCannotBeRight) {
     check(7, {9, 8});                                            // no such type
     image.put32(image.entry(ChainKind::tail, in_use, 3), 5000);  // outside its 2048 bytes
 
+    // Looked at as it is, the loop is refused rather than walked forever.
+    EXPECT_EQ(failure_text<tsdb::error_consistency>([&] { image.inspect().levels_of(5); }),
+              "Level list of check id 5 loops");
+
     logging::set_storage_verbosity(14);
     testing_support::LogCapture log;
     const Database db = image.open();

@@ -139,14 +139,23 @@ TEST(Records, MergeFoldsSpansCountsAndValues) {
               "(timestart 1)(duration 2)(ngood 0)(nbad 0)(min nan)(max inf)(avg -inf)");
 }
 
-TEST(Records, SeriesOfAnotherTypeAreRefused) {
+TEST(Records, SeriesOfAnotherTypeAreRefusedInTheWordsOfTheirUse) {
     testing_support::SimDisk disk = testing_support::formatted_disk();
     Database db = testing_support::open_on(disk);
     const uint32_t id = db.allocate_described_ts({2, {{10, 60}}});
-    EXPECT_EQ(db.check_type(id, 2), db.chain(ChainKind::check).check_entry(id).first_lblock);
-    EXPECT_EQ(
-        failure_text<error_dbtype>([&] { db.check_type(id, 1); }),
-        "Type mismatch - given check id (" + std::to_string(id) + ") has type 2 but we expected 1");
-    EXPECT_EQ(failure_text<error_internal>([&] { db.check_type(id + 1, 1); }),
+    const std::string n = std::to_string(id);
+    using Use = Database::Use;
+    EXPECT_EQ(db.typed_series(id, 2, Use::insert), db.series(id).first_lblock);
+    const auto refusal = [&](Use use) {
+        return failure_text<error_dbtype>([&] { db.typed_series(id, 1, use); });
+    };
+    EXPECT_EQ(refusal(Use::given),
+              "Type mismatch - given check id (" + n + ") has type 2 but we expected 1");
+    EXPECT_EQ(refusal(Use::insert),
+              "Type mismatch - trying to insert type 1 in a type 2 level (id: " + n + ")");
+    EXPECT_EQ(refusal(Use::extract), "Type mismatch - trying to extract type 1 in a type 2 level");
+    EXPECT_EQ(refusal(Use::truncate),
+              "Type mismatch - trying to truncate type 1 in a type 2 level");
+    EXPECT_EQ(failure_text<error_internal>([&] { db.typed_series(id + 1, 1, Use::given); }),
               "Referenced unallocated check_id (" + std::to_string(id + 1) + ")");
 }

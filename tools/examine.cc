@@ -214,7 +214,7 @@ void show_series(Database& db, Out& out) {
         }
         out.begin_item("series " + std::to_string(id));
         out.key_field("id", id);
-        out.field("data type", db.chain(ChainKind::check).check_entry(id).data_type);
+        out.field("data type", db.series(id).data_type);
         out.begin_list("levels");
         for (const tsdb::level_summary_t& level : tsdb::summarize_levels(db, id)) {
             show_level(level, out);

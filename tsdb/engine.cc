@@ -73,7 +73,7 @@ void Engine::require_series(uint32_t check_id) const { db_.check_allocated(check
 
 uint32_t Engine::data_type(uint32_t check_id) const {
     db_.check_allocated(check_id);
-    return db_.chain(ChainKind::check).check_entry(check_id).data_type;
+    return db_.series(check_id).data_type;
 }
 
 template <uint32_t DataType>
@@ -98,7 +98,7 @@ void Engine::truncate(uint32_t check_id, int64_t before_or_at) {
 
 template <uint32_t DataType>
 void Engine::rebuild(uint32_t check_id, const std::vector<record_t<DataType>>& records) {
-    db_.check_type(check_id, DataType);
+    db_.typed_series(check_id, DataType, Database::Use::given);
     recovery_merge_records<DataType>(db_, buffer_, check_id, records);
 }
 
@@ -122,8 +122,7 @@ bool Engine::series_exists(uint32_t check_id) const { return db_.check_id_exists
 
 bool Engine::has_buffer_level(uint32_t check_id) const {
     db_.check_allocated(check_id);
-    const check_entry_t check = db_.chain(ChainKind::check).check_entry(check_id);
-    const lblock_entry_t finest = db_.chain(ChainKind::lblock).lblock_entry(check.first_lblock);
+    const lblock_entry_t finest = db_.level(db_.series(check_id).first_lblock).entry;
     return finest.resolution == 1 && finest.next != 0;
 }
 

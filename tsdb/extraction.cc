@@ -17,23 +17,9 @@ namespace tsdb {
 
 namespace {
 
-void expect_type(const Database& db, uint32_t check_id, uint32_t expected, const char* verb) {
-    db.check_allocated(check_id);
-    const uint32_t found = db.chain(ChainKind::check).check_entry(check_id).data_type;
-    if (found != expected) {
-        throw error_dbtype(std::string("Type mismatch - trying to ") + verb + " type " +
-                           util::format_u64(expected) + " in a type " + util::format_u64(found) +
-                           " level");
-    }
-}
-
 // The series' levels, coarsest first.
 std::vector<uint32_t> coarsest_first(const Database& db, uint32_t check_id) {
-    std::vector<uint32_t> levels;
-    for (uint32_t l = db.chain(ChainKind::check).check_entry(check_id).first_lblock; l != 0;
-         l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
-        levels.push_back(l);
-    }
+    std::vector<uint32_t> levels = db.levels_of(check_id);
     std::reverse(levels.begin(), levels.end());
     return levels;
 }
@@ -114,7 +100,7 @@ bool collect_level(Database& db, uint32_t lblock, int64_t from, int64_t to,
 template <uint32_t DataType>
 std::vector<record_t<DataType>> get_data(Database& db, const WriteBuffer& buffer, uint32_t check_id,
                                          int64_t from, int64_t to) {
-    expect_type(db, check_id, DataType, "extract");
+    db.typed_series(check_id, DataType, Database::Use::extract);
     std::vector<record_t<DataType>> result;
     for (uint32_t lblock : coarsest_first(db, check_id)) {
         if (!collect_level(db, lblock, from, to, result)) {
@@ -134,7 +120,7 @@ std::vector<record_t<DataType>> get_data(Database& db, const WriteBuffer& buffer
 
 template <uint32_t DataType>
 void read_whole_series(Database& db, WriteBuffer& buffer, uint32_t check_id, const ByteSink& sink) {
-    expect_type(db, check_id, DataType, "extract");
+    db.typed_series(check_id, DataType, Database::Use::extract);
     buffer.external_flush(check_id);
     std::vector<uint8_t> bytes;
     for (uint32_t lblock : coarsest_first(db, check_id)) {
@@ -149,11 +135,11 @@ void read_whole_series(Database& db, WriteBuffer& buffer, uint32_t check_id, con
 
 template <uint32_t DataType>
 void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int64_t t) {
-    expect_type(db, check_id, DataType, "truncate");
+    db.typed_series(check_id, DataType, Database::Use::truncate);
     buffer.external_flush(check_id);
     for (uint32_t lblock : coarsest_first(db, check_id)) {
         bool kept = false;
-        const uint32_t head = db.chain(ChainKind::head).position(lblock);
+        const uint32_t head = db.level(lblock).head;
         uint32_t after_passed = head;
         for_each_record<record_t<DataType>>(db, lblock,
                                             [&](const record_t<DataType>& r, uint32_t next) {
@@ -165,7 +151,7 @@ void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int
                                                 return true;
                                             });
         if (after_passed != head) {
-            db.chain(ChainKind::head).set_position(lblock, after_passed);
+            db.set_head(lblock, after_passed);
         }
         if (kept) {
             break;
@@ -177,22 +163,19 @@ void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int
 
 uint32_t oldest_time(Database& db, uint32_t check_id) {
     db.check_allocated(check_id);
-    const auto empty = [&db](uint32_t l) {
-        return db.chain(ChainKind::head).position(l) == db.chain(ChainKind::tail).position(l);
-    };
-    uint32_t level = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
-    for (uint32_t next = db.chain(ChainKind::lblock).lblock_entry(level).next;
-         next != 0 && !empty(next); next = db.chain(ChainKind::lblock).lblock_entry(next).next) {
-        level = next;
+    // The coarsest level that holds records, or the finest.
+    LevelView oldest = db.level(db.series(check_id).first_lblock);
+    for (uint32_t next = oldest.next(); next != 0 && !db.level(next).empty();
+         next = db.level(next).next()) {
+        oldest = db.level(next);
     }
-    if (empty(level)) {
+    if (oldest.empty()) {
         return 0;
     }
     logging::storage_log(logging::Verbosity::verbose,
                          "Will read time from check id " + util::format_u64(check_id));
     uint8_t start[4];
-    db.read_from_lblock(db.chain(ChainKind::lblock).lblock_entry(level),
-                        db.chain(ChainKind::head).position(level), 4, start);
+    db.read_from_lblock(oldest.entry, oldest.head, 4, start);
     return util::load_be32(start);
 }
 

@@ -31,11 +31,11 @@ class FixedSizeLevel {
 public:
     FixedSizeLevel(Database& db, uint32_t lblock)
         : store_(db.store()),
-          level_(db.chain(ChainKind::lblock).lblock_entry(lblock)),
+          level_(db.level(lblock).entry),
           cursor_(db.store(), level_),
           size_(cursor_.level_size()),
-          head_(db.chain(ChainKind::head).position(lblock)),
-          used_((db.chain(ChainKind::tail).position(lblock) + size_ - head_) % size_),
+          head_(db.level(lblock).head),
+          used_(db.level(lblock).used()),
           count_(used_ / unit) {}
 
     uint32_t count() const { return count_; }

@@ -86,20 +86,9 @@ bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& 
 }
 
 template <uint32_t DataType>
-uint32_t finest_level(const Database& db, uint32_t check_id) {
-    db.check_allocated(check_id);
-    const check_entry_t series = db.chain(ChainKind::check).check_entry(check_id);
-    if (series.data_type != DataType) {
-        throw error_dbtype("Type mismatch - trying to insert type " + util::format_u64(DataType) +
-                           " in a type " + util::format_u64(series.data_type) +
-                           " level (id: " + util::format_u64(check_id) + ")");
-    }
-    return series.first_lblock;
-}
-
-template <uint32_t DataType>
 bool insert_into_series(Database& db, uint32_t check_id, const record_t<DataType>& record) {
-    return insert_into_level<DataType>(db, finest_level<DataType>(db, check_id), record);
+    return insert_into_level<DataType>(
+        db, db.typed_series(check_id, DataType, Database::Use::insert), record);
 }
 
 namespace {
@@ -120,9 +109,7 @@ bool append_to_level(Database& db, uint32_t lblock,
         bytes.resize(at + encoded_size(r));
         encode(r, bytes.data() + at);
     }
-    const uint32_t size =
-        db.chain(ChainKind::lblock).lblock_entry(lblock).dblocks * db.block_size();
-    return bytes.size() < size &&
+    return bytes.size() < db.level_bytes(lblock) &&
            db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
@@ -131,7 +118,8 @@ bool append_to_level(Database& db, uint32_t lblock,
 template <uint32_t DataType>
 bool append_to_series(Database& db, uint32_t check_id,
                       const std::vector<record_t<DataType>>& records) {
-    return append_to_level<DataType>(db, finest_level<DataType>(db, check_id), records);
+    return append_to_level<DataType>(db, db.typed_series(check_id, DataType, Database::Use::insert),
+                                     records);
 }
 
 template <uint32_t DataType>
@@ -159,8 +147,7 @@ struct Aggregate {
 // when that level is empty, is dropped so that it never wedges the level.
 template <uint32_t DataType>
 bool fits_next_level(const Database& db, uint32_t next, const record_t<DataType>& entry) {
-    const uint32_t size = db.chain(ChainKind::lblock).lblock_entry(next).dblocks * db.block_size();
-    return encoded_size(entry) < size;
+    return encoded_size(entry) < db.level_bytes(next);
 }
 
 // Writes the run's entries to the next level: in one write when they all
@@ -176,25 +163,22 @@ bool store_aggregates(Database& db, uint32_t lblock, uint32_t next,
         if (kept.back()) {
             entries.push_back(a.entry);
         } else if (!is_empty(a.entry.duration)) {
-            logging::storage_log(
-                Verbosity::warning,
-                "Aggregated record of " + util::format_u64(encoded_size(a.entry)) +
-                    " bytes does not fit level " + util::format_u64(next) + " of " +
-                    util::format_u64(
-                        uint64_t{db.chain(ChainKind::lblock).lblock_entry(next).dblocks} *
-                        db.block_size()) +
-                    " bytes - dropped");
+            logging::storage_log(Verbosity::warning,
+                                 "Aggregated record of " + util::format_u64(encoded_size(a.entry)) +
+                                     " bytes does not fit level " + util::format_u64(next) +
+                                     " of " + util::format_u64(db.level_bytes(next)) +
+                                     " bytes - dropped");
         }
     }
     if (entries.empty() || append_to_level<DataType>(db, next, entries)) {
-        db.chain(ChainKind::head).set_position(lblock, run.back().head);
+        db.set_head(lblock, run.back().head);
         return true;
     }
     for (size_t i = 0; i < run.size(); ++i) {
         if (kept[i] && !insert_into_level<DataType>(db, next, run[i].entry)) {
             return false;
         }
-        db.chain(ChainKind::head).set_position(lblock, run[i].head);
+        db.set_head(lblock, run[i].head);
     }
     return true;
 }
@@ -203,18 +187,18 @@ bool store_aggregates(Database& db, uint32_t lblock, uint32_t next,
 
 template <uint32_t DataType>
 bool aggregate_level(Database& db, uint32_t lblock) {
-    const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
-    const uint32_t next = level.next;
-    const uint32_t goal = next != 0 ? db.chain(ChainKind::lblock).lblock_entry(next).resolution : 0;
-    const uint32_t size = level.dblocks * db.block_size();
-    const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
+    const LevelView level = db.level(lblock);
+    const uint32_t next = level.next();
+    const uint32_t goal = next != 0 ? db.level(next).entry.resolution : 0;
+    const uint32_t size = level.size;
+    const uint32_t tail = level.tail;
     const uint32_t enough_room = static_cast<uint32_t>(size * 5u) / 100;
-    uint32_t head = db.chain(ChainKind::head).position(lblock);
+    uint32_t head = level.head;
     // Already drained, the level only waits for a phase shift to commit its head.
-    if (head == tail) {
+    if (level.empty()) {
         return true;
     }
-    LblockCursor cursor(db.store(), level);
+    LblockCursor cursor(db.store(), level.entry);
     std::vector<Aggregate<DataType>> run;
     for (;;) {
         record_t<DataType> a;
@@ -241,9 +225,8 @@ bool aggregate_level(Database& db, uint32_t lblock) {
 
 template <uint32_t DataType>
 void drain_first_level(Database& db, uint32_t check_id) {
-    const uint32_t finest = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
-    while (db.chain(ChainKind::head).position(finest) !=
-           db.chain(ChainKind::tail).position(finest)) {
+    const uint32_t finest = db.series(check_id).first_lblock;
+    while (!db.level(finest).empty()) {
         if (!aggregate_level<DataType>(db, finest)) {
             db.phase_shift_all();
         }
@@ -253,21 +236,21 @@ void drain_first_level(Database& db, uint32_t check_id) {
 void drop_first_levels(Database& db, const std::vector<uint32_t>& check_ids, bool keep_records) {
     std::vector<check_entry_t> old;
     for (uint32_t id : check_ids) {
-        old.push_back(db.chain(ChainKind::check).check_entry(id));
+        old.push_back(db.series(id));
         if (keep_records) {
             by_type(old.back().data_type, [&]<uint32_t T>() { drain_first_level<T>(db, id); });
         }
     }
     // Draining may have shifted the chains: the copy in use is taken afresh.
     for (size_t i = 0; i < check_ids.size(); ++i) {
-        const uint32_t next = db.chain(ChainKind::lblock).lblock_entry(old[i].first_lblock).next;
-        db.chain(ChainKind::check).set_check_entry(check_ids[i], {old[i].data_type, next});
+        const uint32_t next = db.level(old[i].first_lblock).next();
+        db.set_series(check_ids[i], {old[i].data_type, next});
     }
     try {
         db.phase_shift_all();
     } catch (const error_generic&) {
         for (size_t i = 0; i < check_ids.size(); ++i) {
-            db.chain(ChainKind::check).set_check_entry(check_ids[i], old[i]);
+            db.set_series(check_ids[i], old[i]);
         }
         throw;
     }

@@ -31,10 +31,10 @@ void count_incidents(Database& db, const lblock_entry_t& level, uint32_t head,
 }
 
 level_summary_t summarize(Database& db, uint32_t data_type, uint32_t lblock) {
-    const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(lblock);
-    const uint32_t size = level.dblocks * db.block_size();
+    const lblock_entry_t level = db.level(lblock).entry;
+    const uint32_t size = db.level_bytes(lblock);
     const uint32_t head = db.committed_head(lblock);
-    const uint32_t tail = db.chain(ChainKind::tail).position(lblock);
+    const uint32_t tail = db.level(lblock).tail;
     const uint32_t unit = record_unit_size(data_type);
     level_summary_t summary;
     summary.lblock = lblock;
@@ -56,13 +56,10 @@ level_summary_t summarize(Database& db, uint32_t data_type, uint32_t lblock) {
 }  // namespace
 
 std::vector<level_summary_t> summarize_levels(Database& db, uint32_t check_id) {
-    const check_entry_t series = db.chain(ChainKind::check).check_entry(check_id);
+    const uint32_t data_type = db.series(check_id).data_type;
     std::vector<level_summary_t> levels;
-    const PointerChain& lblocks = db.chain(ChainKind::lblock);
-    // A damaged list may loop: it cannot hold more levels than there are lblocks.
-    for (uint32_t l = series.first_lblock; l != 0 && levels.size() < lblocks.capacity();
-         l = lblocks.lblock_entry(l).next) {
-        levels.push_back(summarize(db, series.data_type, l));
+    for (uint32_t l : db.levels_of(check_id)) {
+        levels.push_back(summarize(db, data_type, l));
     }
     return levels;
 }

@@ -120,12 +120,12 @@ private:
 // Switches the series to a fresh list of levels, commits, and only then
 // frees the old; a failed commit leaves the series on its old levels.
 void switch_levels(Database& db, uint32_t check_id, uint32_t fresh) {
-    const check_entry_t old = db.chain(ChainKind::check).check_entry(check_id);
-    db.chain(ChainKind::check).set_check_entry(check_id, {old.data_type, fresh});
+    const check_entry_t old = db.series(check_id);
+    db.set_series(check_id, {old.data_type, fresh});
     try {
         db.phase_shift_all();
     } catch (const error_generic&) {
-        db.chain(ChainKind::check).set_check_entry(check_id, old);
+        db.set_series(check_id, old);
         throw;
     }
     db.release_lblock_list(old.first_lblock);
@@ -150,8 +150,7 @@ void rebuild_into(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t
 // rebuild_into a fresh list of levels like the series' own.
 template <typename Fill>
 void rebuild_levels(Database& db, WriteBuffer& buffer, uint32_t check_id, Fill&& fill) {
-    rebuild_into(db, buffer, check_id,
-                 db.allocate_like(db.chain(ChainKind::check).check_entry(check_id).first_lblock),
+    rebuild_into(db, buffer, check_id, db.allocate_like(db.series(check_id).first_lblock),
                  std::forward<Fill>(fill));
 }
 
@@ -299,11 +298,8 @@ template <uint32_t DataType>
 void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32_t level,
                     const std::string& patch) {
     check_patches<DataType>({patch});
-    uint32_t lblock = db.chain(ChainKind::check).check_entry(check_id).first_lblock;
-    for (uint32_t l = 0; l < level && lblock != 0; ++l) {
-        lblock = db.chain(ChainKind::lblock).lblock_entry(lblock).next;
-    }
-    if (lblock == 0) {
+    const std::vector<uint32_t> levels = db.levels_of(check_id);
+    if (level >= levels.size()) {
         throw error_range("Series " + util::format_u64(check_id) + " has no level " +
                           util::format_u64(level));
     }
@@ -311,7 +307,7 @@ void recovery_place(Database& db, WriteBuffer& buffer, uint32_t check_id, uint32
     record_t<DataType> x;
     for (size_t at = 4; at < patch.size();) {
         at += decode_at(patch, at, x);
-        if (!insert_into_level<DataType>(db, lblock, x)) {
+        if (!insert_into_level<DataType>(db, levels[level], x)) {
             throw error_range("Level " + util::format_u64(level) + " of series " +
                               util::format_u64(check_id) +
                               " has no room for the records placed in it");
@@ -324,12 +320,11 @@ template <uint32_t DataType>
 void fill_levels_newest_first(Database& db, uint32_t first_lblock,
                               const std::vector<record_t<DataType>>& newest_first) {
     size_t next = 0;
-    for (uint32_t l = first_lblock; l != 0 && next < newest_first.size();
-         l = db.chain(ChainKind::lblock).lblock_entry(l).next) {
-        const lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(l);
-        const uint32_t size = level.dblocks * db.block_size();
+    for (uint32_t l = first_lblock; l != 0 && next < newest_first.size(); l = db.level(l).next()) {
+        const lblock_entry_t level = db.level(l).entry;
+        const uint32_t size = db.level_bytes(l);
         uint32_t p = size - 1;
-        db.chain(ChainKind::tail).set_position(l, size - 1);
+        db.set_tail(l, size - 1);
         uint64_t previous_end = 0;
         std::vector<uint8_t> bytes;
         while (next < newest_first.size()) {
@@ -360,7 +355,7 @@ void fill_levels_newest_first(Database& db, uint32_t first_lblock,
             previous_end = end_of(entry);
             next += taken;
         }
-        db.chain(ChainKind::head).set_position(l, p);
+        db.set_head(l, p);
         db.publish_heads(l);
     }
     if (next < newest_first.size()) {

@@ -57,8 +57,7 @@ WriteBuffer::CheckBuffer<DataType>& WriteBuffer::buffer_for(uint32_t check_id,
     if (const auto found = buffers.find(check_id); found != buffers.end()) {
         return found->second;
     }
-    const uint32_t finest = db_.chain(ChainKind::check).check_entry(check_id).first_lblock;
-    const uint32_t resolution = db_.chain(ChainKind::lblock).lblock_entry(finest).resolution;
+    const uint32_t resolution = db_.level(db_.series(check_id).first_lblock).entry.resolution;
     const auto [placed, fresh] = buffers.emplace(
         check_id,
         CheckBuffer<DataType>{resolution, cyclic_vector<record_t<DataType>>(settings_.entries)});
@@ -68,7 +67,7 @@ WriteBuffer::CheckBuffer<DataType>& WriteBuffer::buffer_for(uint32_t check_id,
 
 template <uint32_t DataType>
 void WriteBuffer::insert(uint32_t check_id, const record_t<DataType>& record) {
-    db_.check_type(check_id, DataType);
+    db_.typed_series(check_id, DataType, Database::Use::given);
     CheckBuffer<DataType>& b =
         buffer_for<DataType>(check_id, "duplicate insert of check id in write buffer");
     if (b.resolution > 1 && !b.ring.empty() && accumulates(b.ring.peek_head(), record, b)) {
@@ -216,8 +215,7 @@ void WriteBuffer::external_flush(uint32_t check_id) {
     if (!db_.check_id_exists(check_id)) {
         return;
     }
-    by_type(db_.chain(ChainKind::check).check_entry(check_id).data_type,
-            [&]<uint32_t T>() { external_flush_in<T>(check_id); });
+    by_type(db_.series(check_id).data_type, [&]<uint32_t T>() { external_flush_in<T>(check_id); });
 }
 
 template <uint32_t DataType>
@@ -246,12 +244,7 @@ void WriteBuffer::flush_all() {
 
 template <uint32_t DataType>
 record_t<DataType> WriteBuffer::extract_newest(uint32_t check_id) {
-    db_.check_allocated(check_id);
-    const check_entry_t series = db_.chain(ChainKind::check).check_entry(check_id);
-    if (series.data_type != DataType) {
-        throw error_dbtype("Type mismatch - trying to extract type " + util::format_u64(DataType) +
-                           " in a type " + util::format_u64(series.data_type) + " level");
-    }
+    const uint32_t finest = db_.typed_series(check_id, DataType, Database::Use::extract);
     auto& buffers = map<DataType>().buffers;
     if (const auto found = buffers.find(check_id);
         found != buffers.end() && !is_empty(found->second.newest.duration)) {
@@ -261,11 +254,10 @@ record_t<DataType> WriteBuffer::extract_newest(uint32_t check_id) {
     newest_entry_misses.increment();
     check_empty(check_id);
     std::optional<record_t<DataType>> newest;
-    for_each_record<record_t<DataType>>(db_, series.first_lblock,
-                                        [&newest](record_t<DataType>& r, uint32_t) {
-                                            newest = std::move(r);
-                                            return true;
-                                        });
+    for_each_record<record_t<DataType>>(db_, finest, [&newest](record_t<DataType>& r, uint32_t) {
+        newest = std::move(r);
+        return true;
+    });
     if (!newest) {
         throw error_empty("No records in given series, cannot extract newest");
     }

@@ -161,36 +161,66 @@ void Database::check_allocated(uint32_t check_id) const {
     }
 }
 
-uint32_t Database::check_type(uint32_t check_id, uint32_t expected) const {
+namespace {
+
+std::string mismatch_text(Database::Use use, uint32_t check_id, uint32_t found, uint32_t expected) {
+    const std::string f = util::format_u64(found);
+    const std::string e = util::format_u64(expected);
+    switch (use) {
+        case Database::Use::given:
+            return "Type mismatch - given check id (" + util::format_u64(check_id) + ") has type " +
+                   f + " but we expected " + e;
+        case Database::Use::insert:
+            return "Type mismatch - trying to insert type " + e + " in a type " + f +
+                   " level (id: " + util::format_u64(check_id) + ")";
+        case Database::Use::extract:
+            return "Type mismatch - trying to extract type " + e + " in a type " + f + " level";
+        case Database::Use::truncate:
+            return "Type mismatch - trying to truncate type " + e + " in a type " + f + " level";
+    }
+    return {};
+}
+
+}  // namespace
+
+uint32_t Database::typed_series(uint32_t check_id, uint32_t expected, Use use) const {
     check_allocated(check_id);
-    const check_entry_t c = chain(ChainKind::check).check_entry(check_id);
+    const check_entry_t c = series(check_id);
     if (c.data_type != expected) {
-        throw error_dbtype("Type mismatch - given check id (" + util::format_u64(check_id) +
-                           ") has type " + util::format_u64(c.data_type) + " but we expected " +
-                           util::format_u64(expected));
+        throw error_dbtype(mismatch_text(use, check_id, c.data_type, expected));
     }
     return c.first_lblock;
 }
 
+std::vector<uint32_t> Database::levels_of(uint32_t check_id) const {
+    std::vector<uint32_t> levels;
+    const uint32_t capacity = chain(ChainKind::lblock).capacity();
+    // A list can hold each lblock once; a longer walk has met a loop.
+    for (uint32_t l = series(check_id).first_lblock; l != 0; l = lblock_entry(l).next) {
+        if (levels.size() == capacity) {
+            throw error_consistency("Level list of check id " + util::format_u64(check_id) +
+                                    " loops");
+        }
+        levels.push_back(l);
+    }
+    return levels;
+}
+
+LevelView Database::level(uint32_t lblock) const {
+    const lblock_entry_t e = lblock_entry(lblock);
+    return {e, level_size(e), chain(ChainKind::head).position(lblock),
+            chain(ChainKind::tail).position(lblock)};
+}
+
 time_series_layout_t Database::fetch_ts_description(uint32_t check_id) const {
     check_allocated(check_id);
-    const check_entry_t c = chain(ChainKind::check).check_entry(check_id);
-    const uint32_t unit = record_unit_size(c.data_type);
-    time_series_layout_t layout{c.data_type, {}};
-    const PointerChain& lblocks = chain(ChainKind::lblock);
-    // A list can hold each lblock once; a longer walk has met a loop.
-    for (uint32_t l = c.first_lblock; l != 0 && layout.levels.size() <= lblocks.capacity();) {
-        const lblock_entry_t e = lblocks.lblock_entry(l);
+    const uint32_t data_type = series(check_id).data_type;
+    const uint32_t unit = record_unit_size(data_type);
+    time_series_layout_t layout{data_type, {}};
+    for (uint32_t l : levels_of(check_id)) {
+        const lblock_entry_t e = lblock_entry(l);
         layout.levels.push_back(
             {static_cast<uint32_t>(uint64_t{block_size()} * e.dblocks / unit), e.resolution});
-        l = e.next;
-    }
-    if (layout.levels.empty()) {
-        throw error_internal("fetch_ts_description(" + util::format_u64(check_id) +
-                             ") found no levels");
-    }
-    if (layout.levels.size() > lblocks.capacity()) {
-        throw error_consistency("Level list of check id " + util::format_u64(check_id) + " loops");
     }
     return layout;
 }

@@ -26,6 +26,19 @@
 
 namespace tsdb {
 
+// One level: where its blocks lie, its size in bytes, its ring positions
+// (records from head up to tail) and the next coarser level of its series.
+struct LevelView {
+    lblock_entry_t entry;
+    uint32_t size = 0;
+    uint32_t head = 0;
+    uint32_t tail = 0;
+    uint32_t next() const { return entry.next; }
+    bool empty() const { return head == tail; }
+    // Bytes the records take, with the ring's wrap.
+    uint32_t used() const { return (tail + size - head) % size; }
+};
+
 class Database {
 public:
     // Opens an existing database: header, chains, allocation map, the
@@ -72,15 +85,37 @@ public:
     bool check_id_exists(uint32_t check_id) const;
     // Throws tsdb::error_internal "Referenced unallocated check_id (" id ")".
     void check_allocated(uint32_t check_id) const;
-    // The series' finest level; tsdb::error_dbtype "Type mismatch - ..." when
-    // the series holds another data type.
-    uint32_t check_type(uint32_t check_id, uint32_t expected) const;
     void deallocate_check_id(uint32_t check_id);
     // Frees a level in memory; its blocks and its number are handed out
     // again only after a phase shift has committed the release.
     void release_lblock(uint32_t lblock);
     void release_lblock_list(uint32_t first_lblock);
     void publish_heads(uint32_t first_lblock);
+
+    // --- series and levels, as the algorithms read them ---
+    // What a caller does with a series it expects of one storage type: it
+    // words the failure when the series holds another.
+    enum class Use { given, insert, extract, truncate };
+    // The series' finest level. Throws as check_allocated() does, and
+    // tsdb::error_dbtype "Type mismatch - ..." for a series of another type.
+    uint32_t typed_series(uint32_t check_id, uint32_t expected, Use use) const;
+    // The series' entry (storage type and finest level) as it stands.
+    check_entry_t series(uint32_t check_id) const {
+        return chain(ChainKind::check).check_entry(check_id);
+    }
+    void set_series(uint32_t check_id, const check_entry_t& entry) {
+        chain(ChainKind::check).set_check_entry(check_id, entry);
+    }
+    // The series' levels, finest first.
+    std::vector<uint32_t> levels_of(uint32_t check_id) const;
+    LevelView level(uint32_t lblock) const;
+    uint32_t level_bytes(uint32_t lblock) const { return level_size(lblock_entry(lblock)); }
+    void set_head(uint32_t lblock, uint32_t position) {
+        chain(ChainKind::head).set_position(lblock, position);
+    }
+    void set_tail(uint32_t lblock, uint32_t position) {
+        chain(ChainKind::tail).set_position(lblock, position);
+    }
 
     // --- level rings ---
     // Appends at the level's tail; false, changing nothing, without room.
@@ -122,6 +157,9 @@ private:
     // Sets the descriptor of the copy in use in the header buffer only.
     void new_generation(ChainKind kind);
     uint32_t level_size(const lblock_entry_t& level) const { return level.dblocks * block_size(); }
+    lblock_entry_t lblock_entry(uint32_t lblock) const {
+        return chain(ChainKind::lblock).lblock_entry(lblock);
+    }
 
     BackingStore store_;
     Header header_;
