@@ -4,9 +4,10 @@ WERROR ?= $(if $(CI),ON,OFF)
 # Then the comparative benchmark's peers and its system-call counter, and
 # clang with its fuzzer runtime.
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev librsvg2-dev \
-           rrdtool rrdcached librrd-dev python3-whisper strace clang libclang-rt-14-dev
+           rrdtool rrdcached librrd-dev python3-whisper strace clang libclang-rt-14-dev \
+           clang-format clang-tidy
 
-.PHONY: deps demo test test-release test-sanitize test-fuzz bench compare torture soak fuzz format clean
+.PHONY: deps demo lint test test-release test-sanitize test-fuzz bench compare torture soak fuzz format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -36,7 +37,7 @@ test-sanitize: build-Sanitize
 test-fuzz:
 	$(MAKE) fuzz FUZZ_SECONDS=60
 
-test: test-release test-sanitize test-fuzz
+test: lint test-release test-sanitize test-fuzz
 
 bench: build-Release
 	./build/Release/bench/checksum_bench
@@ -89,6 +90,16 @@ fuzz: | deps
 	    -rss_limit_mb=1024 -malloc_limit_mb=64 -timeout=10 -print_final_stats=1 \
 	    -artifact_prefix=build/fuzz/artifacts/ || exit 1; \
 	done
+
+# Every C++ file as .clang-format lays it out, and clang-tidy (.clang-tidy)
+# without a finding on the C++ files changed since TIDY_BASE.
+TIDY_BASE ?= HEAD~1
+lint: build-Release
+	git ls-files '*.cc' '*.h' | xargs clang-format --dry-run -Werror
+	@files=$$(git rev-parse -q --verify $(TIDY_BASE) >/dev/null && \
+	  git diff --name-only --diff-filter=d $(TIDY_BASE) -- '*.cc' | grep -v '^fuzz/'); \
+	if [ -n "$$files" ]; then echo "clang-tidy:" $$files; \
+	  echo $$files | xargs -n1 -P $(JOBS) clang-tidy -p build/Release --quiet; fi
 
 format:
 	git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i

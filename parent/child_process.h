@@ -56,7 +56,7 @@ public:
     // first raises EChild with its exit status.
     explicit ChildProcess(ChildOptions options);
     // Kills a child that is still running.
-    ~ChildProcess();
+    ~ChildProcess() override;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 

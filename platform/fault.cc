@@ -52,7 +52,7 @@ void on_fatal_signal(int signal, siginfo_t* info, void*) {
 
 void use_alternate_stack() {
     // A crash from a stack overflow needs a stack of its own.
-    static std::vector<char> stack(std::max<size_t>(SIGSTKSZ, 64 * 1024));
+    static std::vector<char> stack(std::max<size_t>(SIGSTKSZ, size_t{64} * 1024));
     stack_t alternate{};
     alternate.ss_sp = stack.data();
     alternate.ss_size = stack.size();
@@ -133,6 +133,7 @@ long long seconds_since_epoch() noexcept {
 
 // A call of a pure virtual function is a crash like an invalid access, and
 // goes to the same handler.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,readability-identifier-naming): the runtime's name
 extern "C" void __cxa_pure_virtual() {
     raise(SIGSEGV);
     std::abort();

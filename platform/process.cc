@@ -54,6 +54,7 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments,
         strings.push_back(key + "=" + value);
     }
     std::vector<char*> envp;
+    envp.reserve(strings.size() + 1);
     for (std::string& s : strings) {
         envp.push_back(s.data());
     }
@@ -61,6 +62,7 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments,
     std::vector<std::string> args{path};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& s : args) {
         argv.push_back(s.data());
     }

@@ -16,7 +16,7 @@ void report_system_error(std::string_view text, const char* socket_path) noexcep
     if (std::strlen(socket_path) >= sizeof address.sun_path) {
         return;
     }
-    std::strcpy(address.sun_path, socket_path);
+    std::memcpy(address.sun_path, socket_path, std::strlen(socket_path) + 1);
 
     // Facility user, severity error; the identity of the event leads the text.
     SignalSafeText<2048> record;
@@ -29,6 +29,8 @@ void report_system_error(std::string_view text, const char* socket_path) noexcep
     if (fd < 0) {
         return;
     }
+    // The socket interface takes every address family as a sockaddr.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
     const auto* target = reinterpret_cast<const sockaddr*>(&address);
     (void)sendto(fd, record.data(), record.size(), MSG_NOSIGNAL, target, sizeof address);
     close(fd);

@@ -133,7 +133,7 @@ std::string ioprim::read_string() {
                               " beyond the limit of " + std::to_string(max_string_length));
     }
     std::string s;
-    constexpr size_t chunk = 64 * 1024;
+    constexpr size_t chunk = size_t{64} * 1024;
     // Room for what has arrived already: the string grows with the data.
     s.reserve(std::min<uint64_t>(length, read_area_.size - read_used_ + chunk));
     while (s.size() < length) {

@@ -19,7 +19,8 @@ const tsdb::data_interval_continuous_t& continuous(const tsdb::interval_list& l,
 std::vector<continuous_record_t> every_30s(uint32_t n, float v = 1) {
     std::vector<continuous_record_t> records;
     for (uint32_t i = 0; i < n; ++i) {
-        records.push_back({i * 30, 30, 1, 0, v, v + i, v + i / 2.0f});
+        const auto f = static_cast<float>(i);
+        records.push_back({i * 30, 30, 1, 0, v, v + f, v + f / 2});
     }
     return records;
 }

@@ -85,6 +85,7 @@ TEST(SystemLog, RecordCarriesSourceSeverityAndEventIdentity) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the socket interface's type
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
     platform::report_system_error("Database shutdown caught exception: x - will not proceed.",

@@ -26,6 +26,7 @@ using tsdb::data_interval_incident_t;
 using tsdb::interval_list;
 
 namespace tsdb {
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
 void PrintTo(const time_series_layout_t& layout, std::ostream* out) {
     *out << "type " << layout.data_type;
     for (const level_t& l : layout.levels) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-identifier-naming): the argument library's namespace
 namespace CLI {
 class App;
 class Option;

@@ -29,13 +29,14 @@ inline void decode_into(const uint8_t* in, enum_record_t& out) { out = decode_en
 template <typename Record>
 class FixedSizeLevel {
 public:
-    FixedSizeLevel(Database& db, uint32_t lblock)
-        : store_(db.store()),
-          level_(db.level(lblock).entry),
-          cursor_(db.store(), level_),
-          size_(cursor_.level_size()),
-          head_(db.level(lblock).head),
-          used_(db.level(lblock).used()),
+    FixedSizeLevel(Database& db, uint32_t lblock) : FixedSizeLevel(db.store(), db.level(lblock)) {}
+    FixedSizeLevel(BackingStore& store, const LevelView& level)
+        : store_(store),
+          level_(level.entry),
+          cursor_(store, level.entry),
+          size_(level.size),
+          head_(level.head),
+          used_(level.used()),
           count_(used_ / unit) {}
 
     uint32_t count() const { return count_; }

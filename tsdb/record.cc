@@ -87,6 +87,8 @@ void encode(const incident_record_t& r, uint8_t* out) {
     encode_span(r.timestart, r.duration, out);
     util::store_be32(out + 8, r.severity);
     util::store_be32(out + 12, length);
+    // The text is stored with its length and zero padding, not a terminator.
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
     std::memcpy(out + 16, r.text.data(), length);
     std::memset(out + 16 + length, 0, padded_text_size(length) - length);
 }

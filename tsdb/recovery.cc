@@ -171,6 +171,7 @@ template <uint32_t DataType>
 std::vector<record_t<DataType>> best_records_of(const std::vector<std::string>& patches,
                                                 uint32_t check_id) {
     std::vector<PatchReader<DataType>> readers;
+    readers.reserve(patches.size());
     for (const std::string& patch : patches) {
         readers.emplace_back(patch, check_id);
     }

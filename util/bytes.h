@@ -60,19 +60,13 @@ constexpr void store_le64(uint8_t* p, uint64_t v) { store_le(p, v); }
 // Strings carry bytes (patches, digests, file images): their characters as
 // the bytes the helpers above take, and bytes as characters. The only casts
 // between the two.
-inline uint8_t* bytes_of(std::string& s) {
-    return reinterpret_cast<uint8_t*>(
-        s.data());  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-}
+// NOLINTBEGIN(cppcoreguidelines-pro-type-reinterpret-cast)
+inline uint8_t* bytes_of(std::string& s) { return reinterpret_cast<uint8_t*>(s.data()); }
 inline const uint8_t* bytes_of(std::string_view s) {
-    return reinterpret_cast<const uint8_t*>(
-        s.data());  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    return reinterpret_cast<const uint8_t*>(s.data());
 }
-inline const char* chars_of(const uint8_t* p) {
-    return reinterpret_cast<const char*>(p);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-}
-inline char* chars_of(uint8_t* p) {
-    return reinterpret_cast<char*>(p);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-}
+inline const char* chars_of(const uint8_t* p) { return reinterpret_cast<const char*>(p); }
+inline char* chars_of(uint8_t* p) { return reinterpret_cast<char*>(p); }
+// NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
 
 }  // namespace util

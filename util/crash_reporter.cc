@@ -25,6 +25,7 @@ void write_report(int fd, const platform::Fault& fault, int& error) noexcept {
         .append("\nsignal: ")
         .append_decimal(static_cast<uint64_t>(fault.signal))
         .append("\naddress: 0x")
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the address as a number
         .append_hex(reinterpret_cast<uintptr_t>(fault.address), 16)
         .append("\nprocess id: ")
         .append_decimal(static_cast<uint64_t>(safe::process_id()))
@@ -42,18 +43,18 @@ Text dump_message(const platform::Fault& fault) noexcept {
     const int fd = safe::create_file(dump_path, error);
     if (fd < 0) {
         message.append("Failed to create dump file '").append(dump_path).append("' (error ");
-        return std::move(message.append_decimal(static_cast<uint64_t>(error)).append(")"));
+        return message.append_decimal(static_cast<uint64_t>(error)).append(")");
     }
     write_report(fd, fault, error);
     safe::close_file(fd);
     if (error != 0) {
         message.append("Failed to save dump file to '").append(dump_path).append("' (error ");
-        return std::move(message.append_decimal(static_cast<uint64_t>(error)).append(")"));
+        return message.append_decimal(static_cast<uint64_t>(error)).append(")");
     }
-    return std::move(message.append("An application error has been detected. Please report this ")
-                         .append("error and submit the dump file in '")
-                         .append(dump_path)
-                         .append("' along with your error report"));
+    return message.append("An application error has been detected. Please report this ")
+        .append("error and submit the dump file in '")
+        .append(dump_path)
+        .append("' along with your error report");
 }
 
 void on_fault(const platform::Fault& fault) noexcept {
@@ -85,7 +86,7 @@ std::string dump_file_name(const std::optional<std::string>& program_path) {
 void install_crash_reporter(CrashReportFunction report) {
     const std::string path = dump_file_name(platform::program_path());
     if (path.size() < sizeof dump_path) {
-        std::strcpy(dump_path, path.c_str());
+        std::memcpy(dump_path, path.c_str(), path.size() + 1);
     }
     report_function = report;
     platform::install_fault_handler(on_fault);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "error/exception.h"
 
@@ -63,13 +64,13 @@ uint32_t parse_u32(std::string_view text) {
 
 double parse_double(std::string_view text) {
     if (text == "nan") {
-        return NAN;
+        return std::numeric_limits<double>::quiet_NaN();
     }
     if (text == "inf") {
-        return INFINITY;
+        return std::numeric_limits<double>::infinity();
     }
     if (text == "-inf") {
-        return -INFINITY;
+        return -std::numeric_limits<double>::infinity();
     }
     const std::string copy(text);
     char* end = nullptr;

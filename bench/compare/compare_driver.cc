@@ -80,6 +80,7 @@ public:
     // Loads the hour that begins at minute `first`.
     void load_hour(uint32_t first) {
         in_.seekg(static_cast<std::streamoff>(uint64_t{first} * series * sizeof(float)));
+        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): floats as the file's bytes
         in_.read(reinterpret_cast<char*>(hour_.data()),
                  static_cast<std::streamsize>(hour_.size() * sizeof(float)));
         if (!in_) {
@@ -112,6 +113,7 @@ void write_workload(const std::string& file, uint32_t series, uint32_t minutes) 
         }
     }
     std::ofstream out(file, std::ios::binary);
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): floats as the file's bytes
     out.write(reinterpret_cast<const char*>(all.data()),
               static_cast<std::streamsize>(all.size() * sizeof(float)));
 }
@@ -154,6 +156,7 @@ System rrd_system(const std::string& dir, const Workload& w, const std::string& 
                               (std::isnan(v) ? std::string("U") : std::to_string(v)));
         }
         std::vector<const char*> argv;
+        argv.reserve(updates.size());
         for (const std::string& u : updates) {
             argv.push_back(u.c_str());
         }

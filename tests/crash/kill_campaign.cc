@@ -314,7 +314,7 @@ private:
         const uint32_t requests = 1 + random_() % 40;
         std::vector<uint32_t> puts;
         for (uint32_t r = 0; r < requests; ++r) {
-            const int64_t minutes = 1 + random_() % 30;
+            const auto minutes = static_cast<int64_t>(1 + random_() % 30);
             for (Series& s : series_) {
                 tsdb::Put_Data_Data put{
                     queues::queue_main, s.id, tsdb::PUT_Append, s.data_type, {}};

@@ -124,6 +124,7 @@ int64_t default_step(int64_t from, int64_t to) {
 void write_aligned(Context& c, const std::vector<uint32_t>& ids, const Grid& grid,
                    tools::Format format, bool utc) {
     std::vector<Column> columns;
+    columns.reserve(ids.size());
     for (uint32_t id : ids) {
         columns.push_back(column_of(c, id, grid));
     }

@@ -12,7 +12,7 @@ namespace tsdb {
 
 namespace {
 
-int size_class(uint32_t n) { return std::bit_width(n) - 1; }
+int size_class(uint32_t n) { return static_cast<int>(std::bit_width(n)) - 1; }
 
 // Classes below this are refreshed by a run of n blocks.
 int classes_below(uint32_t n) { return std::min(size_class(n), AllocationMap::hint_classes); }

@@ -60,8 +60,9 @@ uint32_t advance_sliced(uint32_t r, const uint8_t* p, size_t n) noexcept {
 #define TSDB_FOLD_TARGET __attribute__((target("pclmul,sse4.1")))
 
 TSDB_FOLD_TARGET __m128i load(const uint8_t* at) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-        at));  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    // The intrinsic's own type for an unaligned load.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
 // Multiplies both halves of x by their constants in k and adds the next lane.
