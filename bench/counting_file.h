@@ -12,11 +12,11 @@ namespace bench_support {
 struct ForwardingFile : platform::RandomAccessFile {
     explicit ForwardingFile(std::unique_ptr<platform::RandomAccessFile> inner)
         : inner(std::move(inner)) {}
-    platform::Transfer read_at(uint64_t offset, void* buffer, size_t n) override {
-        return inner->read_at(offset, buffer, n);
+    platform::Transfer read_at(uint64_t offset, std::span<uint8_t> into) override {
+        return inner->read_at(offset, into);
     }
-    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t n) override {
-        return inner->write_at(offset, buffer, n);
+    platform::Transfer write_at(uint64_t offset, std::span<const uint8_t> bytes) override {
+        return inner->write_at(offset, bytes);
     }
     int sync() override { return inner->sync(); }
     Space free_space() override { return inner->free_space(); }
@@ -26,10 +26,10 @@ struct ForwardingFile : platform::RandomAccessFile {
 
 struct CountingFile final : ForwardingFile {
     using ForwardingFile::ForwardingFile;
-    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t n) override {
+    platform::Transfer write_at(uint64_t offset, std::span<const uint8_t> written) override {
         ++writes;
-        bytes += n;
-        return ForwardingFile::write_at(offset, buffer, n);
+        bytes += written.size();
+        return ForwardingFile::write_at(offset, written);
     }
     int sync() override {
         ++syncs;

@@ -18,18 +18,18 @@ public:
     DiskFile(const DiskFile&) = delete;
     DiskFile& operator=(const DiskFile&) = delete;
 
-    Transfer read_at(uint64_t offset, void* buffer, size_t length) override {
-        auto* bytes = static_cast<char*>(buffer);
+    Transfer read_at(uint64_t offset, std::span<uint8_t> into) override {
         // A read that returns nothing has met the end of the file.
-        return transfer(length, 0, [&](size_t done) {
-            return pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+        return transfer(into.size(), 0, [&](size_t done) {
+            return pread(fd_, into.data() + done, into.size() - done,
+                         static_cast<off_t>(offset + done));
         });
     }
 
-    Transfer write_at(uint64_t offset, const void* buffer, size_t length) override {
-        const auto* bytes = static_cast<const char*>(buffer);
-        return transfer(length, EIO, [&](size_t done) {
-            return pwrite(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
+    Transfer write_at(uint64_t offset, std::span<const uint8_t> bytes) override {
+        return transfer(bytes.size(), EIO, [&](size_t done) {
+            return pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                          static_cast<off_t>(offset + done));
         });
     }
 

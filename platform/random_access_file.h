@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace platform {
@@ -21,10 +22,10 @@ struct Transfer {
 class RandomAccessFile {
 public:
     virtual ~RandomAccessFile() = default;
-    // Reads up to `length` bytes, fewer only at the end of the file or on error.
-    virtual Transfer read_at(uint64_t offset, void* buffer, size_t length) = 0;
-    // Writes all `length` bytes unless an error stops it.
-    virtual Transfer write_at(uint64_t offset, const void* buffer, size_t length) = 0;
+    // Fills `into`, short only at the end of the file or on error.
+    virtual Transfer read_at(uint64_t offset, std::span<uint8_t> into) = 0;
+    // Writes all of `bytes` unless an error stops it.
+    virtual Transfer write_at(uint64_t offset, std::span<const uint8_t> bytes) = 0;
     // Makes every completed write durable; returns 0 or an errno.
     virtual int sync() = 0;
     // Bytes free for this user on the volume holding the file, or an errno.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <span>
 
 #include "error/exception.h"
 #include "queues/codec.h"
@@ -71,7 +72,7 @@ std::unique_ptr<data_interval_t> read_interval(protocol::ioprim& io) {
     uint8_t b[continuous_bytes];
     switch (io.read_u32()) {
         case interval_continuous:
-            io.read_bytes(b + 4, continuous_bytes - 4);
+            io.read_bytes(std::span(b).subspan(4, continuous_bytes - 4));
             return std::make_unique<data_interval_continuous_t>(
                 static_cast<int64_t>(util::load_le64(b + 4)),
                 static_cast<int64_t>(util::load_le64(b + 12)),
@@ -80,7 +81,7 @@ std::unique_ptr<data_interval_t> read_interval(protocol::ioprim& io) {
                 std::bit_cast<float>(util::load_le32(b + 28)), util::load_le32(b + 32),
                 util::load_le32(b + 36));
         case interval_enum:
-            io.read_bytes(b + 4, enum_bytes - 4);
+            io.read_bytes(std::span(b).subspan(4, enum_bytes - 4));
             return std::make_unique<data_interval_enum_t>(
                 util::load_le32(b + 4), util::load_le32(b + 8), util::load_le32(b + 12),
                 static_cast<int64_t>(util::load_le64(b + 16)),

@@ -1,6 +1,7 @@
 #include "queues/ioprim.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -19,7 +20,8 @@ void ioprim::next_write_area() {
     write_area_ = out_->writeBegin();
 }
 
-void ioprim::write_primitive(const uint8_t* bytes, size_t n) {
+void ioprim::write_primitive(std::span<const uint8_t> bytes) {
+    const size_t n = bytes.size();
     while (write_area_.size - write_used_ < n) {
         next_write_area();
         if (write_area_.size == 0) {
@@ -29,12 +31,12 @@ void ioprim::write_primitive(const uint8_t* bytes, size_t n) {
                                     " too small for primitive write");
         }
     }
-    std::memcpy(write_area_.data + write_used_, bytes, n);
+    std::memcpy(write_area_.data + write_used_, bytes.data(), n);
     write_used_ += n;
 }
 
-void ioprim::write_run(const uint8_t* bytes, size_t n) {
-    while (n > 0) {
+void ioprim::write_run(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
         if (write_used_ == write_area_.size) {
             next_write_area();
             if (write_area_.size == 0) {
@@ -42,24 +44,23 @@ void ioprim::write_run(const uint8_t* bytes, size_t n) {
                 continue;
             }
         }
-        const size_t piece = std::min(n, write_area_.size - write_used_);
-        std::memcpy(write_area_.data + write_used_, bytes, piece);
+        const size_t piece = std::min(bytes.size(), write_area_.size - write_used_);
+        std::memcpy(write_area_.data + write_used_, bytes.data(), piece);
         write_used_ += piece;
-        bytes += piece;
-        n -= piece;
+        bytes = bytes.subspan(piece);
     }
 }
 
 void ioprim::write_u32(uint32_t v) {
-    uint8_t b[4];
-    util::store_le32(b, v);
-    write_primitive(b, sizeof b);
+    std::array<uint8_t, 4> b{};
+    util::store_le32(b.data(), v);
+    write_primitive(b);
 }
 
 void ioprim::write_u64(uint64_t v) {
-    uint8_t b[8];
-    util::store_le64(b, v);
-    write_primitive(b, sizeof b);
+    std::array<uint8_t, 8> b{};
+    util::store_le64(b.data(), v);
+    write_primitive(b);
 }
 
 void ioprim::write_f32(float v) { write_u32(std::bit_cast<uint32_t>(v)); }
@@ -67,7 +68,7 @@ void ioprim::write_f64(double v) { write_u64(std::bit_cast<uint64_t>(v)); }
 
 void ioprim::write_string(std::string_view s) {
     write_u64(s.size());
-    write_run(util::bytes_of(s), s.size());
+    write_run({util::bytes_of(s), s.size()});
 }
 
 void ioprim::flush() {
@@ -92,16 +93,15 @@ void ioprim::next_read_area() {
     }
 }
 
-void ioprim::read_run(uint8_t* bytes, size_t n) {
-    while (n > 0) {
+void ioprim::read_run(std::span<uint8_t> into) {
+    while (!into.empty()) {
         if (read_used_ == read_area_.size) {
             next_read_area();
         }
-        const size_t piece = std::min(n, read_area_.size - read_used_);
-        std::memcpy(bytes, read_area_.data + read_used_, piece);
+        const size_t piece = std::min(into.size(), read_area_.size - read_used_);
+        std::memcpy(into.data(), read_area_.data + read_used_, piece);
         read_used_ += piece;
-        bytes += piece;
-        n -= piece;
+        into = into.subspan(piece);
         // A consumed area goes back to the stream at once.
         if (read_used_ == read_area_.size) {
             in_->readCommit(read_used_);
@@ -112,15 +112,15 @@ void ioprim::read_run(uint8_t* bytes, size_t n) {
 }
 
 uint32_t ioprim::read_u32() {
-    uint8_t b[4];
-    read_run(b, sizeof b);
-    return util::load_le32(b);
+    std::array<uint8_t, 4> b{};
+    read_run(b);
+    return util::load_le32(b.data());
 }
 
 uint64_t ioprim::read_u64() {
-    uint8_t b[8];
-    read_run(b, sizeof b);
-    return util::load_le64(b);
+    std::array<uint8_t, 8> b{};
+    read_run(b);
+    return util::load_le64(b.data());
 }
 
 float ioprim::read_f32() { return std::bit_cast<float>(read_u32()); }
@@ -139,7 +139,7 @@ std::string ioprim::read_string() {
     while (s.size() < length) {
         const size_t at = s.size();
         s.resize(at + std::min<uint64_t>(chunk, length - at));
-        read_run((util::bytes_of(s) + at), s.size() - at);
+        read_run({util::bytes_of(s) + at, s.size() - at});
     }
     return s;
 }

@@ -4,8 +4,10 @@
 // flush().
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -40,9 +42,9 @@ public:
             write_used_ += n;
             return;
         }
-        uint8_t bytes[max_encoded];
-        encode(bytes);
-        write_run(bytes, n);
+        std::array<uint8_t, max_encoded> bytes{};
+        encode(bytes.data());
+        write_run(std::span(bytes).first(n));
     }
     static constexpr size_t max_encoded = 64;
     // Commits the used part of the write area and flushes the output.
@@ -58,17 +60,17 @@ public:
     // protocol::EMalformedEvent when the length passes max_string_length;
     // the string grows only as its bytes arrive.
     std::string read_string();
-    void read_bytes(uint8_t* bytes, size_t n) { read_run(bytes, n); }
+    void read_bytes(std::span<uint8_t> into) { read_run(into); }
 
     // The type and dest of the last event read here, for failure texts.
     uint32_t previous_type = 0;
     int32_t previous_dest = 0;
 
 private:
-    void write_primitive(const uint8_t* bytes, size_t n);
-    void write_run(const uint8_t* bytes, size_t n);
+    void write_primitive(std::span<const uint8_t> bytes);
+    void write_run(std::span<const uint8_t> bytes);
     void next_write_area();
-    void read_run(uint8_t* bytes, size_t n);
+    void read_run(std::span<uint8_t> into);
     void next_read_area();
 
     io::IStream* in_;

@@ -48,14 +48,14 @@ TEST(BackingStore, OpeningNeedsAnExistingFileThatNobodyElseHolds) {
     {
         BackingStore first = BackingStore::open_backing_store(path);
         const uint8_t mark = 0x5A;
-        first.btbo_WriteFile(0, 100, &mark, 1);
+        first.btbo_WriteFile(0, 100, {&mark, 1});
         // Replacing a held file is refused before anything in it changes.
         const platform::OpenedFile replaced = platform::create_random_access_file(path, 1024, true);
         EXPECT_EQ(replaced.file, nullptr);
         EXPECT_EQ(replaced.error, EBUSY);
         EXPECT_EQ(platform::create_random_access_file(path, 1024, false).error, EEXIST);
         uint8_t kept = 0;
-        EXPECT_EQ(first.botb_ReadFile(&kept, 0, 100, 1), 1u);
+        EXPECT_EQ(first.botb_ReadFile({&kept, 1}, 0, 100), 1u);
         EXPECT_EQ(kept, mark);
         EXPECT_EQ(failure_text<tsdb::error_open>([&] { BackingStore::open_backing_store(path); }),
                   "Unable to open \"" + path + "\": " + std::strerror(EBUSY));
@@ -101,17 +101,15 @@ TEST(BackingStore, ByteRangesCrossBlocksAndShortReadsStopAtTheEnd) {
     BackingStore store = store_on(disk);
     store.set_block_size(1024);
     const std::string text = "crossing a block boundary";
-    store.btbo_WriteFile(2, 2040, util::bytes_of(text), static_cast<uint32_t>(text.size()));
+    store.btbo_WriteFile(2, 2040, {util::bytes_of(text), text.size()});
     EXPECT_EQ(std::memcmp(disk.current().data() + 2 * 1024 + 2040, text.data(), text.size()), 0);
     std::string back(text.size(), '\0');
-    EXPECT_EQ(
-        store.botb_ReadFile(util::bytes_of(back), 0, 4088, static_cast<uint32_t>(back.size())),
-        text.size());
+    EXPECT_EQ(store.botb_ReadFile({util::bytes_of(back), back.size()}, 0, 4088), text.size());
     EXPECT_EQ(back, text);
-    uint8_t tail[100];
-    EXPECT_EQ(store.botb_ReadFile(tail, 7, 1000, 100), 24u);
+    std::vector<uint8_t> tail(1024);
+    EXPECT_EQ(store.botb_ReadFile(std::span(tail).first(100), 7, 1000), 24u);
     EXPECT_EQ(
-        failure_text<tsdb::error_read>([&] { store.btb_ReadFile(tail, 8, 1); }),
+        failure_text<tsdb::error_read>([&] { store.btb_ReadFile(tail, 8); }),
         "Cannot seq. read 1024 bytes at block 8 offset 0: \"" + std::string(strerror(EIO)) + "\"");
 }
 
@@ -126,9 +124,9 @@ TEST(BackingStore, FailuresNameTheTransferAndTheSystemText) {
     BackingStore store = store_on(disk, plan);
     store.set_block_size(1024);
     const std::vector<uint8_t> block(1024, 7);
-    store.btb_WriteFile(1, block.data(), 1);
+    store.btb_WriteFile(1, block);
     const std::string no_space = std::strerror(ENOSPC);
-    EXPECT_EQ(failure_text<tsdb::error_read>([&] { store.btb_WriteFile(3, block.data(), 1); }),
+    EXPECT_EQ(failure_text<tsdb::error_read>([&] { store.btb_WriteFile(3, block); }),
               "Cannot seq. write 1024 bytes at block 3 offset 0: \"" + no_space + "\"");
     EXPECT_EQ(failure_text<tsdb::error_io>([&] { store.sync_writes(); }),
               "flush failed with error: \"" + std::string(std::strerror(EIO)) + "\"");

@@ -157,20 +157,21 @@ TEST_F(Catalogue, LevelZeroIsTakenOnceAndKept) {
 TEST_F(Catalogue, RingWritesRespectTheCommittedHead) {
     const uint32_t l = ring_level();
     const std::vector<uint8_t> bytes = pattern(3072);
-    EXPECT_EQ(failure_text<tsdb::error_range>([&] { db.write_to_lblock(l, bytes.data(), 3072); }),
+    EXPECT_EQ(failure_text<tsdb::error_range>(
+                  [&] { db.write_to_lblock(l, std::span(bytes).first(3072)); }),
               "Unable to write 3072 bytes to level of 3072 bytes");
-    EXPECT_TRUE(db.write_to_lblock(l, bytes.data(), 3071));
+    EXPECT_TRUE(db.write_to_lblock(l, std::span(bytes).first(3071)));
     EXPECT_EQ(db.chain(ChainKind::tail).position(l), 3071u);
     place(l, 100, 99);
-    EXPECT_FALSE(db.write_to_lblock(l, bytes.data(), 1));
+    EXPECT_FALSE(db.write_to_lblock(l, std::span(bytes).first(1)));
 
     // The head moved in the copy in use only: no room until it is published.
     place(l, 0, 0);
     db.chain(ChainKind::head).set_position(l, 2000);
     db.chain(ChainKind::tail).set_position(l, 1000);
-    EXPECT_FALSE(db.write_to_lblock(l, bytes.data(), 2500));
+    EXPECT_FALSE(db.write_to_lblock(l, std::span(bytes).first(2500)));
     db.publish_heads(l);
-    EXPECT_TRUE(db.write_to_lblock(l, bytes.data(), 999));
+    EXPECT_TRUE(db.write_to_lblock(l, std::span(bytes).first(999)));
     EXPECT_EQ(db.chain(ChainKind::tail).position(l), 1999u);
 }
 
@@ -179,14 +180,14 @@ TEST_F(Catalogue, RingsWrapInWritesAndReads) {
     const tsdb::lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(l);
     place(l, 1000, 3060);
     const std::vector<uint8_t> record = pattern(28, 50);
-    ASSERT_TRUE(db.write_to_lblock(l, record.data(), 28));
+    ASSERT_TRUE(db.write_to_lblock(l, record));
     EXPECT_EQ(db.chain(ChainKind::tail).position(l), 16u);
     const uint8_t* file = disk.current().data() + size_t{level.first_dblock} * 1024;
     EXPECT_EQ(std::memcmp(file + 3060, record.data(), 12), 0);
     EXPECT_EQ(std::memcmp(file, record.data() + 12, 16), 0);
 
     std::vector<uint8_t> back(20);
-    EXPECT_EQ(db.read_from_lblock(level, 3064, 20, back.data()), 12u);
+    EXPECT_EQ(db.read_from_lblock(level, 3064, back), 12u);
     EXPECT_TRUE(std::equal(back.begin(), back.end(), record.begin() + 4));
 
     tsdb::LblockCursor cursor(db.store(), level);
@@ -200,7 +201,7 @@ TEST_F(Catalogue, RingsWrapInWritesAndReads) {
 TEST_F(Catalogue, CursorReadsALevelInSmallPieces) {
     const uint32_t l = ring_level();
     const std::vector<uint8_t> bytes = pattern(3000, 9);
-    ASSERT_TRUE(db.write_to_lblock(l, bytes.data(), 3000));
+    ASSERT_TRUE(db.write_to_lblock(l, std::span(bytes).first(3000)));
     const tsdb::lblock_entry_t level = db.chain(ChainKind::lblock).lblock_entry(l);
     tsdb::LblockCursor cursor(db.store(), level);
     std::vector<uint8_t> back(3000);

@@ -44,7 +44,7 @@ std::string state_of(Database& db) {
             const uint32_t head = db.committed_head(l);
             const uint32_t tail = db.chain(ChainKind::tail).position(l);
             std::vector<uint8_t> contents((tail + size - head) % size);
-            db.read_from_lblock(e, head, static_cast<uint32_t>(contents.size()), contents.data());
+            db.read_from_lblock(e, head, contents);
             out << " [" << e.dblocks << "x" << e.resolution << " " << head << ".." << tail << " ";
             for (uint8_t b : contents) {
                 out << static_cast<char>('a' + b % 26);
@@ -68,7 +68,7 @@ std::vector<uint8_t> bytes(size_t n, uint8_t seed) {
 void append(Database& db, uint32_t id, size_t n, uint8_t seed) {
     const uint32_t l = db.chain(ChainKind::check).check_entry(id).first_lblock;
     const std::vector<uint8_t> v = bytes(n, seed);
-    ASSERT_TRUE(db.write_to_lblock(l, v.data(), static_cast<uint32_t>(n)));
+    ASSERT_TRUE(db.write_to_lblock(l, v));
 }
 
 // Each step ends with its changes committed, and commits nothing before,

@@ -117,7 +117,7 @@ TEST_F(Extraction, WholeSeriesStreamsEveryRecordAndRefusesBrokenOnes) {
     EXPECT_EQ(decode_continuous(stream.data()), (continuous_record_t{0, 300, 1, 0, 2, 2, 2}));
 
     uint8_t broken[28] = {0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 1, 0};
-    ASSERT_TRUE(db.write_to_lblock(fine, broken, 28));
+    ASSERT_TRUE(db.write_to_lblock(fine, broken));
     security::Crc2x32 crc;
     crc.reset();
     EXPECT_TRUE(failure_text<error_range>([&] {

@@ -120,7 +120,7 @@ TEST_F(LevelInsert, BrokenStoredRecordsAreSkipped) {
     const std::vector<uint32_t> l = levels(id);
     ASSERT_TRUE(insert_into_series<1>(db, id, sample(0, 1)));
     uint8_t broken[28] = {0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 1, 0};  // its span passes the largest time
-    ASSERT_TRUE(db.write_to_lblock(l[0], broken, 28));
+    ASSERT_TRUE(db.write_to_lblock(l[0], broken));
     ASSERT_TRUE(insert_into_series<1>(db, id, sample(60, 3)));
     testing_support::LogCapture log;
     drain_first_level<1>(db, id);

@@ -121,7 +121,7 @@ TEST(PhaseShift, ACommitWritesOnlyTheBlocksThatAreOutOfDateInThatCopy) {
     const uint32_t last_level = db.chain(ChainKind::check).check_entry(ids.back()).first_lblock;
     const std::vector<uint8_t> record(20, 7);
     for (int round = 0; round < 6; ++round) {
-        ASSERT_TRUE(db.write_to_lblock(last_level, record.data(), 20));
+        ASSERT_TRUE(db.write_to_lblock(last_level, record));
         const int64_t written = disk.bytes_written();
         db.phase_shift_all();
         // One Tail block and the header, however long the chains.

@@ -175,7 +175,7 @@ uint32_t oldest_time(Database& db, uint32_t check_id) {
     logging::storage_log(logging::Verbosity::verbose,
                          "Will read time from check id " + util::format_u64(check_id));
     uint8_t start[4];
-    db.read_from_lblock(oldest.entry, oldest.head, 4, start);
+    db.read_from_lblock(oldest.entry, oldest.head, start);
     return util::load_be32(start);
 }
 

@@ -136,7 +136,8 @@ private:
         }
         const uint32_t first = at / block_size;
         const uint32_t blocks = (at + n - 1) / block_size - first + 1;
-        store_.btb_ReadFile(chunk_.get(), level_.first_dblock + first, blocks);
+        store_.btb_ReadFile({chunk_.get(), size_t{blocks} * block_size},
+                            level_.first_dblock + first);
         return chunk_.get() + at % block_size;
     }
 

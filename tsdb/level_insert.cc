@@ -78,7 +78,7 @@ bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& 
     }
     std::vector<uint8_t> bytes(encoded_size(record));
     encode(record, bytes.data());
-    if (db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()))) {
+    if (db.write_to_lblock(lblock, bytes)) {
         return true;
     }
     aggregate_level<DataType>(db, lblock);
@@ -109,8 +109,7 @@ bool append_to_level(Database& db, uint32_t lblock,
         bytes.resize(at + encoded_size(r));
         encode(r, bytes.data() + at);
     }
-    return bytes.size() < db.level_bytes(lblock) &&
-           db.write_to_lblock(lblock, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return bytes.size() < db.level_bytes(lblock) && db.write_to_lblock(lblock, bytes);
 }
 
 }  // namespace

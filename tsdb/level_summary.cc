@@ -10,7 +10,7 @@ namespace {
 
 uint32_t start_at(Database& db, const lblock_entry_t& level, uint32_t position) {
     uint8_t start[4];
-    db.read_from_lblock(level, position, 4, start);
+    db.read_from_lblock(level, position, start);
     return util::load_be32(start);
 }
 

@@ -351,8 +351,7 @@ void fill_levels_newest_first(Database& db, uint32_t first_lblock,
             }
             encode(entry, bytes.data());
             p -= static_cast<uint32_t>(bytes.size());
-            db.store().btbo_WriteFile(level.first_dblock, p, bytes.data(),
-                                      static_cast<uint32_t>(bytes.size()));
+            db.store().btbo_WriteFile(level.first_dblock, p, bytes);
             previous_end = end_of(entry);
             next += taken;
         }

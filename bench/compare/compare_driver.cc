@@ -441,7 +441,7 @@ double pread_copy_us(const std::string& file, uint64_t bytes_per_query, uint32_t
     const auto read_all = [&] {
         for (uint32_t q = 0; q < queries; ++q) {
             const uint64_t at = (uint64_t{q} * 1'000'003 * 4096) % (file_bytes - bytes_per_query);
-            opened.file->read_at(at, buffer.data(), buffer.size());
+            opened.file->read_at(at, buffer);
         }
     };
     read_all();

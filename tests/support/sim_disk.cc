@@ -10,11 +10,11 @@ namespace {
 
 constexpr size_t landing_unit = 1024;
 
-void apply(std::vector<uint8_t>& bytes, uint64_t offset, const void* data, size_t n) {
-    if (bytes.size() < offset + n) {
-        bytes.resize(offset + n, 0);
+void apply(std::vector<uint8_t>& bytes, uint64_t offset, std::span<const uint8_t> data) {
+    if (bytes.size() < offset + data.size()) {
+        bytes.resize(offset + data.size(), 0);
     }
-    std::memcpy(bytes.data() + offset, data, n);
+    std::copy(data.begin(), data.end(), bytes.begin() + static_cast<ptrdiff_t>(offset));
 }
 
 }  // namespace
@@ -23,29 +23,28 @@ class SimFile final : public platform::RandomAccessFile {
 public:
     SimFile(SimDisk& disk, FaultPlan plan) : disk_(disk), plan_(plan) {}
 
-    platform::Transfer read_at(uint64_t offset, void* buffer, size_t length) override {
+    platform::Transfer read_at(uint64_t offset, std::span<uint8_t> into) override {
         const auto& bytes = disk_.current_;
         if (offset >= bytes.size()) {
             return {};
         }
-        const size_t n = std::min<uint64_t>(length, bytes.size() - offset);
-        std::memcpy(buffer, bytes.data() + offset, n);
+        const size_t n = std::min<uint64_t>(into.size(), bytes.size() - offset);
+        std::memcpy(into.data(), bytes.data() + offset, n);
         return {n, 0};
     }
 
-    platform::Transfer write_at(uint64_t offset, const void* buffer, size_t length) override {
+    platform::Transfer write_at(uint64_t offset, std::span<const uint8_t> buffer) override {
         const int64_t index = disk_.writes_++;
         if (index == plan_.fail_write) {
             return {0, plan_.write_errno};
         }
         if (index == plan_.crash_at_write) {
-            crash(offset, buffer, length);
+            crash(offset, buffer);
         }
-        apply(disk_.current_, offset, buffer, length);
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
-        disk_.unflushed_.push_back({offset, {bytes, bytes + length}});
-        disk_.bytes_written_ += static_cast<int64_t>(length);
-        return {length, 0};
+        apply(disk_.current_, offset, buffer);
+        disk_.unflushed_.push_back({offset, {buffer.begin(), buffer.end()}});
+        disk_.bytes_written_ += static_cast<int64_t>(buffer.size());
+        return {buffer.size(), 0};
     }
 
     int sync() override {
@@ -60,22 +59,24 @@ public:
     Space free_space() override { return {plan_.free_bytes, 0}; }
 
 private:
-    [[noreturn]] void crash(uint64_t offset, const void* buffer, size_t length) {
+    [[noreturn]] void crash(uint64_t offset, std::span<const uint8_t> buffer) {
         if (plan_.unflushed_seed != 0) {
             std::mt19937 random(plan_.unflushed_seed);
             for (const SimDisk::Write& w : disk_.unflushed_) {
                 for (size_t at = 0; at < w.bytes.size(); at += landing_unit) {
                     if (random() % 2 == 0) {
-                        apply(disk_.durable_, w.offset + at, w.bytes.data() + at,
-                              std::min(landing_unit, w.bytes.size() - at));
+                        apply(disk_.durable_, w.offset + at,
+                              std::span(w.bytes).subspan(
+                                  at, std::min(landing_unit, w.bytes.size() - at)));
                     }
                 }
             }
         }
-        const size_t landed = plan_.torn_sectors == FaultPlan::whole_write
-                                  ? length
-                                  : std::min<size_t>(length, size_t{plan_.torn_sectors} * 512);
-        apply(disk_.durable_, offset, buffer, landed);
+        const size_t landed =
+            plan_.torn_sectors == FaultPlan::whole_write
+                ? buffer.size()
+                : std::min<size_t>(buffer.size(), size_t{plan_.torn_sectors} * 512);
+        apply(disk_.durable_, offset, buffer.first(landed));
         disk_.current_ = disk_.durable_;
         disk_.unflushed_.clear();
         throw Crash{};

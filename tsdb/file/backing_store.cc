@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "error/assert.h"
 #include "tsdb/error.h"
 #include "util/format.h"
 #include "util/system_error.h"
@@ -53,7 +54,7 @@ BackingStore::BackingStore(std::unique_ptr<platform::RandomAccessFile> file, std
 
 bool BackingStore::probe_block(uint32_t block) {
     uint8_t byte = 0;
-    return file_->read_at(position(block, 0), &byte, 1).done == 1;
+    return file_->read_at(position(block, 0), {&byte, 1}).done == 1;
 }
 
 void BackingStore::set_block_size(uint32_t block_size) {
@@ -78,37 +79,37 @@ void BackingStore::set_block_size(uint32_t block_size) {
     block_count_ = low;
 }
 
-void BackingStore::btb_ReadFile(uint8_t* buffer, uint32_t first_block, uint32_t blocks) {
-    const uint64_t requested = uint64_t{blocks} * block_size_;
-    const platform::Transfer t = file_->read_at(position(first_block, 0), buffer, requested);
+void BackingStore::btb_ReadFile(std::span<uint8_t> into, uint32_t first_block) {
+    error::require(into.size() % block_size_ == 0, "btb_ReadFile of a part of a block");
+    const uint64_t requested = into.size();
+    const platform::Transfer t = file_->read_at(position(first_block, 0), into);
     if (t.done != requested) {
         throw error_read(transfer_failure("seq. read", requested, first_block, t.done,
                                           t.error != 0 ? t.error : EIO));
     }
 }
 
-void BackingStore::btb_WriteFile(uint32_t first_block, const uint8_t* buffer, uint32_t blocks) {
-    const uint64_t requested = uint64_t{blocks} * block_size_;
-    const platform::Transfer t = file_->write_at(position(first_block, 0), buffer, requested);
+void BackingStore::btb_WriteFile(uint32_t first_block, std::span<const uint8_t> blocks) {
+    error::require(blocks.size() % block_size_ == 0, "btb_WriteFile of a part of a block");
+    const uint64_t requested = blocks.size();
+    const platform::Transfer t = file_->write_at(position(first_block, 0), blocks);
     if (t.error != 0) {
         throw error_read(transfer_failure("seq. write", requested, first_block, t.done, t.error));
     }
 }
 
-uint32_t BackingStore::botb_ReadFile(uint8_t* buffer, uint32_t block, uint32_t offset,
-                                     uint32_t length) {
-    const platform::Transfer t = file_->read_at(position(block, offset), buffer, length);
+uint32_t BackingStore::botb_ReadFile(std::span<uint8_t> into, uint32_t block, uint32_t offset) {
+    const platform::Transfer t = file_->read_at(position(block, offset), into);
     if (t.error != 0) {
-        throw error_read(transfer_failure("ofs. seq. read", length, block, t.done, t.error));
+        throw error_read(transfer_failure("ofs. seq. read", into.size(), block, t.done, t.error));
     }
     return static_cast<uint32_t>(t.done);
 }
 
-void BackingStore::btbo_WriteFile(uint32_t block, uint32_t offset, const uint8_t* buffer,
-                                  uint32_t length) {
-    const platform::Transfer t = file_->write_at(position(block, offset), buffer, length);
+void BackingStore::btbo_WriteFile(uint32_t block, uint32_t offset, std::span<const uint8_t> bytes) {
+    const platform::Transfer t = file_->write_at(position(block, offset), bytes);
     if (t.error != 0) {
-        throw error_read(transfer_failure("ofs. seq. write", length, block, t.done, t.error));
+        throw error_read(transfer_failure("ofs. seq. write", bytes.size(), block, t.done, t.error));
     }
 }
 
@@ -130,9 +131,9 @@ void BackingStore::grow_backing_store(uint32_t n) {
     // Each new block is counted only once the block after it exists, so the
     // file keeps a last block outside the database and reopens to the same
     // block count.
-    btb_WriteFile(block_count_, zeros.data(), 1);
+    btb_WriteFile(block_count_, zeros);
     for (uint32_t i = 0; i < n; ++i) {
-        btb_WriteFile(block_count_ + 1, zeros.data(), 1);
+        btb_WriteFile(block_count_ + 1, zeros);
         ++block_count_;
     }
 }

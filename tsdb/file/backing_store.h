@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/random_access_file.h"
@@ -38,12 +39,14 @@ public:
     // True when the first byte of `block` can be read.
     bool probe_block(uint32_t block);
 
-    void btb_ReadFile(uint8_t* buffer, uint32_t first_block, uint32_t blocks);
-    void btb_WriteFile(uint32_t first_block, const uint8_t* buffer, uint32_t blocks);
+    // Whole blocks from `first_block` on, as many as the bytes hold (a
+    // multiple of the block size).
+    void btb_ReadFile(std::span<uint8_t> into, uint32_t first_block);
+    void btb_WriteFile(uint32_t first_block, std::span<const uint8_t> blocks);
     // Byte ranges at `offset` from the start of `block`; the range may cross
     // any number of blocks. A read returns fewer bytes at the end of the file.
-    uint32_t botb_ReadFile(uint8_t* buffer, uint32_t block, uint32_t offset, uint32_t length);
-    void btbo_WriteFile(uint32_t block, uint32_t offset, const uint8_t* buffer, uint32_t length);
+    uint32_t botb_ReadFile(std::span<uint8_t> into, uint32_t block, uint32_t offset);
+    void btbo_WriteFile(uint32_t block, uint32_t offset, std::span<const uint8_t> bytes);
 
     // Free space of the file's volume, in blocks.
     uint32_t cgs_space();

@@ -71,7 +71,7 @@ void format_database(BackingStore& store, const NewDatabase& o) {
     std::copy(header.begin(), header.end(), blocks.begin());
 
     store.set_block_size(o.block_size);
-    store.btb_WriteFile(0, blocks.data(), lblock_zero_block);
+    store.btb_WriteFile(0, blocks);
     store.sync_writes();
 }
 

@@ -37,7 +37,7 @@ Database Database::inspect(BackingStore store) {
 void Database::load(Mode mode) {
     store_.set_block_size(1024);
     std::vector<uint8_t> first_kib(1024);
-    store_.btb_ReadFile(first_kib.data(), 0, 1);
+    store_.btb_ReadFile(first_kib, 0);
     Header::validate(first_kib.data());
 
     const uint32_t block_size = Header::block_size_of(first_kib.data());

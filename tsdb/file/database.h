@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,11 +120,11 @@ public:
 
     // --- level rings ---
     // Appends at the level's tail; false, changing nothing, without room.
-    bool write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t length);
+    bool write_to_lblock(uint32_t lblock, std::span<const uint8_t> bytes);
     // Reads `length` bytes at `position`, wrapping at the level's end;
     // returns the position after them.
-    uint32_t read_from_lblock(const lblock_entry_t& level, uint32_t position, uint32_t length,
-                              uint8_t* destination, bool dynamic = false);
+    uint32_t read_from_lblock(const lblock_entry_t& level, uint32_t position,
+                              std::span<uint8_t> into, bool dynamic = false);
 
 private:
     enum class Mode { repair, look };

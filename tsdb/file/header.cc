@@ -55,7 +55,7 @@ std::vector<uint8_t> Header::make(uint32_t block_size, uint32_t copies,
 
 void Header::load(BackingStore& store) {
     buffer_.assign(store.block_size(), 0);
-    store.btb_ReadFile(buffer_.data(), 0, 1);
+    store.btb_ReadFile(buffer_, 0);
 }
 
 uint32_t Header::block_size_of(const uint8_t* block0) { return util::load_be32(block0 + 8); }
@@ -93,6 +93,6 @@ void Header::commit_descriptor(ChainKind kind, uint32_t copy, uint64_t generatio
     util::store_be32(d + 12, descriptor_checksum(d));
 }
 
-void Header::write(BackingStore& store) const { store.btb_WriteFile(0, buffer_.data(), 1); }
+void Header::write(BackingStore& store) const { store.btb_WriteFile(0, buffer_); }
 
 }  // namespace tsdb

@@ -18,7 +18,7 @@ uint32_t LblockCursor::read(uint8_t* destination, uint32_t position, uint32_t le
             for (uint32_t copied = 0; copied < n;) {
                 const uint32_t block = (at + copied) / block_size_;
                 if (block != cached_block_) {
-                    store_.btb_ReadFile(buffer_.data(), level_.first_dblock + block, 1);
+                    store_.btb_ReadFile(buffer_, level_.first_dblock + block);
                     cached_block_ = block;
                 }
                 const uint32_t in_block = (at + copied) % block_size_;

@@ -11,7 +11,7 @@
 
 namespace tsdb {
 
-bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t length) {
+bool Database::write_to_lblock(uint32_t lblock, std::span<const uint8_t> bytes) {
     const uint32_t head = committed_head(lblock);
     uint32_t tail = chain(ChainKind::tail).position(lblock);
     const lblock_entry_t level = chain(ChainKind::lblock).lblock_entry(lblock);
@@ -20,10 +20,11 @@ bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t l
         throw error_internal("Write to lblock (" + std::to_string(lblock) +
                              ") with length 0 attempted");
     }
-    if (length >= size) {
-        throw error_range("Unable to write " + std::to_string(length) + " bytes to level of " +
-                          std::to_string(size) + " bytes");
+    if (bytes.size() >= size) {
+        throw error_range("Unable to write " + std::to_string(bytes.size()) +
+                          " bytes to level of " + std::to_string(size) + " bytes");
     }
+    const auto length = static_cast<uint32_t>(bytes.size());
     const uint32_t room = static_cast<uint32_t>((uint64_t{size} - tail + head - 1) % size);
     if (length > room) {
         return false;
@@ -33,7 +34,7 @@ bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t l
             throw error_internal("Tail pointer positioned outside of lblock");
         }
         const uint32_t piece = std::min(size - tail, length - written);
-        store_.btbo_WriteFile(level.first_dblock, tail, bytes + written, piece);
+        store_.btbo_WriteFile(level.first_dblock, tail, bytes.subspan(written, piece));
         written += piece;
         tail += piece;
         if (tail == size) {
@@ -44,12 +45,13 @@ bool Database::write_to_lblock(uint32_t lblock, const uint8_t* bytes, uint32_t l
     return true;
 }
 
-uint32_t Database::read_from_lblock(const lblock_entry_t& level, uint32_t position, uint32_t length,
-                                    uint8_t* destination, bool dynamic) {
+uint32_t Database::read_from_lblock(const lblock_entry_t& level, uint32_t position,
+                                    std::span<uint8_t> into, bool dynamic) {
+    const auto length = static_cast<uint32_t>(into.size());
     return read_ring_pieces(
         level_size(level), position, length, [&](uint32_t done, uint32_t at, uint32_t n) {
             const uint32_t got =
-                store_.botb_ReadFile(destination + done, level.first_dblock, at, n);
+                store_.botb_ReadFile(into.subspan(done, n), level.first_dblock, at);
             if (got != n) {
                 throw error_read(std::string(dynamic ? "When dynamic-reading lblock, got "
                                                      : "When reading lblock, got ") +

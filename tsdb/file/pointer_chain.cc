@@ -38,15 +38,15 @@ PointerChain::PointerChain(ChainKind kind, uint32_t copy, uint32_t block_size)
 
 ChainRun PointerChain::read_run(BackingStore& store, uint32_t first) const {
     ChainRun run{first, 1, std::vector<uint8_t>(block_size_), false, {}};
-    store.btb_ReadFile(run.buffer.data(), first, 1);
+    store.btb_ReadFile(run.buffer, first);
     if (util::load_be32(run.buffer.data()) != chain_kind_info(kind_).magic) {
         throw error_red_magic(chain_kind_info(kind_).bad_magic_text + std::to_string(first));
     }
     while (next_of(run.buffer.data() + (run.blocks - 1) * block_size_) == first + run.blocks &&
            first + run.blocks < store.block_count()) {
         run.buffer.resize(size_t{run.blocks + 1} * block_size_);
-        store.btb_ReadFile(run.buffer.data() + size_t{run.blocks} * block_size_, first + run.blocks,
-                           1);
+        store.btb_ReadFile(std::span(run.buffer).subspan(size_t{run.blocks} * block_size_),
+                           first + run.blocks);
         ++run.blocks;
     }
     run.stale.assign(run.blocks, false);
@@ -190,7 +190,7 @@ void PointerChain::grow(BackingStore& store, AllocationMap& map, uint32_t n) {
                              i + 1 < n ? first + i + 1 : 0, i);
     }
     try {
-        store.btb_WriteFile(first, run.buffer.data(), n);
+        store.btb_WriteFile(first, std::span(run.buffer).first(size_t{n} * block_size_));
         // Every copy is loaded at open, committed or not: the new run must be
         // on disk before any pointer to it can be.
         store.sync_writes();
@@ -245,8 +245,9 @@ void PointerChain::write_stale_blocks(BackingStore& store, ChainRun& run) {
         while (end < run.blocks && run.stale[end]) {
             ++end;
         }
-        store.btb_WriteFile(run.first_dblock + b, run.buffer.data() + size_t{b} * block_size_,
-                            end - b);
+        store.btb_WriteFile(
+            run.first_dblock + b,
+            std::span(run.buffer).subspan(size_t{b} * block_size_, size_t{end - b} * block_size_));
         std::fill(run.stale.begin() + b, run.stale.begin() + end, false);
         b = end;
     }
