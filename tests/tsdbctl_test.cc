@@ -489,7 +489,11 @@ TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {
         return records;
     };
     EXPECT_TRUE(records_of(out("dump " + copy)) == records_of(dump));
-    EXPECT_EQ(out("diff " + db + " 0 " + copy + " 0"), "the series hold the same 5797 records\n");
+    // How many records a week holds depends on when the process's age flush
+    // ran during the load; that the copy holds the same is what counts.
+    const std::string same = out("diff " + db + " 0 " + copy + " 0");
+    EXPECT_EQ(same.rfind("the series hold the same ", 0), 0u) << same;
+    EXPECT_TRUE(same.ends_with(" records\n")) << same;
     out("put " + copy + " 5 --backfill " +
         file("e2.csv", "start,end,mask,ngood,nbad\n1699990000,1699990060,1,1,0\n"));
     out("truncate " + copy + " 1 --before 1700000600");
