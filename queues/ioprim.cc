@@ -68,7 +68,7 @@ void ioprim::write_f64(double v) { write_u64(std::bit_cast<uint64_t>(v)); }
 
 void ioprim::write_string(std::string_view s) {
     write_u64(s.size());
-    write_run({util::bytes_of(s), s.size()});
+    write_run(util::byte_span(s));
 }
 
 void ioprim::flush() {
@@ -139,7 +139,7 @@ std::string ioprim::read_string() {
     while (s.size() < length) {
         const size_t at = s.size();
         s.resize(at + std::min<uint64_t>(chunk, length - at));
-        read_run({util::bytes_of(s) + at, s.size() - at});
+        read_run(util::byte_span(s).subspan(at));
     }
     return s;
 }

@@ -101,10 +101,10 @@ TEST(BackingStore, ByteRangesCrossBlocksAndShortReadsStopAtTheEnd) {
     BackingStore store = store_on(disk);
     store.set_block_size(1024);
     const std::string text = "crossing a block boundary";
-    store.btbo_WriteFile(2, 2040, {util::bytes_of(text), text.size()});
+    store.btbo_WriteFile(2, 2040, util::byte_span(text));
     EXPECT_EQ(std::memcmp(disk.current().data() + 2 * 1024 + 2040, text.data(), text.size()), 0);
     std::string back(text.size(), '\0');
-    EXPECT_EQ(store.botb_ReadFile({util::bytes_of(back), back.size()}, 0, 4088), text.size());
+    EXPECT_EQ(store.botb_ReadFile(util::byte_span(back), 0, 4088), text.size());
     EXPECT_EQ(back, text);
     std::vector<uint8_t> tail(1024);
     EXPECT_EQ(store.botb_ReadFile(std::span(tail).first(100), 7, 1000), 24u);

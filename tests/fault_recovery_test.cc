@@ -35,7 +35,7 @@ std::string patch_of(const std::vector<record_t<T>>& records) {
     util::store_be32(util::bytes_of(patch), T);
     for (const record_t<T>& r : records) {
         std::string bytes(tsdb::encoded_size(r), '\0');
-        tsdb::encode(r, util::bytes_of(bytes));
+        tsdb::encode(r, util::byte_span(bytes));
         patch += bytes;
     }
     return patch;

@@ -17,7 +17,7 @@ namespace {
 template <typename Record>
 std::vector<uint8_t> encoded(const Record& r) {
     std::vector<uint8_t> bytes(encoded_size(r));
-    encode(r, bytes.data());
+    encode(r, bytes);
     return bytes;
 }
 
@@ -66,28 +66,27 @@ TEST(Records, ValidityAndTheTextsOfRefusals) {
     const continuous_record_t below{5, 60, 1, 0, 2.0f, 3.0f, 1.0f};
     EXPECT_FALSE(is_valid(below));
     std::vector<uint8_t> buffer(28);
-    EXPECT_EQ(failure_text<error_range>([&] { encode(below, buffer.data()); }),
+    EXPECT_EQ(failure_text<error_range>([&] { encode(below, buffer); }),
               "Trying to insert invalid record: (timestart 5)(duration 60)(ngood 1)(nbad 0)"
               "(min 2.000000)(max 3.000000)(avg 1.000000)");
     EXPECT_FALSE(is_valid(enum_record_t{0xFFFFFFF0, 0x10, 0, 0, 0}));
     EXPECT_TRUE(is_valid(enum_record_t{0xFFFFFFF0, 0x0F, 0, 0, 0}));
     EXPECT_FALSE(is_valid(enum_record_t{}));
     EXPECT_EQ(failure_text<error_range>([&] {
-                  encode(enum_record_t{0xFFFFFFF0, 0x10, 0, 0, 0}, buffer.data());
+                  encode(enum_record_t{0xFFFFFFF0, 0x10, 0, 0, 0}, buffer);
               }),
               "Trying to insert invalid record");
 
     std::vector<uint8_t> big(16 + max_incident_text + 4);
-    EXPECT_EQ(
-        failure_text<error_range>([&] {
-            encode(incident_record_t{1, 1, 1, std::string(max_incident_text + 1, 'y')}, big.data());
-        }),
-        "About to write incident record with excessive length (10485761 bytes)");
+    EXPECT_EQ(failure_text<error_range>([&] {
+                  encode(incident_record_t{1, 1, 1, std::string(max_incident_text + 1, 'y')}, big);
+              }),
+              "About to write incident record with excessive length (10485761 bytes)");
     // Invalidity is reported before the length.
     EXPECT_EQ(failure_text<error_range>([&] {
                   encode(
                       incident_record_t{1, no_duration, 1, std::string(max_incident_text + 1, 'y')},
-                      big.data());
+                      big);
               }),
               "Trying to insert invalid record");
     std::vector<uint8_t> head(16, 0);

@@ -461,7 +461,7 @@ TEST(Server, AFullFileSystemFailsTheRequestsThatMeetItAndLosesNothingAcknowledge
     std::string extra(4 + 28, '\0');
     util::store_be32(util::bytes_of(extra), tsdb::type_continuous);
     tsdb::encode(tsdb::continuous_record_t{1'700'000'600, 60, 1, 0, 9, 9, 9},
-                 util::bytes_of(extra) + 4);
+                 util::byte_span(extra).subspan(4));
     std::map<uint32_t, size_t> records;  // what each acknowledged series must hold
     std::vector<std::string> failures;
     for (int round = 0; round < 120 && failures.size() < 12; ++round) {

@@ -18,11 +18,11 @@ public:
     bool empty() const { return write_ == read_; }
     bool full() const { return size() == capacity(); }
 
-    void push(const T& x) {
+    void push(const T& value) {
         if (full()) {
             throw error::ERange("cyclic_vector push overflow");
         }
-        slots_[write_] = x;
+        slots_[write_] = value;
         write_ = (write_ + 1) % slots_.size();
     }
     // The newest record.

@@ -26,34 +26,34 @@ std::vector<uint32_t> coarsest_first(const Database& db, uint32_t check_id) {
 
 uint64_t end_of(uint32_t timestart, uint32_t duration) { return uint64_t{timestart} + duration; }
 
-// Appends x after the records collected so far, cutting spans where x and
+// Appends a record after those collected so far, cutting spans where it and
 // the last record overlap.
 template <typename Record>
-void append_without_overlap(std::vector<Record>& result, Record x) {
+void append_without_overlap(std::vector<Record>& result, Record record) {
     if (result.empty()) {
-        result.push_back(std::move(x));
+        result.push_back(std::move(record));
         return;
     }
     Record& last = result.back();
     const uint64_t last_end = end_of(last.timestart, last.duration);
-    const uint64_t x_end = end_of(x.timestart, x.duration);
+    const uint64_t x_end = end_of(record.timestart, record.duration);
     const auto cut_to_last_end = [&] {
-        x.timestart = static_cast<uint32_t>(last_end);
-        x.duration = static_cast<uint32_t>(x_end - last_end);
+        record.timestart = static_cast<uint32_t>(last_end);
+        record.duration = static_cast<uint32_t>(x_end - last_end);
     };
-    if (x.timestart < last.timestart) {
+    if (record.timestart < last.timestart) {
         if (x_end < last_end) {
             return;
         }
         cut_to_last_end();
-    } else if (x.timestart < last_end) {
-        if (x.duration > last.duration) {
+    } else if (record.timestart < last_end) {
+        if (record.duration > last.duration) {
             cut_to_last_end();
         } else {
-            last.duration = x.timestart - last.timestart;
+            last.duration = record.timestart - last.timestart;
         }
     }
-    result.push_back(std::move(x));
+    result.push_back(std::move(record));
 }
 
 }  // namespace
@@ -64,18 +64,18 @@ void append_without_overlap(std::vector<Record>& result, Record x) {
 template <typename Record>
 bool collect_level(Database& db, uint32_t lblock, int64_t from, int64_t to,
                    std::vector<Record>& result) {
-    const auto collect = [&](Record& x) {
-        if (x.timestart >= to) {
+    const auto collect = [&](Record& record) {
+        if (record.timestart >= to) {
             return false;
         }
-        append_without_overlap(result, std::move(x));
+        append_without_overlap(result, std::move(record));
         return true;
     };
     bool more = true;
     if constexpr (std::is_same_v<Record, incident_record_t>) {
         // Incident records differ in length: walk to the start.
-        for_each_record<Record>(db, lblock, [&](Record& x, uint32_t) {
-            return (result.empty() && x.timestart < from) || (more = collect(x));
+        for_each_record<Record>(db, lblock, [&](Record& record, uint32_t) {
+            return (result.empty() && record.timestart < from) || (more = collect(record));
         });
     } else {
         FixedSizeLevel<Record> level(db, lblock);
@@ -92,7 +92,7 @@ bool collect_level(Database& db, uint32_t lblock, int64_t from, int64_t to,
             });
         }
         result.reserve(result.size() + (level.count() - start));
-        level.visit_from(start, [&](Record& x) { return more = collect(x); });
+        level.visit_from(start, [&](Record& record) { return more = collect(record); });
     }
     return more;
 }
@@ -126,7 +126,7 @@ void read_whole_series(Database& db, WriteBuffer& buffer, uint32_t check_id, con
     for (uint32_t lblock : coarsest_first(db, check_id)) {
         for_each_record<record_t<DataType>>(db, lblock, [&](const record_t<DataType>& r, uint32_t) {
             bytes.resize(encoded_size(r));
-            encode(r, bytes.data());
+            encode(r, bytes);
             sink(bytes.data(), bytes.size());
             return true;
         });

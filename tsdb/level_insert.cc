@@ -25,10 +25,10 @@ bool has_goal_reached(const record_t<DataType>& trial, uint32_t goal, uint32_t c
 
 // A monotonic entry never holds a fall of the value.
 template <uint32_t DataType>
-bool falls(const record_t<DataType>& a, const record_t<DataType>& x) {
+bool falls(const record_t<DataType>& folded, const record_t<DataType>& next) {
     if constexpr (DataType == type_monotonic) {
-        return !is_empty(a.duration) && !is_empty(x.duration) && a.ngood > 0 && x.ngood > 0 &&
-               x.min < a.max;
+        return !is_empty(folded.duration) && !is_empty(next.duration) && folded.ngood > 0 &&
+               next.ngood > 0 && next.min < folded.max;
     } else {
         return false;
     }
@@ -77,7 +77,7 @@ bool insert_into_level(Database& db, uint32_t lblock, const record_t<DataType>& 
                                 util::format_u64(lblock));
     }
     std::vector<uint8_t> bytes(encoded_size(record));
-    encode(record, bytes.data());
+    encode(record, bytes);
     if (db.write_to_lblock(lblock, bytes)) {
         return true;
     }
@@ -107,7 +107,7 @@ bool append_to_level(Database& db, uint32_t lblock,
         }
         const size_t at = bytes.size();
         bytes.resize(at + encoded_size(r));
-        encode(r, bytes.data() + at);
+        encode(r, std::span(bytes).subspan(at));
     }
     return bytes.size() < db.level_bytes(lblock) && db.write_to_lblock(lblock, bytes);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "error/assert.h"
 #include "tsdb/error.h"
 #include "util/bytes.h"
 #include "util/format.h"
@@ -19,6 +20,12 @@ void encode_span(uint32_t timestart, uint32_t duration, uint8_t* out) {
 }
 
 void store_float(uint8_t* out, float v) { util::store_be32(out, std::bit_cast<uint32_t>(v)); }
+
+template <typename Record>
+uint8_t* room_for(const Record& r, std::span<uint8_t> bytes) {
+    error::require(bytes.size() >= encoded_size(r), "record encoded into too few bytes");
+    return bytes.data();
+}
 
 // Both records' spans and the gap between them. Ends are computed in 64
 // bits, so that a span passing the largest time stays invalid.
@@ -53,7 +60,8 @@ size_t encoded_size(const incident_record_t& r) {
 
 uint32_t padded_text_size(uint32_t text_length) { return (text_length + 3) / 4 * 4; }
 
-void encode(const continuous_record_t& r, uint8_t* out) {
+void encode(const continuous_record_t& r, std::span<uint8_t> bytes) {
+    uint8_t* out = room_for(r, bytes);
     if (!is_valid(r)) {
         throw error_range("Trying to insert invalid record: " + text(r));
     }
@@ -65,7 +73,8 @@ void encode(const continuous_record_t& r, uint8_t* out) {
     store_float(out + 24, r.avg);
 }
 
-void encode(const enum_record_t& r, uint8_t* out) {
+void encode(const enum_record_t& r, std::span<uint8_t> bytes) {
+    uint8_t* out = room_for(r, bytes);
     if (!is_valid(r)) {
         throw error_range("Trying to insert invalid record");
     }
@@ -75,7 +84,8 @@ void encode(const enum_record_t& r, uint8_t* out) {
     util::store_be32(out + 16, r.mask);
 }
 
-void encode(const incident_record_t& r, uint8_t* out) {
+void encode(const incident_record_t& r, std::span<uint8_t> bytes) {
+    uint8_t* out = room_for(r, bytes);
     if (!valid_span(r.timestart, r.duration)) {
         throw error_range("Trying to insert invalid record");
     }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "util/bytes.h"
@@ -79,10 +80,11 @@ size_t encoded_size(const continuous_record_t&);
 size_t encoded_size(const enum_record_t&);
 size_t encoded_size(const incident_record_t& r);
 
-// Writes encoded_size(r) bytes; throws tsdb::error_range for an invalid record.
-void encode(const continuous_record_t& r, uint8_t* out);
-void encode(const enum_record_t& r, uint8_t* out);
-void encode(const incident_record_t& r, uint8_t* out);
+// Writes encoded_size(r) bytes at the start of `out`, which must hold them;
+// throws tsdb::error_range for an invalid record.
+void encode(const continuous_record_t& r, std::span<uint8_t> out);
+void encode(const enum_record_t& r, std::span<uint8_t> out);
+void encode(const incident_record_t& r, std::span<uint8_t> out);
 
 // A stored continuous record that breaks the value rule comes back as bad
 // samples only, its span kept as read. Inline: readers decode whole levels.

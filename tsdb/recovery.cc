@@ -349,7 +349,7 @@ void fill_levels_newest_first(Database& db, uint32_t first_lblock,
             if (p < bytes.size()) {
                 break;
             }
-            encode(entry, bytes.data());
+            encode(entry, bytes);
             p -= static_cast<uint32_t>(bytes.size());
             db.store().btbo_WriteFile(level.first_dblock, p, bytes);
             previous_end = end_of(entry);

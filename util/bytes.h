@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -68,5 +69,7 @@ inline const uint8_t* bytes_of(std::string_view s) {
 inline const char* chars_of(const uint8_t* p) { return reinterpret_cast<const char*>(p); }
 inline char* chars_of(uint8_t* p) { return reinterpret_cast<char*>(p); }
 // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)
+inline std::span<uint8_t> byte_span(std::string& s) { return {bytes_of(s), s.size()}; }
+inline std::span<const uint8_t> byte_span(std::string_view s) { return {bytes_of(s), s.size()}; }
 
 }  // namespace util

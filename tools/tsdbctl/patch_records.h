@@ -57,7 +57,7 @@ template <typename Record>
 void append_record(std::string& patch, const Record& record) {
     const size_t at = patch.size();
     patch.resize(at + tsdb::encoded_size(record));
-    tsdb::encode(record, (util::bytes_of(patch) + at));
+    tsdb::encode(record, util::byte_span(patch).subspan(at));
 }
 
 }  // namespace tsdbctl
