@@ -18,6 +18,7 @@
 #include "tsdb/extraction.h"
 #include "tsdb/file/consistency_check.h"
 #include "tsdb/level_insert.h"
+#include "tsdb/patch.h"
 #include "tsdb/recovery.h"
 #include "tsdb/storage_type.h"
 #include "tsdb/write_buffer.h"
@@ -256,13 +257,10 @@ std::vector<Step> placed_levels() {
     steps.push_back([=](Database& db) {
         tsdb::WriteBuffer buffer(db);
         const auto patch = [](uint32_t first, uint32_t n, uint32_t length) {
-            std::string bytes(4, '\0');
-            util::store_be32(util::bytes_of(bytes), 1);
+            std::string bytes = tsdb::empty_patch(tsdb::type_continuous);
             for (uint32_t k = 0; k < n; ++k) {
-                uint8_t record[tsdb::continuous_record_t::size];
-                tsdb::encode(tsdb::continuous_record_t{first + k * length, length, 3, 0, 1, 3, 2},
-                             record);
-                bytes.append(util::chars_of(record), sizeof record);
+                tsdb::append_record(
+                    bytes, tsdb::continuous_record_t{first + k * length, length, 3, 0, 1, 3, 2});
             }
             return bytes;
         };

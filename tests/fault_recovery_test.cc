@@ -15,6 +15,7 @@
 #include "tests/support/sim_database.h"
 #include "tsdb/engine.h"
 #include "tsdb/file/consistency_check.h"
+#include "tsdb/patch.h"
 #include "util/bytes.h"
 
 using namespace testing_support;
@@ -31,12 +32,9 @@ uint32_t minute_at(uint32_t m) { return t0 + m * 60; }
 
 template <uint32_t T>
 std::string patch_of(const std::vector<record_t<T>>& records) {
-    std::string patch(4, '\0');
-    util::store_be32(util::bytes_of(patch), T);
+    std::string patch = tsdb::empty_patch(T);
     for (const record_t<T>& r : records) {
-        std::string bytes(tsdb::encoded_size(r), '\0');
-        tsdb::encode(r, util::byte_span(bytes));
-        patch += bytes;
+        tsdb::append_record(patch, r);
     }
     return patch;
 }

@@ -9,6 +9,7 @@
 #include "tsdb/extraction.h"
 #include "tsdb/file/crc2x32.h"
 #include "tsdb/level_insert.h"
+#include "tsdb/patch.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
 
@@ -43,12 +44,9 @@ protected:
         return {t, length, good, bad, v, v, v};
     }
     static std::string patch_of(const std::vector<continuous_record_t>& records) {
-        std::string patch(4, '\0');
-        util::store_be32(util::bytes_of(patch), 1);
+        std::string patch = tsdb::empty_patch(type_continuous);
         for (const auto& r : records) {
-            uint8_t bytes[28];
-            encode(r, bytes);
-            patch.append(util::chars_of(bytes), 28);
+            tsdb::append_record(patch, r);
         }
         return patch;
     }

@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "tests/support/command.h"
 #include "tests/support/tsdb_process.h"
+#include "tsdb/patch.h"
 #include "tsdb/record.h"
 #include "util/bytes.h"
 #include "util/time_text.h"
@@ -458,10 +459,8 @@ TEST(Server, AFullFileSystemFailsTheRequestsThatMeetItAndLosesNothingAcknowledge
     auto child = std::make_unique<parent::ChildProcess>(limited);
     parent::TsdbClient client(*child);
     // A merge adds minute 10 to a series of minutes 0 to 2.
-    std::string extra(4 + 28, '\0');
-    util::store_be32(util::bytes_of(extra), tsdb::type_continuous);
-    tsdb::encode(tsdb::continuous_record_t{1'700'000'600, 60, 1, 0, 9, 9, 9},
-                 util::byte_span(extra).subspan(4));
+    std::string extra = tsdb::empty_patch(tsdb::type_continuous);
+    tsdb::append_record(extra, tsdb::continuous_record_t{1'700'000'600, 60, 1, 0, 9, 9, 9});
     std::map<uint32_t, size_t> records;  // what each acknowledged series must hold
     std::vector<std::string> failures;
     for (int round = 0; round < 120 && failures.size() < 12; ++round) {

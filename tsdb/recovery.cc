@@ -10,6 +10,7 @@
 #include "tsdb/extraction.h"
 #include "tsdb/file/database.h"
 #include "tsdb/level_insert.h"
+#include "tsdb/patch.h"
 #include "tsdb/write_buffer.h"
 #include "util/bytes.h"
 #include "util/format.h"
@@ -21,37 +22,6 @@ namespace {
 using logging::Verbosity;
 
 uint64_t end_of(const auto& r) { return uint64_t{r.timestart} + r.duration; }
-
-// Decodes the record at `at` of a patch; the bytes it takes, or 0 when the
-// patch ends inside it.
-size_t decode_at(const std::string& patch, size_t at, continuous_record_t& r) {
-    if (patch.size() - at < continuous_record_t::size) {
-        return 0;
-    }
-    r = decode_continuous(util::bytes_of(patch) + at);
-    return continuous_record_t::size;
-}
-
-size_t decode_at(const std::string& patch, size_t at, enum_record_t& r) {
-    if (patch.size() - at < enum_record_t::size) {
-        return 0;
-    }
-    r = decode_enum(util::bytes_of(patch) + at);
-    return enum_record_t::size;
-}
-
-size_t decode_at(const std::string& patch, size_t at, incident_record_t& r) {
-    if (patch.size() - at < incident_record_t::header_size) {
-        return 0;
-    }
-    const uint32_t length = decode_incident_head(util::bytes_of(patch) + at, r);
-    const size_t size = incident_record_t::header_size + padded_text_size(length);
-    if (patch.size() - at < size) {
-        return 0;
-    }
-    r.text.assign(patch, at + incident_record_t::header_size, length);
-    return size;
-}
 
 double score(const continuous_record_t& r) {
     const double samples = static_cast<double>(r.ngood) + r.nbad;
@@ -235,8 +205,7 @@ void recovery_checksum(Database& db, WriteBuffer& buffer, uint32_t check_id, sec
 
 template <uint32_t DataType>
 std::string recovery_extract(Database& db, WriteBuffer& buffer, uint32_t check_id) {
-    std::string patch(4, '\0');
-    util::store_be32(util::bytes_of(patch), DataType);
+    std::string patch = empty_patch(DataType);
     read_whole_series<DataType>(db, buffer, check_id, [&patch](const uint8_t* b, size_t n) {
         patch.append(util::chars_of(b), n);
     });

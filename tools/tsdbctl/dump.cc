@@ -92,7 +92,7 @@ void take_record(Restoring& s, const ordered_json& line, size_t n) {
     const auto f32 = [&](const char* name) {
         return static_cast<float>(field<double>(line, name, n));
     };
-    const auto encoded = [&](const auto& r) { append_record(s.patch, r); };
+    const auto encoded = [&](const auto& r) { tsdb::append_record(s.patch, r); };
     if (s.type == tsdb::type_enum) {
         encoded(tsdb::enum_record_t{u32("start"), u32("duration"), u32("ngood"), u32("nbad"),
                                     u32("mask")});
@@ -126,7 +126,7 @@ public:
         const uint32_t level = field<uint32_t>(line, "level", n);
         if (!current_ || current_->level != level) {
             place_level();
-            current_ = Restoring{id, *type_, level, empty_patch(*type_)};
+            current_ = Restoring{id, *type_, level, tsdb::empty_patch(*type_)};
         }
         take_record(*current_, line, n);
     }

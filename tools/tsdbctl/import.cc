@@ -16,12 +16,12 @@ namespace {
 // at or after `until`, where a finer archive holds the time; one may overlap
 // it, as a level's oldest aggregate overlaps the finer level's records.
 std::string patch_of(const Archive& archive, int64_t until, size_t& points) {
-    std::string patch = empty_patch(tsdb::type_continuous);
+    std::string patch = tsdb::empty_patch(tsdb::type_continuous);
     for (const ArchivePoint& p : archive.points) {
         if (p.start >= until) {
             break;
         }
-        append_record(
+        tsdb::append_record(
             patch, tsdb::continuous_record_t{static_cast<uint32_t>(p.start), archive.resolution, 1,
                                              0, p.min, p.max, p.avg});
         ++points;
