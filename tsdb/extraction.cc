@@ -164,10 +164,14 @@ void truncate_old_data(Database& db, WriteBuffer& buffer, uint32_t check_id, int
 uint32_t oldest_time(Database& db, uint32_t check_id) {
     db.check_allocated(check_id);
     // The coarsest level that holds records, or the finest.
-    LevelView oldest = db.level(db.series(check_id).first_lblock);
-    for (uint32_t next = oldest.next(); next != 0 && !db.level(next).empty();
-         next = db.level(next).next()) {
-        oldest = db.level(next);
+    const std::vector<uint32_t> levels = db.levels_of(check_id);
+    LevelView oldest = db.level(levels.front());
+    for (size_t i = 1; i < levels.size(); ++i) {
+        const LevelView coarser = db.level(levels[i]);
+        if (coarser.empty()) {
+            break;
+        }
+        oldest = coarser;
     }
     if (oldest.empty()) {
         return 0;

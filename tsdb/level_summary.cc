@@ -31,10 +31,11 @@ void count_incidents(Database& db, const lblock_entry_t& level, uint32_t head,
 }
 
 level_summary_t summarize(Database& db, uint32_t data_type, uint32_t lblock) {
-    const lblock_entry_t level = db.level(lblock).entry;
-    const uint32_t size = db.level_bytes(lblock);
+    const LevelView view = db.level(lblock);
+    const lblock_entry_t level = view.entry;
+    const uint32_t size = view.size;
     const uint32_t head = db.committed_head(lblock);
-    const uint32_t tail = db.level(lblock).tail;
+    const uint32_t tail = view.tail;
     const uint32_t unit = record_unit_size(data_type);
     level_summary_t summary;
     summary.lblock = lblock;

@@ -291,8 +291,9 @@ void fill_levels_newest_first(Database& db, uint32_t first_lblock,
                               const std::vector<record_t<DataType>>& newest_first) {
     size_t next = 0;
     for (uint32_t l = first_lblock; l != 0 && next < newest_first.size(); l = db.level(l).next()) {
-        const lblock_entry_t level = db.level(l).entry;
-        const uint32_t size = db.level_bytes(l);
+        const LevelView view = db.level(l);
+        const lblock_entry_t level = view.entry;
+        const uint32_t size = view.size;
         uint32_t p = size - 1;
         db.set_tail(l, size - 1);
         uint64_t previous_end = 0;
