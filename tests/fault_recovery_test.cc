@@ -4,6 +4,7 @@
 // acknowledged, with every failed request wholly done or wholly undone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "tsdb/engine.h"
 #include "tsdb/file/consistency_check.h"
 #include "tsdb/patch.h"
+#include "tsdb/storage_type.h"
 #include "util/bytes.h"
 
 using namespace testing_support;
@@ -50,13 +52,109 @@ struct Model {
     std::string failures;  // what failed, for the test's messages
 };
 
+template <uint32_t T>
+uint64_t samples_in(Engine& engine, uint32_t id) {
+    uint64_t n = 0;
+    for (const record_t<T>& r : engine.get<T>(id, 0, all_time)) {
+        if constexpr (T == tsdb::type_incident) {
+            ++n;
+        } else {
+            n += r.ngood;
+        }
+    }
+    return n;
+}
+
+// Every record of every series in a reopened image is one a writer made.
+template <uint32_t T>
+bool holds_only_valid_records(Engine& engine, uint32_t id) {
+    const std::vector<record_t<T>> records = engine.get<T>(id, 0, all_time);
+    return std::all_of(records.begin(), records.end(),
+                       [](const record_t<T>& r) { return tsdb::is_valid(r); });
+}
+
+// The series that only ever take appends: a crash image never holds fewer of
+// their samples than an earlier one.
+constexpr const char* append_only[] = {"cont", "enum", "mono", "incident"};
+
+// What a kill right after a request would leave, checked against the model:
+// consistent, every series the model holds is there with valid records, and
+// the append-only series keep what the image before the failure held.
+class CrashImages {
+public:
+    // Requests after the first failure whose images are checked.
+    static constexpr int window = 40;
+
+    explicit CrashImages(const SimDisk& disk) : disk_(disk) {}
+
+    void before_request(const Model& model) {
+        if (model.failures.empty()) {
+            before_failure_ = disk_.current();
+        }
+    }
+
+    void after_request(const Model& model) {
+        if (model.failures.empty() || checked_ == window) {
+            return;
+        }
+        if (checked_++ == 0) {
+            baseline_ = append_only_samples(before_failure_, model);
+        }
+        const std::map<std::string, uint64_t> now = append_only_samples(disk_.current(), model);
+        for (const auto& [name, samples] : baseline_) {
+            EXPECT_GE(now.at(name), samples)
+                << "a crash image " << checked_ << " requests after the failure has lost " << name
+                << "'s samples; failed:" << model.failures;
+        }
+    }
+
+private:
+    std::map<std::string, uint64_t> append_only_samples(const std::vector<uint8_t>& image,
+                                                        const Model& model) {
+        SimDisk disk(image);
+        // Looked at as it lies, before an open repairs anything.
+        const std::vector<std::string> problems =
+            tsdb::find_problems(tsdb::Database::inspect(store_on(disk)));
+        EXPECT_TRUE(problems.empty()) << "crash image: " << problems.front();
+        Engine engine(open_on(disk));
+        for (uint32_t id : model.live) {
+            EXPECT_TRUE(engine.series_exists(id)) << "crash image lost series " << id;
+            if (engine.series_exists(id)) {
+                EXPECT_TRUE(tsdb::by_type(
+                    engine.data_type(id),
+                    [&]<uint32_t T>() { return holds_only_valid_records<T>(engine, id); }))
+                    << "crash image: series " << id
+                    << " holds records nobody wrote; failed:" << model.failures;
+            }
+        }
+        std::map<std::string, uint64_t> samples;
+        for (const char* name : append_only) {
+            if (model.ids.contains(name)) {
+                samples[name] = tsdb::by_type(
+                    engine.data_type(model.ids.at(name)),
+                    [&]<uint32_t T>() { return samples_in<T>(engine, model.ids.at(name)); });
+            }
+        }
+        return samples;
+    }
+
+    const SimDisk& disk_;
+    std::vector<uint8_t> before_failure_;
+    std::map<std::string, uint64_t> baseline_;
+    int checked_ = 0;
+};
+
 // Creations that grow the file and the chains, writes that aggregate, a
 // deletion and a creation in one commit window, a rebuild, a recovery
 // merge, a truncation and timed phase shifts; then the shutdown steps.
 class Workload {
 public:
     // Short buffers: a full one must wait for a phase shift to place a record.
-    explicit Workload(Engine& engine) : engine_(engine) { engine_.configure({4, 2, 600, 8}); }
+    // `images`, when given, checks what a kill after each request would leave.
+    explicit Workload(Engine& engine, CrashImages* images = nullptr)
+        : engine_(engine), images_(images) {
+        engine_.configure({4, 2, 600, 8});
+    }
 
     Model run() {
         create("cont", {1, {{30, 60}, {30, 600}, {3000, 3600}}});
@@ -139,13 +237,20 @@ private:
 
     template <typename Action>
     bool attempt(Action&& action) {
+        if (images_ != nullptr) {
+            images_->before_request(model_);
+        }
+        bool done = true;
         try {
             action();
-            return true;
         } catch (const tsdb::error_generic& e) {
             model_.failures += " [" + e.text() + "]";
-            return false;
+            done = false;
         }
+        if (images_ != nullptr) {
+            images_->after_request(model_);
+        }
+        return done;
     }
 
     // A client whose creation failed tries once more.
@@ -180,6 +285,7 @@ private:
     }
 
     Engine& engine_;
+    CrashImages* images_;
     Model model_;
 };
 
@@ -211,19 +317,6 @@ Reference reference_run(const SimDisk& fresh) {
     }
     ref.merged_after = engine.get<2>(model.ids.at("merged"), 0, all_time);
     return ref;
-}
-
-template <uint32_t T>
-uint64_t samples_in(Engine& engine, uint32_t id) {
-    uint64_t n = 0;
-    for (const record_t<T>& r : engine.get<T>(id, 0, all_time)) {
-        if constexpr (T == tsdb::type_incident) {
-            ++n;
-        } else {
-            n += r.ngood;
-        }
-    }
-    return n;
 }
 
 // The reopened file against what the workload was told.
@@ -283,7 +376,8 @@ protected:
         Model model;
         {
             Engine engine(open_on(disk, plan));
-            model = Workload(engine).run();
+            CrashImages images(disk);
+            model = Workload(engine, &images).run();
         }
         for (const char* name :
              {"cont", "enum", "mono", "incident", "rebuilt", "merged", "truncated"}) {
