@@ -61,7 +61,8 @@ TEST_F(Tools, CreatorMakesACleanDatabaseAndRefusesToOverwrite) {
 
     const Outcome check = run_command(inspect("check " + path + " --format=json"));
     EXPECT_EQ(check.status, 0);
-    EXPECT_EQ(check.output, "{\"problems\":0,\"details\":[]}\n");
+    EXPECT_EQ(check.output,
+              "{\"problems\":0,\"details\":[],\"crash states\":0,\"crash state details\":[]}\n");
     const Outcome header = run_command(inspect("header " + path));
     EXPECT_NE(header.output.find("block size: 4096"), std::string::npos) << header.output;
 }
@@ -89,4 +90,46 @@ TEST_F(Tools, InspectorReportsDamageAndLeavesTheFileAlone) {
     EXPECT_NE(check.output.find("refers to unallocated lblock"), std::string::npos) << check.output;
     EXPECT_EQ(run_command(inspect("frobnicate " + path)).status, 2);
     EXPECT_EQ(run_command(inspect("check " + path + " --format yaml")).status, 2);
+}
+
+TEST_F(Tools, InspectorTellsWhatACrashLeftFromDamageAndTheOpenCompletesIt) {
+    tsdb::create_database({path, 1024, 3, 256, false});
+    const tsdb::time_series_layout_t layout{1, {{100, 60}, {10, 3600}}};
+    {
+        tsdb::Database db = tsdb::Database::open(path);
+        const uint32_t deleted = db.allocate_described_ts(layout);
+        db.allocate_described_ts(layout);
+        // A deletion whose levels' release was committed but not the series'
+        // (the crash came between the two), and a creation whose levels were
+        // committed but not its series.
+        db.release_lblock_list(db.series(deleted).first_lblock);
+        db.allocate_levels(layout);
+        db.phase_shift_all();
+    }
+    const Outcome crashed = run_command(inspect("check " + path));
+    EXPECT_EQ(crashed.status, 0) << crashed.output;
+    EXPECT_NE(crashed.output.find("problems: 0"), std::string::npos) << crashed.output;
+    EXPECT_NE(crashed.output.find("check id 0 lies on released levels (a deletion a crash "
+                                  "interrupted): the next open removes the series"),
+              std::string::npos)
+        << crashed.output;
+    EXPECT_NE(crashed.output.find("the next open releases its 1 blocks"), std::string::npos)
+        << crashed.output;
+    const auto in_use = [&] {
+        return tsdb::Database::inspect(
+                   tsdb::BackingStore::open_backing_store(path, platform::Access::read_only))
+            .allocation()
+            .allocated_count();
+    };
+    const uint32_t allocated_at_crash = in_use();
+    {
+        tsdb::Database db = tsdb::Database::open(path);
+        EXPECT_FALSE(db.check_id_exists(0));
+        EXPECT_TRUE(db.check_id_exists(1));
+    }
+    const Outcome opened = run_command(inspect("check " + path));
+    EXPECT_EQ(opened.status, 0);
+    EXPECT_NE(opened.output.find("crash states: 0"), std::string::npos) << opened.output;
+    // The orphaned levels' 3 + 1 blocks are free again.
+    EXPECT_EQ(in_use(), allocated_at_crash - 4);
 }

@@ -14,7 +14,7 @@ class Checker {
 public:
     explicit Checker(const Database& db) : db_(db), owners_(db.store_block_count()) {}
 
-    std::vector<std::string> run() {
+    ConsistencyFindings run() {
         claim(0, 1, "the header");
         for (ChainKind kind : all_chain_kinds) {
             for (const PointerChain& copy : db_.copies(kind)) {
@@ -27,7 +27,8 @@ public:
         }
         check_levels();
         check_series();
-        return problems_;
+        report_orphan_levels();
+        return {problems_, completed_at_open_};
     }
 
 private:
@@ -62,6 +63,7 @@ private:
                 continue;
             }
             claim(e.first_dblock, e.dblocks, "lblock " + util::format_u64(l));
+            unlisted_.insert(l);
             const uint64_t size = uint64_t{e.dblocks} * db_.block_size();
             if (heads.position(l) >= size || tails.position(l) >= size) {
                 problems_.push_back("lblock " + util::format_u64(l) +
@@ -83,8 +85,16 @@ private:
             if (entry.data_type > 4) {
                 problems_.push_back(name + " has data type " + util::format_u64(entry.data_type));
             }
+            if (released_first_level(entry)) {
+                completed_at_open_.push_back(
+                    name +
+                    " lies on released levels (a deletion a crash interrupted): the next "
+                    "open removes the series");
+                continue;
+            }
             std::set<uint32_t> seen;
             for (uint32_t l = entry.first_lblock; l != 0; l = lblocks.lblock_entry(l).next) {
+                unlisted_.erase(l);
                 if (l >= lblocks.capacity() || lblocks.lblock_entry(l).first_dblock == 0) {
                     problems_.push_back(name + " refers to unallocated lblock " +
                                         util::format_u64(l));
@@ -108,13 +118,36 @@ private:
         }
     }
 
+    bool released_first_level(const check_entry_t& entry) const {
+        const PointerChain& lblocks = db_.chain(ChainKind::lblock);
+        return entry.first_lblock != 0 && entry.first_lblock < lblocks.capacity() &&
+               lblocks.lblock_entry(entry.first_lblock).first_dblock == 0;
+    }
+
+    void report_orphan_levels() {
+        unlisted_.erase(0);  // reserved: "none"
+        for (uint32_t l : unlisted_) {
+            completed_at_open_.push_back(
+                "lblock " + util::format_u64(l) +
+                " belongs to no series (a creation, merge or rebuild a crash interrupted): the "
+                "next open releases its " +
+                util::format_u64(db_.chain(ChainKind::lblock).lblock_entry(l).dblocks) + " blocks");
+        }
+    }
+
     const Database& db_;
     std::vector<std::string> owners_;
     std::vector<std::string> problems_;
+    std::vector<std::string> completed_at_open_;
+    std::set<uint32_t> unlisted_;  // allocated levels no series has listed yet
 };
 
 }  // namespace
 
-std::vector<std::string> find_problems(const Database& db) { return Checker(db).run(); }
+ConsistencyFindings check_consistency(const Database& db) { return Checker(db).run(); }
+
+std::vector<std::string> find_problems(const Database& db) {
+    return check_consistency(db).problems;
+}
 
 }  // namespace tsdb

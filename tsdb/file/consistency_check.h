@@ -11,7 +11,17 @@ namespace tsdb {
 
 class Database;
 
-// One line per problem; empty when the database is consistent.
+struct ConsistencyFindings {
+    // Damage: one line per problem; empty when the database is consistent.
+    std::vector<std::string> problems;
+    // States a crash leaves that the next open completes, each saying what
+    // the open will do: a deletion whose levels were released but whose
+    // series was not, levels no series lists yet or any more.
+    std::vector<std::string> completed_at_open;
+};
+
+ConsistencyFindings check_consistency(const Database& db);
+// check_consistency's problems.
 std::vector<std::string> find_problems(const Database& db);
 
 }  // namespace tsdb

@@ -216,8 +216,33 @@ void Database::consistency_pass(Mode mode) {
     grow_to_match_lblocks(ChainKind::tail, "Will grow tail chain to match lblock chain");
     grow_to_match_lblocks(ChainKind::head, "Will grow head chain to match lblock chain");
     drop_broken_checks();
+    free_orphan_levels();
     empty_misplaced_levels();
     phase_shift_all();
+}
+
+void Database::free_orphan_levels() {
+    const std::vector<bool> listed = listed_levels();
+    for (uint32_t l = 1; l < listed.size(); ++l) {
+        if (!listed[l] && lblock_entry(l).first_dblock != 0) {
+            logging::storage_log(Verbosity::notice, "LBlock " + util::format_u64(l) +
+                                                        " belongs to no series - releasing it!");
+            release_lblock(l);
+        }
+    }
+}
+
+std::vector<bool> Database::listed_levels() const {
+    const PointerChain& checks = chain(ChainKind::check);
+    std::vector<bool> listed(chain(ChainKind::lblock).capacity(), false);
+    for (uint32_t c = 0; c < checks.capacity(); ++c) {
+        if (checks.check_entry(c).data_type != 0) {
+            for (uint32_t l : levels_of(c)) {
+                listed[l] = true;
+            }
+        }
+    }
+    return listed;
 }
 
 void Database::empty_misplaced_levels() {

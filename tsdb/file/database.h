@@ -143,6 +143,12 @@ private:
     // next level is free, out of range or already in a list (a loop, or a
     // level shared), and a series whose first level is another's is dropped.
     void repair_level_lists();
+    // Releases every level no series lists: what a crash left of a creation,
+    // a merge, a rebuild or the upgrade before its series took the levels or
+    // after it gave them up.
+    void free_orphan_levels();
+    // Per lblock: whether a series lists it as one of its levels.
+    std::vector<bool> listed_levels() const;
     // Empties, with a log line, every level whose head or tail lies outside it.
     void empty_misplaced_levels();
     void grow_to_match_lblocks(ChainKind kind, const char* message);
