@@ -102,6 +102,21 @@ int publish_file(const std::string& path, const std::string& content) {
     return rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
 }
 
+int replace_file(const std::string& from, const std::string& to) {
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    const size_t slash = to.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+    const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    const int error = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
 std::optional<std::string> read_small_file(const std::string& path, int& error) {
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (f == nullptr) {

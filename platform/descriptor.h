@@ -37,6 +37,9 @@ std::optional<std::string> make_private_directory(const std::string& stem, int& 
 // Removes the directory with the files in it (not below).
 void remove_directory(const std::string& path);
 
+// Renames `from` over `to` and makes the rename durable (the directory is
+// synced); 0 or the errno.
+int replace_file(const std::string& from, const std::string& to);
 // Writes a temporary file and renames it into place; the errno on failure.
 int publish_file(const std::string& path, const std::string& content);
 // A small file's content, or nothing with the errno in `error`.

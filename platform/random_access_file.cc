@@ -99,8 +99,9 @@ OpenedFile open_random_access_file(const std::string& path, Access access) {
 }
 
 OpenedFile create_random_access_file(const std::string& path, uint64_t size, bool replace) {
-    // No O_TRUNC: a file that another opener holds must not be touched.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (replace ? 0 : O_EXCL), 0644);
+    // No O_TRUNC: a file that another opener holds must not be touched. A
+    // database is its user's own data: others may not read it.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (replace ? 0 : O_EXCL), 0600);
     if (fd < 0) {
         return {nullptr, errno};
     }

@@ -522,6 +522,89 @@ TEST_F(Tsdbctl, ADumpRestoresEverySeriesUnderItsIdWithItsRecordsInTheirLevels) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/broken.tsdb"));
 }
 
+TEST_F(Tsdbctl, ARestoreReplacesADatabaseOnlyWithAWholeDumpOfValuesItStoresExactly) {
+    init();
+    out("create " + db + " --type continuous --level 1m:100 --level 1h:100");
+    out("put " + db + " 0 " + file("c.csv", "start,end,value\n1700000000,1700000060,0.1\n"));
+    const std::string checksum = out("checksum " + db + " 0");
+    const auto untouched = [&](const std::string& why) {
+        EXPECT_EQ(out("checksum " + db + " 0"), checksum) << why;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            EXPECT_EQ(entry.path().filename().string().find(".restore-"), std::string::npos)
+                << why << ": " << entry.path();
+        }
+    };
+    const auto refused = [&](const std::string& input, const std::string& why) {
+        const CommandOutcome r = ctl("restore " + db + " --force " + input);
+        EXPECT_EQ(r.status, 1) << why << ": " << r.output;
+        untouched(why);
+        return r.output;
+    };
+    EXPECT_EQ(refused(file("cut", "{\"series\":0,\n"), "a cut line"),
+              "tsdbctl restore: line 1: is not a JSON object\n");
+    EXPECT_EQ(refused("</dev/null", "no input"),
+              "tsdbctl restore: nothing to restore: the dump holds no series\n");
+    const std::string dump = out("dump " + db);
+    EXPECT_TRUE(dump.ends_with("{\"end\":{\"series\":1,\"records\":1}}\n")) << dump;
+    const std::string early = dump.substr(0, dump.rfind("{\"end\""));
+    EXPECT_EQ(refused(file("early", early), "a dump without its closing line"),
+              "tsdbctl restore: the dump ends early, after line 2; --partial restores what it "
+              "holds\n");
+    EXPECT_EQ(out("dump " + db + " | " + TSDBCTL + " restore " + db + " --force"),
+              "restored 1 series and 1 records into " + db + "\n");
+    untouched("a dump of the database itself");
+    const std::string partial = dir + "/partial.tsdb";
+    EXPECT_EQ(out("restore " + partial + " --partial " + file("early", early)),
+              "restored 1 series and 1 records into " + partial +
+                  " (the dump ends early, after line 2)\n");
+
+    // Each field is taken only when it fits the record exactly.
+    const std::string head = dump.substr(0, dump.find('\n') + 1);
+    const std::string end = "{\"end\":{\"series\":1,\"records\":1}}\n";
+    const auto record = [](const std::string& name, const std::string& value) {
+        std::string line = R"({"series":0,"level":0)";
+        for (const char* field : {"start", "duration", "ngood", "nbad", "min", "avg", "max"}) {
+            const std::string fallback = field == std::string("start") ? "1700000000" : "1";
+            line += std::string(",\"") + field + "\":" + (name == field ? value : fallback);
+        }
+        return line + "}\n";
+    };
+    const std::string whole = "takes a whole number from 0 to 4294967295, not ";
+    const std::map<std::string, std::string> bad_dumps = {
+        {R"({"series":4294967296,"type":"continuous","levels":[]})",
+         "line 1: \"series\" " + whole + "4294967296"},
+        {head + record("start", "4995967296") + end, "line 2: \"start\" " + whole + "4995967296"},
+        {head + record("start", "1700000000.5") + end,
+         "line 2: \"start\" " + whole + "1700000000.5"},
+        {head + record("ngood", "true") + end, "line 2: \"ngood\" " + whole + "true"},
+        {head + record("ngood", "5000000000") + end, "line 2: \"ngood\" " + whole + "5000000000"},
+        {head + record("max", "1e39") + end,
+         "line 2: \"max\" is beyond what a value can hold (about 3.4e38), not 1e+39"},
+        {head + record("", "") + record("start", "1699999940") + end,
+         "line 3: a record of level 0 starting at 1699999940 follows one starting at "
+         "1700000000; a level's records go oldest first"},
+        {R"({"series":0,"type":"counter","levels":[{"size":10,"resolution":60}]})",
+         R"(line 1: unknown type "counter" (continuous, enum, monotonic or incident))"},
+        {R"({"series":4000000,"type":"enum","levels":[{"size":10,"resolution":60}]})",
+         "line 1: series 4000000 is above 1048575, the highest id a restore gives"},
+        {head + record("", "") + "{\"end\":{\"series\":1,\"records\":2}}\n",
+         "line 3: the dump's closing line counts 1 series and 2 records, but it holds 1 and 1"},
+    };
+    const std::string fresh = dir + "/fresh.tsdb";
+    for (const auto& [lines, message] : bad_dumps) {
+        const CommandOutcome r = ctl("restore " + fresh + " " + file("bad", lines));
+        EXPECT_EQ(r.status, 1) << lines;
+        EXPECT_EQ(r.output, "tsdbctl restore: " + message + "\n") << lines;
+        EXPECT_FALSE(std::filesystem::exists(fresh)) << lines;
+    }
+    // A line longer than any record's is refused without being read whole.
+    const CommandOutcome long_line = testing_support::run_command(
+        "head -c 70000000 /dev/zero | tr '\\0' a | " + std::string(TSDBCTL) + " restore " + fresh);
+    EXPECT_EQ(long_line.status, 1);
+    EXPECT_NE(long_line.output.find("line 1: is longer than any record's line"), std::string::npos)
+        << long_line.output;
+}
+
 TEST_F(Tsdbctl, AResizedSeriesKeepsItsIdAndItsSamplesFoldedIntoTheNewLevels) {
     init();
     out("load " + db + " --series 2 --days 2 --start 1700000000");

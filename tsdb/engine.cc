@@ -50,6 +50,17 @@ uint32_t Engine::create_series(const time_series_layout_t& layout) {
     return id;
 }
 
+uint32_t Engine::create_series_as(uint32_t check_id, const time_series_layout_t& layout) {
+    validate_layout(layout);
+    if (check_id > max_given_id) {
+        throw error_range("Series id " + std::to_string(check_id) + " is above " +
+                          std::to_string(max_given_id) + ", the highest id a series is given");
+    }
+    db_.allocate_described_ts(layout, check_id);
+    buffer_.check_empty(check_id);
+    return check_id;
+}
+
 time_series_layout_t Engine::describe_series(uint32_t check_id) const {
     return db_.fetch_ts_description(check_id);
 }

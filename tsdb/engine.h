@@ -40,6 +40,10 @@ public:
     // Refuses (tsdb::error_range), with nothing allocated, a layout with a
     // level of size or resolution 0, more than 64 levels or over 1 GiB.
     uint32_t create_series(const time_series_layout_t& layout);
+    // As create_series, under a given free id below max_given_id (a restore
+    // keeps its dump's ids); tsdb::error_range for an id in use or too high.
+    static constexpr uint32_t max_given_id = (1u << 20) - 1;
+    uint32_t create_series_as(uint32_t check_id, const time_series_layout_t& layout);
     time_series_layout_t describe_series(uint32_t check_id) const;
     // Drops the series and its buffered records; freed at the next phase shift.
     void delete_series(uint32_t check_id);

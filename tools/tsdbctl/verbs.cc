@@ -724,6 +724,8 @@ const tools::OptionRule format_option{"--format", "table|json", "how to write th
 tools::CommandRules restore_rules() {
     tools::CommandRules rules = tools::database_creation_rules();
     rules.positional.push_back({"[FILE]", "the dump (default: standard input)"});
+    rules.options.push_back(
+        {"--partial", "", "restore a dump that stops before its closing line, and say so"});
     return rules;
 }
 
@@ -909,7 +911,10 @@ const std::vector<Verb>& all_verbs() {
         {"restore",
          "Makes a new database file from a dump, with the same series, ids and records.\n"
          "Takes the options of init, so that a database can move to another block size or\n"
-         "size; every series' checksum is the one it had. On a failure the new file is removed.\n"
+         "size; every series' checksum is the one it had. The new database is built beside\n"
+         "DB and takes its place (--force) only when the whole dump was read and placed: on\n"
+         "any failure DB is untouched, so `tsdbctl dump db | tsdbctl restore db --force` is\n"
+         "safe. A dump that stops before its closing line is refused unless --partial.\n"
          "Example: tsdbctl dump old.tsdb | tsdbctl restore new.tsdb --size 1G --block-size 8192",
          restore_rules(), Needs::nothing, restore},
         {"load",

@@ -30,7 +30,7 @@ uint32_t record_unit_size(uint32_t data_type) {
     }
 }
 
-uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) {
+uint32_t Database::free_check_id() {
     PointerChain& checks = chain(ChainKind::check);
     uint32_t id = checks.first_free();
     if (id == PointerChain::no_free_entry) {
@@ -42,7 +42,31 @@ uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) 
             throw error_dbnospace("Could not allocate check ID after attempted Check Chain growth");
         }
     }
-    checks.set_check_entry(id, {data_type, first_lblock});
+    return id;
+}
+
+void Database::make_room_for_check_id(uint32_t check_id) {
+    PointerChain& checks = chain(ChainKind::check);
+    if (check_id >= checks.capacity()) {
+        const uint32_t missing = check_id - checks.capacity() + 1;
+        checks.grow(store_, map_,
+                    (missing + checks.entries_per_block() - 1) / checks.entries_per_block());
+    }
+    if (checks.check_entry(check_id).data_type != 0) {
+        throw error_range("Check id " + util::format_u64(check_id) + " is in use");
+    }
+}
+
+uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock,
+                                     std::optional<uint32_t> check_id) {
+    uint32_t id = 0;
+    if (check_id) {
+        make_room_for_check_id(*check_id);
+        id = *check_id;
+    } else {
+        id = free_check_id();
+    }
+    chain(ChainKind::check).set_check_entry(id, {data_type, first_lblock});
     try {
         phase_shift_all();
     } catch (const error_generic&) {
@@ -53,13 +77,17 @@ uint32_t Database::allocate_check_id(uint32_t data_type, uint32_t first_lblock) 
     return id;
 }
 
-uint32_t Database::allocate_described_ts(const time_series_layout_t& layout) {
+uint32_t Database::allocate_described_ts(const time_series_layout_t& layout,
+                                         std::optional<uint32_t> check_id) {
     if (layout.levels.empty()) {
         throw error_internal("allocate_described_ts() invoked with no levels");
     }
+    if (check_id) {
+        make_room_for_check_id(*check_id);  // before any level is allocated
+    }
     const uint32_t first = allocate_levels(layout);
     try {
-        return allocate_check_id(layout.data_type, first);
+        return allocate_check_id(layout.data_type, first, check_id);
     } catch (const error_generic&) {
         // A series that cannot be made whole leaves no levels behind.
         release_lblock_list(first);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -75,11 +76,15 @@ public:
     int64_t now() const { return clock_(); }
 
     // --- catalogue ---
-    uint32_t allocate_described_ts(const time_series_layout_t& layout);
+    // A new series with its levels, committed: under `check_id` when given
+    // (tsdb::error_range when that id is in use), else the lowest free id.
+    uint32_t allocate_described_ts(const time_series_layout_t& layout,
+                                   std::optional<uint32_t> check_id = std::nullopt);
     // A list of empty levels for the layout, finest first; a failure leaves
     // none behind.
     uint32_t allocate_levels(const time_series_layout_t& layout);
-    uint32_t allocate_check_id(uint32_t data_type, uint32_t first_lblock);
+    uint32_t allocate_check_id(uint32_t data_type, uint32_t first_lblock,
+                               std::optional<uint32_t> check_id = std::nullopt);
     uint32_t allocate_level(uint32_t dblocks, uint32_t resolution, uint32_t next);
     uint32_t allocate_like(uint32_t first_lblock);
     time_series_layout_t fetch_ts_description(uint32_t check_id) const;
@@ -154,6 +159,11 @@ private:
     void grow_to_match_lblocks(ChainKind kind, const char* message);
     // A free LBlock entry whose release is committed, or no_free_entry.
     uint32_t free_lblock() const;
+    // The lowest free check id, growing the Check chain once when none is.
+    uint32_t free_check_id();
+    // Grows the Check chain, in one run, until it holds `check_id`; throws
+    // tsdb::error_range when that id is in use.
+    void make_room_for_check_id(uint32_t check_id);
     void commit_dirty(std::array<bool, 4> pending);
     // Gives the pending kinds among `kinds` a new generation in one write of
     // block 0 and flushes it; they become clean and owe a shift.
