@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -719,6 +720,71 @@ for p in coarse + fine:
     EXPECT_EQ(
         ctl("import " + db + " " + dir + "/not.wsp").output,
         "tsdbctl import: " + dir + "/not.wsp is not a whisper file (no archives in its header)\n");
+}
+
+TEST_F(Tsdbctl, AnImportIsAllOrNothingAndRefusesFilesNoPeerWrites) {
+    init();
+    const std::string rrd = dir + "/in.rrd";
+    ASSERT_EQ(testing_support::run_command("rrdtool create " + rrd +
+                                           " --step 60 --start 1700000000 DS:v:GAUGE:120:U:U "
+                                           "RRA:AVERAGE:0.5:1:10 RRA:AVERAGE:0.5:5:10")
+                  .status,
+              0);
+    std::ifstream in(rrd, std::ios::binary);
+    const std::string made{std::istreambuf_iterator<char>(in), {}};
+    // The file's step, and the first archive's rows and steps per row
+    // (64-bit words after its header and one data source's definition).
+    const auto with_word = [&](const std::string& name, size_t offset) {
+        std::string damaged = made;
+        std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(offset), 8, '\0');
+        return file(name, damaged);
+    };
+    const std::map<std::string, std::string> refused = {
+        {with_word("step.rrd", 40), "step.rrd has a step of 0 seconds"},
+        {with_word("rows.rrd", 128 + 120 + 24), "rows.rrd: rra[0] has 0 rows of 1 steps"},
+        {with_word("steps.rrd", 128 + 120 + 32), "steps.rrd: rra[0] has 10 rows of 0 steps"},
+    };
+    for (const auto& [path, message] : refused) {
+        const CommandOutcome r = ctl("import " + db + " " + path);
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_EQ(r.output.rfind("tsdbctl import: " + dir + "/" + message, 0), 0u) << r.output;
+    }
+    // A whisper point no record can hold fails the import and leaves no series.
+    std::string wsp;
+    const auto big_endian = [&](uint64_t value, int bytes) {
+        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
+            wsp.push_back(static_cast<char>(value >> shift));
+        }
+    };
+    // Header (average, 120 s kept, x-files factor 0.5, one archive), the
+    // archive (at byte 28, 60 s per point, 2 points), its points.
+    for (const uint32_t word : {1u, 120u, 0x3f000000u, 1u, 28u, 60u, 2u}) {
+        big_endian(word, 4);
+    }
+    for (const auto& [time, value] : {std::pair{1700000040u, 1.0}, {1700000100u, 1e39}}) {
+        big_endian(time, 4);
+        big_endian(std::bit_cast<uint64_t>(value), 8);
+    }
+    const CommandOutcome big = ctl("import " + db + " " + file("big.wsp", wsp));
+    EXPECT_EQ(big.status, 1);
+    EXPECT_EQ(big.output, "tsdbctl import: " + dir +
+                              "/big.wsp: the point at 1700000100 holds 1e+39, beyond what a "
+                              "value can hold\n");
+    EXPECT_EQ(out("list " + db), "id      layout\n");
+}
+
+TEST_F(Tsdbctl, ACrashOfTheToolLeavesADumpBesideIt) {
+    const std::string dump = std::string(TSDBCTL) + ".dmp";
+    std::filesystem::remove(dump);
+    init();
+    // A shell waits for its commands; a fault signal there is a crash.
+    const CommandOutcome crashed =
+        testing_support::run_command("{ sleep 3 2>/dev/null | " + std::string(TSDBCTL) + " shell " +
+                                     db + " & pid=$!; sleep 1; kill -SEGV $pid; wait $pid; } 2>&1");
+    EXPECT_NE(crashed.status, 0);
+    EXPECT_NE(crashed.output.find("Dump generated"), std::string::npos) << crashed.output;
+    EXPECT_TRUE(std::filesystem::exists(dump));
+    std::filesystem::remove(dump);
 }
 
 TEST_F(Tsdbctl, SeveralSeriesShareOneTimeGridAndOneChart) {

@@ -9,11 +9,12 @@
 
 namespace tsdbctl {
 
+// Values as the file holds them; an import refuses those a record cannot.
 struct ArchivePoint {
     int64_t start;  // the point covers [start, start + resolution)
-    float min;
-    float avg;
-    float max;
+    double min;
+    double avg;
+    double max;
 };
 
 struct Archive {
@@ -25,7 +26,8 @@ struct Archive {
 // The archives of one data source (`ds`, or the file's first when empty),
 // finest first; archives of one resolution with other consolidations (MIN,
 // MAX) give the points their minimum and maximum. tools::EBadInput when the
-// file cannot be read or has no such data source.
+// file cannot be read, has no such data source, or has a step, an archive of
+// no rows or of no points per row that no RRDtool writes.
 std::vector<Archive> read_rrd(const std::string& path, const std::string& ds);
 
 // A whisper file's archives, finest first; a point's minimum and maximum

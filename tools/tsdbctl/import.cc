@@ -1,6 +1,8 @@
 #include "tools/tsdbctl/import.h"
 
+#include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "tools/options.h"
 #include "tools/tsdbctl/archives.h"
@@ -12,10 +14,26 @@ namespace tsdbctl {
 
 namespace {
 
+std::string number_text(double v) {
+    std::ostringstream text;
+    text << v;
+    return text.str();
+}
+
+// A value as a record stores it: refused when a 32-bit float cannot hold it.
+float stored_value(double v, int64_t start, const std::string& source) {
+    if (std::fabs(v) > std::numeric_limits<float>::max()) {
+        throw tools::EBadInput(source + ": the point at " + std::to_string(start) + " holds " +
+                               number_text(v) + ", beyond what a value can hold");
+    }
+    return static_cast<float>(v);
+}
+
 // An archive's points as records of its level, leaving out those that start
 // at or after `until`, where a finer archive holds the time; one may overlap
 // it, as a level's oldest aggregate overlaps the finer level's records.
-std::string patch_of(const Archive& archive, int64_t until, size_t& points) {
+std::string patch_of(const Archive& archive, int64_t until, const std::string& source,
+                     size_t& points) {
     std::string patch = tsdb::empty_patch(tsdb::type_continuous);
     for (const ArchivePoint& p : archive.points) {
         if (p.start >= until) {
@@ -23,10 +41,27 @@ std::string patch_of(const Archive& archive, int64_t until, size_t& points) {
         }
         tsdb::append_record(
             patch, tsdb::continuous_record_t{static_cast<uint32_t>(p.start), archive.resolution, 1,
-                                             0, p.min, p.max, p.avg});
+                                             0, stored_value(p.min, p.start, source),
+                                             stored_value(p.max, p.start, source),
+                                             stored_value(p.avg, p.start, source)});
         ++points;
     }
     return patch;
+}
+
+// Each archive's patch, finest first; every point checked before anything
+// is written.
+std::vector<std::string> patches_of(const std::vector<Archive>& archives, const std::string& source,
+                                    size_t& points) {
+    std::vector<std::string> patches;
+    for (size_t l = 0; l < archives.size(); ++l) {
+        // An archive keeps the time before its finer neighbour's.
+        const int64_t until = l > 0 && !archives[l - 1].points.empty()
+                                  ? archives[l - 1].points.front().start
+                                  : std::numeric_limits<int64_t>::max();
+        patches.push_back(patch_of(archives[l], until, source, points));
+    }
+    return patches;
 }
 
 }  // namespace
@@ -39,22 +74,24 @@ void import(Context& c, const tools::Arguments& a) {
     for (const Archive& archive : archives) {
         layout.levels.push_back({archive.rows, archive.resolution});
     }
+    size_t points = 0;
+    const std::vector<std::string> patches = patches_of(archives, source, points);
     OfflineDatabase offline(c.database);
     tsdb::Engine& engine = offline.engine();
     const uint32_t id = engine.create_series(layout);
-    size_t points = 0;
-    // Coarsest first: an archive keeps the time before its finer neighbour's.
-    std::vector<int64_t> finer_starts(archives.size(), std::numeric_limits<int64_t>::max());
-    for (size_t l = 1; l < archives.size(); ++l) {
-        if (!archives[l - 1].points.empty()) {
-            finer_starts[l] = archives[l - 1].points.front().start;
+    try {
+        // Coarsest first, as a level's records are older than its finer level's.
+        for (size_t l = patches.size(); l-- > 0;) {
+            engine.place(id, static_cast<uint32_t>(l), patches[l]);
         }
+        engine.flush_all();
+        engine.phase_shift();
+    } catch (...) {
+        // A failed import leaves no series behind.
+        engine.delete_series(id);
+        engine.phase_shift();
+        throw;
     }
-    for (size_t l = archives.size(); l-- > 0;) {
-        engine.place(id, static_cast<uint32_t>(l), patch_of(archives[l], finer_starts[l], points));
-    }
-    engine.flush_all();
-    engine.phase_shift();
     std::string levels;
     for (const tsdb::level_t& level : layout.levels) {
         levels += (levels.empty() ? "" : ", ") + level_text(level);

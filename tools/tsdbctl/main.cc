@@ -16,6 +16,7 @@
 #include "tools/tsdbctl/shell.h"
 #include "tools/tsdbctl/verb_run.h"
 #include "tools/tsdbctl/verbs.h"
+#include "util/crash_reporter.h"
 #include "util/time_value.h"
 
 namespace {
@@ -70,6 +71,12 @@ std::string first_word(const std::vector<std::string>& words) {
     }
     return "";
 }
+
+// Before anything else, so that a fault anywhere leaves tsdbctl.dmp.
+const bool crash_reporter_installed = [] {
+    util::install_crash_reporter();
+    return true;
+}();
 
 }  // namespace
 

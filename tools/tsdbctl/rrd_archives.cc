@@ -52,6 +52,18 @@ Layout layout_of(const std::string& path) {
         }
     }
     rrd_info_free(info);
+    // The library itself divides by these: such a file is refused before
+    // it is fetched from.
+    if (layout.step == 0) {
+        throw tools::EBadInput(path + " has a step of 0 seconds; no RRDtool writes such a file");
+    }
+    for (const auto& [rra, consolidation] : cf) {
+        if (rows[rra] == 0 || per_row[rra] == 0 || layout.step * per_row[rra] > UINT32_MAX) {
+            throw tools::EBadInput(path + ": " + rra + "] has " + std::to_string(rows[rra]) +
+                                   " rows of " + std::to_string(per_row[rra]) +
+                                   " steps; no RRDtool writes such an archive");
+        }
+    }
     for (const auto& [rra, consolidation] : cf) {
         auto& [kept, most] = layout.resolutions[static_cast<uint32_t>(layout.step * per_row[rra])];
         kept.push_back(consolidation);
@@ -121,8 +133,7 @@ std::vector<Archive> read_rrd(const std::string& path, const std::string& ds) {
                 return found != by_cf.end() && found->second.contains(at) ? found->second.at(at)
                                                                           : average;
             };
-            archive.points.push_back({start, static_cast<float>(other("MIN")),
-                                      static_cast<float>(avg), static_cast<float>(other("MAX"))});
+            archive.points.push_back({start, other("MIN"), avg, other("MAX")});
         }
         archives.push_back(std::move(archive));
     }

@@ -40,8 +40,7 @@ Archive archive_at(const std::string& file, const uint8_t* info, const std::stri
         points.empty() ? 0 : points.rbegin()->first - int64_t{archive.resolution} * archive.rows;
     for (const auto& [t, v] : points) {
         if (t > oldest) {
-            const auto value = static_cast<float>(v);
-            archive.points.push_back({t, value, value, value});
+            archive.points.push_back({t, v, v, v});
         }
     }
     return archive;
