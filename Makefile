@@ -55,6 +55,7 @@ TORTURE_FUZZ_SECONDS ?= 600
 torture: build-Release
 	TSDB_TORTURE=1 ./build/Release/tests/crash_consistency_test
 	TSDB_TORTURE=1 ./build/Release/tests/fault_recovery_test
+	TSDB_HOSTILE_SECONDS=600 ./build/Release/tests/hostile_parent_test
 	./build/Release/tests/kill_campaign build/Release/server/tsdb build/Release/tools/tsdb-inspect \
 	  build/torture 2000 $$(date +%s)
 	$(MAKE) fuzz FUZZ_SECONDS=$(TORTURE_FUZZ_SECONDS)

@@ -124,6 +124,7 @@ public:
     std::unique_ptr<ProcessWatch> process;
     bool notified = false;
     bool dead = false;
+    bool input_ended = false;  // nothing more is read from it; what we sent stays
     bool shutdown_pending = false;
     std::deque<ControlMessage> unordered;
 };
@@ -343,22 +344,73 @@ void SiblingMessenger::dispatch(const ControlMessage& m) {
     }
 }
 
-// A block outside the sender's announced area is not read: it would be
-// another sibling's data, or no data at all. The sender's stream ends.
-void SiblingMessenger::on_message_at(int32_t from, uint64_t block) {
+// Whether `block` is a used block of the sender's announced area whose
+// claimed length ends where the area's tiling has its next block. The
+// arithmetic cannot wrap, whatever the offsets and lengths say.
+bool SiblingMessenger::readable_block(int32_t from, uint64_t block) const {
     const auto area = write_areas_.find(from);
+    if (area == write_areas_.end()) {
+        return false;
+    }
+    const auto [start, size] = area->second;
+    if (start > conf_.mapsize || size > conf_.mapsize - start || block < start ||
+        block - start > size || size - (block - start) < block_header_size) {
+        return false;
+    }
     const PoolView pool(base_, conf_.mapsize);
-    const bool inside =
-        area != write_areas_.end() && block >= area->second.start &&
-        block + block_header_size <= area->second.start + area->second.size &&
-        block + block_header_size + pool.length(block) <= area->second.start + area->second.size;
-    if (!inside) {
-        util::write_error_line("MessageAt outside the area of sibling " + util::format_u64(from) +
-                               ": offset " + util::format_u64(block));
-        siblingGone(from);
+    const uint64_t room = size - (block - start) - block_header_size;
+    if (!pool.used(block) || pool.length(block) > room) {
+        return false;
+    }
+    const uint64_t next = pool.next_offset(block);
+    const uint64_t end = start + size;
+    return next == end ||
+           (next < end && end - next >= block_header_size && pool.prev_offset(next) == block);
+}
+
+// A block that is not one the sender placed in its own area is not read:
+// it would be another sibling's data, or no data at all. The sender's
+// stream ends.
+void SiblingMessenger::on_message_at(int32_t from, uint64_t block) {
+    Sibling& s = sibling(from);
+    if (s.input_ended) {
+        // Nothing more is read from it; its block goes back at once.
+        s.unordered.push_back(ControlMessage::valued(ControlType::AckMessageAt, block, own_));
         return;
     }
-    received_.push_back({from, block, pool.length(block)});
+    if (!readable_block(from, block)) {
+        util::write_error_line("MessageAt outside the area of sibling " + util::format_u64(from) +
+                               ": offset " + util::format_u64(block));
+        endInput(from);
+        return;
+    }
+    received_.push_back({from, block, PoolView(base_, conf_.mapsize).length(block)});
+}
+
+void SiblingMessenger::endInput(int32_t peer) {
+    if (role_ == Role::parent || peer != 0) {
+        siblingGone(peer);
+        return;
+    }
+    Sibling& s = sibling(peer);
+    s.input_ended = true;
+    // What it sent and was not read goes back unread.
+    std::erase_if(received_, [&](const Received& r) {
+        if (r.from != peer || r.length == 0) {
+            return false;
+        }
+        s.unordered.push_back(ControlMessage::valued(ControlType::AckMessageAt, r.offset, own_));
+        return true;
+    });
+    refresh_front();
+    if (!shutdown_) {
+        initiateShutdown();
+    }
+}
+
+bool SiblingMessenger::inputEnded(int32_t peer) const {
+    const auto found = siblings_.find(peer);
+    return found != siblings_.end() && found->second->input_ended;
 }
 
 void SiblingMessenger::on_sibling_at(int32_t whose) {

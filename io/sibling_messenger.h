@@ -65,6 +65,13 @@ public:
     // shutdown is not complete keeps its pipe: the final AckShutdown is owed.
     void drop(int32_t peer);
     bool known(int32_t peer) const { return siblings_.contains(peer); }
+    // Stops reading from the parent, whose stream cannot be read any more
+    // (an unreadable event, a message outside its area), and starts this
+    // child's shutdown: what was sent to the parent stays until it
+    // acknowledges it, and the shutdown ends the parent's stream as usual.
+    // For any other peer, as siblingGone().
+    void endInput(int32_t peer);
+    bool inputEnded(int32_t peer) const;
     // Ends the stream of a peer that is gone (broken pipe, exit, SiblingDied).
     void siblingGone(int32_t peer);
     bool gone(int32_t peer) const;
@@ -72,6 +79,10 @@ public:
     void watch_process(int32_t peer, int pid);
 
     void initiateShutdown();
+    // The parent acknowledged this child's shutdown, which is not yet complete.
+    bool shutdownAcknowledged() const {
+        return shutdown_ && shutdown_->acknowledged && !shutdown_->completed;
+    }
     void completeShutdown();
     // Parent side: the child sent its final AckShutdown.
     bool completedShutdown(int32_t child) const { return completed_.contains(child); }
@@ -109,6 +120,7 @@ private:
     void open_fifo(Sibling& s);
     void init_own_area(AreaOf area);
     void dispatch(const ControlMessage& m);
+    bool readable_block(int32_t from, uint64_t block) const;
     void on_message_at(int32_t from, uint64_t block);
     void on_sibling_at(int32_t whose);
     void on_ack(int32_t from, uint64_t block);

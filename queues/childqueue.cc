@@ -73,15 +73,21 @@ std::unique_ptr<event> childqueue::read_from_ready_sibling() {
         e->dest = peer;
         return e;
     } catch (const io::EEndOfStream& ended) {
+        streams_.erase(peer);
         // An event that cannot be read ends the stream; its sender can no
         // longer be told why, so the reader's text goes to the error output.
+        // The parent's stream then ends by this child's shutdown, which lets
+        // what was sent to the parent arrive.
         if (dynamic_cast<const protocol::EMalformedEvent*>(&ended) != nullptr) {
             util::write_error_line(ended.text());
+            if (peer == queue_main) {
+                messenger_.endInput(peer);
+                return nullptr;
+            }
         }
         if (bit < gone_.size()) {
             gone_.set(bit);
         }
-        streams_.erase(peer);
         messenger_.drop(peer);
         return nullptr;
     }

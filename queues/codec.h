@@ -105,7 +105,7 @@ void get(ioprim& io, T& v) {
     } else if constexpr (is_list<T>::value) {
         v.clear();
         // Elements arrive one by one: memory grows only with the bytes read.
-        for (uint32_t n = io.read_u32(); n > 0; --n) {
+        for (uint32_t n = io.read_count(); n > 0; --n) {
             typename T::value_type e{};
             get(io, e);
             v.insert(v.end(), std::move(e));

@@ -157,7 +157,7 @@ void interval_list::write_to(protocol::ioprim& io) const {
 
 void interval_list::read_from(protocol::ioprim& io) {
     items.clear();
-    const uint32_t count = io.read_u32();
+    const uint32_t count = io.read_count();
     // Room for what can have arrived, not for what a count claims.
     items.reserve(std::min<uint32_t>(count, 1u << 16));
     for (uint32_t n = count; n > 0; --n) {

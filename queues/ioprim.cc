@@ -123,6 +123,16 @@ uint64_t ioprim::read_u64() {
     return util::load_le64(b.data());
 }
 
+uint32_t ioprim::read_count() {
+    const uint32_t count = read_u32();
+    if (uint64_t{count} * 4 > max_string_length) {
+        throw EMalformedEvent("fdio >> list: " + std::to_string(count) +
+                              " elements cannot fit in an event of at most " +
+                              std::to_string(max_string_length) + " bytes");
+    }
+    return count;
+}
+
 float ioprim::read_f32() { return std::bit_cast<float>(read_u32()); }
 double ioprim::read_f64() { return std::bit_cast<double>(read_u64()); }
 

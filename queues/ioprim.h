@@ -15,7 +15,9 @@
 
 namespace protocol {
 
-// The longest string a reader accepts; longer ones are malformed.
+// The longest string a reader accepts; longer ones are malformed. No event
+// is longer either, so a list whose elements (4 bytes at the least) would
+// need more is malformed too.
 inline constexpr uint64_t max_string_length = uint64_t{1} << 30;
 
 class ioprim {
@@ -51,6 +53,9 @@ public:
     void flush();
 
     uint32_t read_u32();
+    // A list's element count; EMalformedEvent when its elements cannot fit
+    // in any event.
+    uint32_t read_count();
     int32_t read_i32() { return static_cast<int32_t>(read_u32()); }
     uint64_t read_u64();
     int64_t read_i64() { return static_cast<int64_t>(read_u64()); }

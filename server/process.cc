@@ -185,7 +185,10 @@ int run_process() {
         parent.send(event_of<INIT_OK>(queue_main, 0, {{queue_brdc}}));
         loop.run();
         close_database(*engine);
-        messenger.completeShutdown();
+        // A parent that went away takes no part in the shutdown's last step.
+        if (messenger.shutdownAcknowledged()) {
+            messenger.completeShutdown();
+        }
         return 0;
     } catch (const error::Exception& failure) {
         std::cerr << "Caught: " << failure.text() << std::endl;

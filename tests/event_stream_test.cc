@@ -287,6 +287,14 @@ TEST(EventStream, BytesThatAreNoEventEndTheStreamWithTheirReason) {
         "fdio >> event: the payload of RETURN_TSDB_MERGE_DATA is not carried by this process");
     EXPECT_EQ(malformed_text(WireBytes().header(12, 0, 1).u64(uint64_t{1} << 40).bytes),
               "fdio >> string: length 1099511627776 beyond the limit of 1073741824");
+    // A list count whose elements cannot fit in any event, whatever follows.
+    EXPECT_EQ(malformed_text(WireBytes().header(25, 0, 1).u32(1).u32(1073741824).bytes),
+              "fdio >> list: 1073741824 elements cannot fit in an event of at most 1073741824 "
+              "bytes");
+    EXPECT_EQ(malformed_text(
+                  WireBytes().header(33, 0, 1).u32(0).u32(0).u32(1).u32(5).u32(0xFFFFFFFF).bytes),
+              "fdio >> list: 4294967295 elements cannot fit in an event of at most 1073741824 "
+              "bytes");
     // A stream that ends inside an event ends as a stream, with no event.
     EXPECT_TRUE(read_all(WireBytes().header(2, 0, 1).bytes).empty());
     EXPECT_TRUE(read_all(WireBytes().header(35, 0, 1).u32(1).bytes).empty());

@@ -205,8 +205,67 @@ TEST_F(Messengers, WhatCannotBeReadEndsTheStreamFromTheParentWithItsReason) {
     EXPECT_EQ(queue.next(), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "fdio >> event: unknown type index: 300 old was 0 dest 0\n");
+    // Nothing more is read from the parent; the child's own shutdown, which
+    // the parent acknowledges, ends the parent's stream.
+    EXPECT_TRUE(child->inputEnded(0));
+    EXPECT_FALSE(queue.peerGone(0));
+    settle();
+    EXPECT_TRUE(child->shutdownAcknowledged());
+    EXPECT_EQ(queue.next(), nullptr);
     EXPECT_TRUE(queue.peerGone(0));
 }
+
+TEST_F(Messengers, WhatWasSentBeforeTheParentsStreamEndsStaysUntilTheParentReadsIt) {
+    start_child();
+    queues::childqueue queue(*child);
+    // A request, and in the same message bytes that are no event.
+    protocol::ioprim to_child(nullptr, &parent->output(20));
+    queues::write_event(to_child, queues::event_of<queues::GET_DATA>(20, 1));
+    to_child.write_u32(300);
+    to_child.write_u32(0);
+    to_child.flush();
+    settle();
+    const auto request = queue.next();
+    ASSERT_NE(request, nullptr);
+    // Its reply leaves before the child meets what follows.
+    queue.send(queues::exevent(0, request->uid, "answered"));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(queue.next(), nullptr);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(child->unacknowledged(), 1u);
+    settle();
+    protocol::ioprim from_child(&parent->input(20), nullptr);
+    const auto reply = queues::read_event(from_child);
+    EXPECT_EQ(reply->uid, request->uid);
+    EXPECT_EQ(static_cast<const queues::exevent&>(*reply).text, "answered");
+    settle();
+    EXPECT_EQ(child->unacknowledged(), 0u);
+    EXPECT_TRUE(child->shutdownAcknowledged());
+}
+
+class TamperedHeader : public Messengers, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TamperedHeader, AMessageWhoseHeaderIsNotTheBlockTheParentPlacedEndsItsStream) {
+    start_child();
+    protocol::ioprim to_child(nullptr, &parent->output(20));
+    queues::write_event(to_child, queues::event_of<queues::GET_DATA>(20, 1));
+    to_child.flush();
+    // Before the child reads it, the block's length is made to claim more:
+    // so much that offset and length wrap, or 4096 bytes more than were
+    // written, still inside the area.
+    int failure = 0;
+    uint8_t* base = platform::map_shared(fd, conf.mapsize, failure);
+    const uint64_t length = util::load_le64(base + 64 + 8);
+    util::store_le64(base + 64 + 8, GetParam() ? ~uint64_t{0} - 64 : length + 4096);
+    platform::unmap_shared(base, conf.mapsize);
+    testing::internal::CaptureStderr();
+    settle();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "MessageAt outside the area of sibling 0: offset 64\n");
+    EXPECT_TRUE(child->inputEnded(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(WrappingOrNot, TamperedHeader, ::testing::Bool());
 
 class MessageOutsideTheArea : public Messengers, public ::testing::WithParamInterface<uint64_t> {};
 
@@ -217,7 +276,7 @@ TEST_P(MessageOutsideTheArea, IsNotReadAndEndsTheSendersStream) {
     EXPECT_EQ(
         testing::internal::GetCapturedStderr(),
         "MessageAt outside the area of sibling 0: offset " + std::to_string(GetParam()) + "\n");
-    EXPECT_TRUE(child->gone(0));
+    EXPECT_TRUE(child->inputEnded(0));
 }
 
 // In the child's own area, in the pool header, and beyond the pool.
