@@ -145,7 +145,7 @@ private:
             case 3: {
                 kind = "a burst, then bytes that are no event";
                 for (uint32_t m = 0; m < 200; ++m) {
-                    client.put_async(minutes(id_, acknowledged_ + m, 1));
+                    client.put_async(minutes(id_, static_cast<int64_t>(acknowledged_ + m), 1));
                 }
                 client.sync();
                 acknowledged_ += 200;
