@@ -70,10 +70,10 @@ private:
 
 namespace {
 
-// Takes the lock that keeps other openers out (shared for readers).
-int lock_file(int fd, Access access) {
-    const int lock = access == Access::read_write ? LOCK_EX : LOCK_SH;
-    if (flock(fd, lock | LOCK_NB) != 0) {
+// Takes the lock that keeps other writers out. Readers take none: a reader
+// must never keep a writer from starting.
+int lock_file(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         return errno == EWOULDBLOCK ? EBUSY : errno;
     }
     return 0;
@@ -95,7 +95,7 @@ OpenedFile open_random_access_file(const std::string& path, Access access) {
     if (fd < 0) {
         return {nullptr, errno};
     }
-    return opened_or_closed(fd, lock_file(fd, access));
+    return opened_or_closed(fd, access == Access::read_write ? lock_file(fd) : 0);
 }
 
 OpenedFile create_random_access_file(const std::string& path, uint64_t size, bool replace) {
@@ -105,7 +105,7 @@ OpenedFile create_random_access_file(const std::string& path, uint64_t size, boo
     if (fd < 0) {
         return {nullptr, errno};
     }
-    int error = lock_file(fd, Access::read_write);
+    int error = lock_file(fd);
     if (error == 0 &&
         (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 || fsync(fd) != 0)) {
         error = errno;

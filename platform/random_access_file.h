@@ -43,9 +43,10 @@ struct OpenedFile {
     int error = 0;
 };
 
-// Opens an existing file. Read-write access is exclusive: a second opener,
-// in this process or another, gets EBUSY; read-only access is shared among
-// readers and refused (EBUSY) while a writer holds the file.
+// Opens an existing file. Read-write access is exclusive: a second
+// read-write opener, in this process or another, gets EBUSY. Read-only
+// access takes no lock and is never refused for a holder: what a reader
+// reads may change under it, and it must check that itself.
 OpenedFile open_random_access_file(const std::string& path, Access access);
 
 // Creates a file of `size` zero bytes and holds it as a read-write opener

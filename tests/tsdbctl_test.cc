@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/support/command.h"
+#include "tsdb/file/database.h"
 
 namespace {
 
@@ -305,6 +306,48 @@ TEST_F(Tsdbctl, ReadingVerbsReadAFileNobodyMayWriteAndLeaveItAsItWas) {
     if (geteuid() != 0) {
         EXPECT_EQ(ctl("delete " + db + " 0").status, 1);
     }
+}
+
+TEST_F(Tsdbctl, ReadingVerbsWorkOnAFileADatabaseHoldsAndWritingVerbsSayWhichDo) {
+    init();
+    out("create " + db + " --type continuous --level 1m:10 --level 1h:20");
+    out("put " + db + " 0 " +
+        file("in.csv", "start,end,value\n1700000000,1700000060,1\n1700000060,1700000120,2\n"));
+    const std::string list = out("list " + db);
+    const std::string get = out("get " + db + " 0 --from 1700000000 --to 1700000120 --format csv");
+    const auto bytes = [this] {
+        std::ifstream in(db, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    tsdb::Database held = tsdb::Database::open(db);
+    const std::string before = bytes();
+    struct stat written {};
+    ASSERT_EQ(stat(db.c_str(), &written), 0);
+    EXPECT_EQ(out("list " + db), list);
+    EXPECT_EQ(out("get " + db + " 0 --from 1700000000 --to 1700000120 --format csv"), get);
+    for (const std::string& verb :
+         std::vector<std::string>{"describe 0", "last", "oldest 0", "checksum 0", "dump"}) {
+        const size_t blank = verb.find(' ');
+        const std::string rest = blank == std::string::npos ? "" : verb.substr(blank);
+        EXPECT_EQ(ctl(verb.substr(0, blank) + " " + db + rest).status, 0) << verb;
+    }
+    const CommandOutcome inspected =
+        testing_support::run_command(std::string(TSDB_INSPECT) + " check " + db);
+    EXPECT_EQ(inspected.status, 0) << inspected.output;
+    // Readers neither write nor touch the file.
+    struct stat after {};
+    ASSERT_EQ(stat(db.c_str(), &after), 0);
+    EXPECT_TRUE(bytes() == before);
+    EXPECT_EQ(after.st_mtim.tv_sec, written.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, written.st_mtim.tv_nsec);
+    // A verb that writes still refuses, and says which verbs read a held file.
+    const CommandOutcome refused = ctl("delete " + db + " 0");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("held by a database process; stop it first (list, describe, "
+                                  "get, last, oldest, checksum, extract, graph, dump and diff "
+                                  "read it while it runs)"),
+              std::string::npos)
+        << refused.output;
 }
 
 TEST_F(Tsdbctl, ALevelAskedForADayOfMinutesKeepsADayOnceFull) {

@@ -14,6 +14,7 @@
 #include "tools/json.h"
 #include "tools/operator_words.h"
 #include "tools/options.h"
+#include "tsdb/committed_read.h"
 #include "tsdb/file/consistency_check.h"
 #include "tsdb/file/database.h"
 #include "tsdb/level_summary.h"
@@ -74,17 +75,22 @@ public:
         }
     }
     void item(const std::string& text) { json_ ? (void)j_.value(text) : line("- " + text); }
-    void finish() {
+    // What was found, as text lines or one JSON object.
+    std::string finish() {
         if (json_) {
             j_.end_object();
-            std::printf("%s\n", j_.text().c_str());
+            return j_.text() + "\n";
         }
+        return text_;
     }
 
 private:
-    void line(const std::string& text) { std::printf("%*s%s\n", 2 * depth_, "", text.c_str()); }
+    void line(const std::string& text) {
+        text_.append(static_cast<size_t>(2 * depth_), ' ').append(text).append("\n");
+    }
 
     bool json_;
+    std::string text_;
     tools::Json j_;
     int depth_ = 0;
 };
@@ -284,11 +290,19 @@ int run(const Command& command, const tools::Arguments& arguments) {
     }
     const std::string path = tools::with_directory(arguments.at(0));
     try {
-        Database db = Database::inspect(
-            tsdb::BackingStore::open_backing_store(path, platform::Access::read_only));
-        Out out(format == "json");
-        const bool clean = command.show(db, out);
-        out.finish();
+        // A file a database process holds is read at its last commit, and
+        // read again when a commit lands meanwhile.
+        std::string found;
+        bool clean = false;
+        tsdb::read_committed([&] {
+            Database db = Database::inspect(
+                tsdb::BackingStore::open_backing_store(path, platform::Access::read_only));
+            Out out(format == "json");
+            clean = command.show(db, out);
+            found = out.finish();
+            return db.unchanged_since_open();
+        });
+        std::fputs(found.c_str(), stdout);
         return clean ? 0 : 1;
     } catch (const error::Exception& e) {
         std::fprintf(stderr, "tsdb-inspect %s: %s\n", command.name,
@@ -301,8 +315,8 @@ int run(const Command& command, const tools::Arguments& arguments) {
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "Looks at a database file without changing it: read-only, and refusing a file "
-        "that a running database process holds.",
+        "Looks at a database file without changing it: read-only, taking no lock. On a "
+        "file a running database process holds, it shows the last commit.",
         "tsdb-inspect"};
     app.require_subcommand(1);
     app.footer(

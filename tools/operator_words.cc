@@ -20,7 +20,9 @@ std::string replaced(std::string text, std::string_view from, std::string_view t
 std::string in_operator_words(const std::string& text) {
     std::string said =
         replaced(text, "Invalid magic in header", "not a database file (tsdbctl init makes one)");
-    said = replaced(said, "Device or resource busy", "held by another process; stop it first");
+    said = replaced(said, "Device or resource busy",
+                    "held by a database process; stop it first (list, describe, get, last, "
+                    "oldest, checksum, extract, graph, dump and diff read it while it runs)");
     const std::string_view unallocated = "Referenced unallocated check_id (";
     const size_t at = said.find(unallocated);
     const size_t end = at == std::string::npos ? at : said.find(')', at);

@@ -1,5 +1,5 @@
 // The engine's wording of a failure, put in an operator's terms: "not a
-// database file", "held by another process", "series N does not exist",
+// database file", "held by a database process", "series N does not exist",
 // each with what to do next. Other texts pass unchanged.
 #pragma once
 

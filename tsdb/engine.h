@@ -29,8 +29,11 @@ public:
         return engine;
     }
     // Opens for reading only, as tsdb::Database::inspect does: nothing is
-    // repaired or written, and a file another process holds is refused.
+    // repaired or written, and no lock is taken. On a file a database
+    // process holds, reads see its last commit while unchanged_since_open();
+    // read_committed() reads again until they do.
     static std::unique_ptr<Engine> open_read_only(const std::string& path);
+    bool unchanged_since_open() { return db_.unchanged_since_open(); }
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 

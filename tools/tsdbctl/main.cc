@@ -4,8 +4,10 @@
 // verb that only reads opens the file read-only itself. "shell" keeps one
 // process for many commands read from standard input.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <iostream>
 #include <optional>
+#include <sstream>
 
 #include "error/exception.h"
 #include "platform/process.h"
@@ -16,7 +18,9 @@
 #include "tools/tsdbctl/shell.h"
 #include "tools/tsdbctl/verb_run.h"
 #include "tools/tsdbctl/verbs.h"
+#include "tsdb/committed_read.h"
 #include "util/crash_reporter.h"
+#include "util/system_error.h"
 #include "util/time_value.h"
 
 namespace {
@@ -39,17 +43,39 @@ int reported(const std::string& verb, const std::optional<Failure>& failure) {
     return failure->status;
 }
 
+// A verb that only reads works on the last commit of a file a database
+// process may hold: its output is kept back until no commit landed while it
+// ran, and the verb runs again when one did.
+std::optional<Failure> run_reading(const Verb& verb, const std::string& database,
+                                   const tools::Arguments& a, bool verbose) {
+    std::optional<Failure> failure;
+    std::ostringstream out;
+    tsdb::read_committed([&] {
+        out.str("");
+        ReadOnlyFile file(database, verbose);
+        Context context{database, &file, std::cin, out, now(), platform::is_terminal(1)};
+        failure = run_verb(verb, context, a);
+        return file.unchanged_since_open();
+    });
+    // Output that did not reach its file (a full disk) is a failure too.
+    if (!(std::cout << out.str() << std::flush) && !failure) {
+        failure = Failure{1, "cannot write the output: " + util::system_error_text(errno)};
+    }
+    return failure;
+}
+
 int run_command(const Verb& verb, const std::string& database, const tools::Arguments& a,
                 bool verbose) {
     std::optional<Failure> failure;
     try {
+        if (verb.needs == Needs::reading) {
+            failure = run_reading(verb, database, a, verbose);
+            return reported(verb.name, failure);
+        }
         std::optional<Session> session;
-        std::optional<ReadOnlyFile> file;
         Backend* backend = nullptr;
         if (verb.needs == Needs::a_process) {
             backend = &session.emplace(database, verbose);
-        } else if (verb.needs == Needs::reading) {
-            backend = &file.emplace(database, verbose);
         }
         Context context{database, backend, std::cin, std::cout, now(), platform::is_terminal(1)};
         failure = run_verb(verb, context, a);

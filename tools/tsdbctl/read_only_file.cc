@@ -14,9 +14,23 @@ ReadOnlyFile::ReadOnlyFile(const std::string& database, bool verbose)
       handlers_(*engine_, *this),
       client_(*this) {
     logging::set_sink(this);
+    closed_changed_ = false;
 }
 
-ReadOnlyFile::~ReadOnlyFile() { logging::set_sink(nullptr); }
+ReadOnlyFile::~ReadOnlyFile() {
+    logging::set_sink(nullptr);
+    try {
+        closed_changed_ = closed_changed_ || !engine_->unchanged_since_open();
+    } catch (const error::Exception&) {
+        closed_changed_ = true;
+    }
+}
+
+bool ReadOnlyFile::unchanged_since_open() {
+    const bool unchanged = engine_->unchanged_since_open() && !closed_changed_;
+    closed_changed_ = false;
+    return unchanged;
+}
 
 void ReadOnlyFile::send(const std::string& line, int32_t) {
     if (verbose_) {

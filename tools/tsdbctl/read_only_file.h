@@ -1,7 +1,9 @@
 // A database file opened read-only inside tsdbctl, for the verbs that only
 // read. Requests are answered by the database process's own request
 // handlers on that file, so the replies are the ones the process would
-// give; a request that would change the file fails.
+// give; a request that would change the file fails. It takes no lock: on a
+// file a database process holds, it reads the last commit, and what it read
+// holds together while every file opened so is unchanged_since_open().
 #pragma once
 
 #include <map>
@@ -19,12 +21,16 @@ namespace tsdbctl {
 
 class ReadOnlyFile final : public Backend, parent::Requests, queues::EventSender, logging::Sink {
 public:
-    // Refuses a file that is not a database or that a process holds.
-    // The engine's log lines go to the error output when verbose.
+    // Refuses a file that is not a database. The engine's log lines go to
+    // the error output when verbose.
     ReadOnlyFile(const std::string& database, bool verbose);
     ~ReadOnlyFile() override;
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // This file, and every one opened and closed since the last call, saw no
+    // commit while it was read.
+    bool unchanged_since_open();
 
     parent::TsdbClient& client() override { return client_; }
     uint32_t series_capacity() override { return engine_->check_capacity(); }
@@ -37,6 +43,9 @@ private:
     void send(const queues::event& reply) override;
     uint32_t fresh_uid() override { return uids_.fresh(); }
     void send(const std::string& line, int32_t log_type) override;
+
+    // A file closed after a commit landed on it while it was read.
+    static inline bool closed_changed_ = false;
 
     bool verbose_;
     std::unique_ptr<tsdb::Engine> engine_;

@@ -49,8 +49,13 @@ public:
     static Database open(const std::string& path, util::Clock clock = util::system_seconds);
     static Database open(BackingStore store, util::Clock clock = util::system_seconds);
     // Opens for looking only: chooses the copies in use but repairs, grows and
-    // shifts nothing, so a damaged file is seen as it is.
+    // shifts nothing, so a damaged file is seen as it is. On a file a process
+    // holds, it reads the last committed state, which holds while
+    // unchanged_since_open().
     static Database inspect(BackingStore store);
+    // No commit has landed since the open read block 0: everything read
+    // since belongs to the state it described.
+    bool unchanged_since_open() { return header_.on_disk(store_); }
 
     BackingStore& store() { return store_; }
     const Header& header() const { return header_; }

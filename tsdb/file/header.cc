@@ -58,6 +58,12 @@ void Header::load(BackingStore& store) {
     store.btb_ReadFile(buffer_, 0);
 }
 
+bool Header::on_disk(BackingStore& store) const {
+    std::vector<uint8_t> now(buffer_.size(), 0);
+    store.btb_ReadFile(now, 0);
+    return now == buffer_;
+}
+
 uint32_t Header::block_size_of(const uint8_t* block0) { return util::load_be32(block0 + 8); }
 
 uint32_t Header::block_size() const { return block_size_of(buffer_.data()); }

@@ -25,6 +25,8 @@ public:
     static void validate(const uint8_t* block0);
     // The block size field of a block 0 (its first KiB suffices).
     static uint32_t block_size_of(const uint8_t* block0);
+    // Whether block 0 on disk still holds this header's bytes.
+    bool on_disk(BackingStore& store) const;
     // Lays out a new header: fields, and descriptors with generation 0, the
     // given first dblocks (indexed kind * copies + copy) and valid checksums.
     static std::vector<uint8_t> make(uint32_t block_size, uint32_t copies,
