@@ -341,13 +341,17 @@ TEST_F(Tsdbctl, ReadingVerbsWorkOnAFileADatabaseHoldsAndWritingVerbsSayWhichDo) 
     EXPECT_EQ(after.st_mtim.tv_sec, written.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, written.st_mtim.tv_nsec);
     // A verb that writes still refuses, and says which verbs read a held file.
-    const CommandOutcome refused = ctl("delete " + db + " 0");
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.output.find("held by a database process; stop it first (list, describe, "
-                                  "get, last, oldest, checksum, extract, graph, dump and diff "
-                                  "read it while it runs)"),
-              std::string::npos)
-        << refused.output;
+    for (const std::string& verb :
+         {"delete " + db + " 0", "restore " + db + " --force " + file("dump", out("dump " + db))}) {
+        const CommandOutcome refused = ctl(verb);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.output.find("held by a database process; stop it first (list, "
+                                      "describe, get, last, oldest, checksum, extract, graph, "
+                                      "dump and diff read it while it runs)"),
+                  std::string::npos)
+            << refused.output;
+    }
+    EXPECT_TRUE(bytes() == before);
 }
 
 TEST_F(Tsdbctl, ALevelAskedForADayOfMinutesKeepsADayOnceFull) {

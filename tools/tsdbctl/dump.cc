@@ -365,8 +365,10 @@ void refuse_unusable_target(const std::string& target, bool replace) {
     if (!replace) {
         throw tools::EBadInput(target + " exists; --force replaces it");
     }
-    if (platform::open_random_access_file(target, platform::Access::read_only).error == EBUSY) {
-        throw tools::EBadInput(target + " is held by a database process; stop it first");
+    if (const int error =
+            platform::open_random_access_file(target, platform::Access::read_write).error;
+        error == EBUSY) {
+        util::raise_system_error("cannot replace " + target, error);
     }
 }
 
