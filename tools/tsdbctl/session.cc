@@ -10,6 +10,7 @@
 #include "platform/fault.h"
 #include "platform/process.h"
 #include "tools/options.h"
+#include "tsdb/buffer_settings.h"
 #include "util/system_error.h"
 
 namespace tsdbctl {
@@ -65,8 +66,13 @@ Session::PrivateDirectory::~PrivateDirectory() { platform::remove_directory(path
 
 Session::Session(const std::string& database, bool verbose)
     : database_(database), error_file_(private_.path + "/tsdb.err"), verbose_(verbose) {
+    // Records reach a live reader at the commit after their flush from the
+    // write buffer: a session flushes them within seconds, not the
+    // product's ten minutes.
+    tsdb::buffer_settings_t buffer;
+    buffer.age_max = live_age_max;
     parent::ChildOptions options =
-        parent::database_child(tsdb_program(), tools::with_directory(database));
+        parent::database_child(tsdb_program(), tools::with_directory(database), buffer);
     options.on_log = [this](const std::string& line) {
         if (verbose_) {
             std::cerr << "tsdb: " << line << "\n";

@@ -14,6 +14,9 @@ namespace tsdbctl {
 
 class Session final : public Backend {
 public:
+    // The write buffer's age limit of a session's process, in seconds.
+    static constexpr uint32_t live_age_max = 10;
+
     // Starts the process; a process that cannot open the database raises
     // parent::EChild with its reason.
     Session(const std::string& database, bool verbose);
