@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demo: a fresh database in a temporary directory, a simulated week of
 # every kind of data written through the database process, what each level
-# holds, charts, a recovery between two databases, the process's metrics,
-# and a check of the file once the process has stopped.
+# holds, charts, reads of the file while a process runs on it, a recovery
+# between two databases, the process's metrics, and a check of the file once
+# the process has stopped.
 set -euo pipefail
 bin=${1:-build/Release}
 out=${2:-build/demo}
@@ -36,6 +37,21 @@ say "Charts"
 "$ctl" graph "$db" 0 --from -7d -o "$out/continuous.svg"
 "$ctl" graph "$db" 28 --from -12h -o "$out/enum.svg"
 "$ctl" graph "$db" 32 --from -7d -o "$out/incidents.svg"
+
+say "Reading while the database process runs: a get and a chart of its last commit"
+mkfifo "$dir/commands"
+"$ctl" shell "$db" <"$dir/commands" >"$dir/shell.out" &
+shell=$!
+exec 3>"$dir/commands"
+echo "last 0" >&3
+for _ in $(seq 100); do grep -q '^OK' "$dir/shell.out" && break; sleep 0.1; done
+grep -q '^OK' "$dir/shell.out" || { echo "the shell did not answer"; exit 1; }
+"$ctl" get "$db" 0 --from -1h --points 6
+"$ctl" graph "$db" 0 --from -1d -o "$out/live.svg"
+echo "chart of the live database: $out/live.svg"
+echo quit >&3
+exec 3>&-
+wait "$shell"
 
 say "Recovery: series 0 extracted and merged into a second database"
 copy="$dir/copy.tsdb"
