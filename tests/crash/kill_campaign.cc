@@ -8,22 +8,29 @@
 // at least everything that was there when the process last started, and
 // everything handled before the last completed commit but what a write
 // buffer can still hold. A failed write request fails the campaign, and so
-// does a database that keeps less than a minute per life.
+// does a database that keeps less than a minute per life. All along, a live
+// reader reads the file as the reading tools do, across starts, commits and
+// kills: every read of one committed state must be consistent and hold at
+// least the minutes that were durable when it began.
 //
 //   kill_campaign TSDB INSPECT DIR KILLS [SEED]
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "parent/tsdb_client.h"
 #include "platform/process.h"
+#include "tsdb/committed_read.h"
+#include "tsdb/engine.h"
 #include "tsdb/file/creation.h"
 
 namespace {
@@ -142,6 +149,86 @@ int64_t verify(parent::TsdbClient& client, const Series& s) {
     return held;
 }
 
+// Reads the continuous series again and again while the process lives and
+// dies, as a reading tool does: the last commit, read again when one lands.
+class LiveReader {
+public:
+    LiveReader(std::string path, const std::atomic<uint32_t>& id,
+               const std::atomic<int64_t>& durable)
+        : path_(std::move(path)), id_(id), durable_(durable), thread_([this] { loop(); }) {}
+    ~LiveReader() {
+        reading_ = false;
+        thread_.join();
+    }
+    LiveReader(const LiveReader&) = delete;
+    LiveReader& operator=(const LiveReader&) = delete;
+
+    int reads() const { return reads_; }
+    // What a read found wrong; empty while nothing.
+    std::string failure() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return failure_;
+    }
+
+private:
+    void loop() {
+        while (reading_) {
+            const uint32_t id = id_;
+            const int64_t durable = durable_;
+            if (id == no_series) {
+                std::this_thread::yield();
+                continue;
+            }
+            std::string wrong;
+            try {
+                tsdb::read_committed([&] {
+                    const auto engine = tsdb::Engine::open_read_only(path_);
+                    wrong = read_wrong(*engine, id, durable);
+                    return engine->unchanged_since_open();
+                });
+            } catch (const error::Exception& e) {
+                wrong = e.text();
+            }
+            ++reads_;
+            if (!wrong.empty()) {
+                const std::lock_guard<std::mutex> hold(mutex_);
+                failure_ = "live read " + std::to_string(reads_) + ": " + wrong;
+                return;
+            }
+        }
+    }
+
+    static std::string read_wrong(tsdb::Engine& engine, uint32_t id, int64_t durable) {
+        const std::vector<std::string> problems = engine.problems();
+        if (!problems.empty()) {
+            return problems.front();
+        }
+        int64_t minutes = 0;
+        for (const auto& r : engine.get<tsdb::type_continuous>(id, 0, int64_t{1} << 40)) {
+            if (!tsdb::is_valid(r)) {
+                return "a record nobody wrote";
+            }
+            minutes += r.ngood;
+        }
+        return minutes >= durable ? ""
+                                  : "it holds " + std::to_string(minutes) + " minutes of " +
+                                        std::to_string(durable) + " durable";
+    }
+
+public:
+    static constexpr uint32_t no_series = 0xFFFFFFFF;
+
+private:
+    std::string path_;
+    const std::atomic<uint32_t>& id_;
+    const std::atomic<int64_t>& durable_;
+    std::atomic<bool> reading_{true};
+    std::atomic<int> reads_{0};
+    std::mutex mutex_;
+    std::string failure_;
+    std::thread thread_;
+};
+
 class Campaign {
 public:
     Campaign(std::string tsdb, std::string inspect, std::string dir, uint32_t seed)
@@ -155,7 +242,9 @@ public:
 
     // Lives of the process until it was killed `kills` times.
     void run(int kills) {
+        LiveReader reader(dir_ + "/kill.tsdb", reader_series_, reader_durable_);
         for (int life = 1; kills_ < kills; ++life) {
+            require(reader.failure().empty(), reader.failure());
             try {
                 cycle(life);
             } catch (const Failure& f) {
@@ -164,9 +253,19 @@ public:
             }
         }
         finish();
+        require(reader.failure().empty(), reader.failure());
+        std::cout << "live reads beside the lives and kills: " << reader.reads() << "\n";
     }
 
 private:
+    // What the live reader must find: the continuous series' durable minutes.
+    void publish_durable() {
+        if (!series_.empty()) {
+            reader_durable_ = series_[0].durable;
+            reader_series_ = series_[0].id;
+        }
+    }
+
     // One life of the process: start, verify, write, die.
     void cycle(int n) {
         const int kind = static_cast<int>(random_() % 10);
@@ -182,6 +281,7 @@ private:
         for (Series& s : series_) {
             s.next = s.synced = s.durable = verify(client, s);
         }
+        publish_durable();
         if (kind == 3 && series_.size() < 3 + old_shapes) {
             create_old_shape(client);
         }
@@ -284,6 +384,7 @@ private:
             for (Series& s : series_) {
                 s.durable = std::max(s.durable, s.synced - buffer_entries);
             }
+            publish_durable();
         } else if (line.find("target records to lblock") != std::string::npos) {
             landmark_ = "an aggregation";
         } else if (line.find("Flushing all in-memory buffers") != std::string::npos) {
@@ -369,6 +470,8 @@ private:
     std::string landmark_;  // the last thing the process logged that a kill may hit
     std::map<std::string, int> landings_;
     std::string last_kill_ = "nothing";
+    std::atomic<uint32_t> reader_series_{LiveReader::no_series};
+    std::atomic<int64_t> reader_durable_{0};
 };
 
 }  // namespace
