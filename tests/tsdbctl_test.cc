@@ -334,6 +334,14 @@ TEST_F(Tsdbctl, ReadingVerbsWorkOnAFileADatabaseHoldsAndWritingVerbsSayWhichDo) 
     const CommandOutcome inspected =
         testing_support::run_command(std::string(TSDB_INSPECT) + " check " + db);
     EXPECT_EQ(inspected.status, 0) << inspected.output;
+    // On a terminal, get and last say which commit they read.
+    for (const auto& [verb, rest] : {std::pair{"last", ""}, {"get", " 0 --from 1700000000"}}) {
+        const std::string shown =
+            testing_support::run_command("script -qc '" + std::string(TSDBCTL) + " " + verb + " " +
+                                         db + rest + "' /dev/null")
+                .output;
+        EXPECT_NE(shown.find("(the last commit, made by "), std::string::npos) << shown;
+    }
     // Readers neither write nor touch the file.
     struct stat after {};
     ASSERT_EQ(stat(db.c_str(), &after), 0);

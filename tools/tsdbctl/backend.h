@@ -21,6 +21,10 @@ public:
     // What each level of the series holds on disk; nullopt where the database
     // process holds the file and only its requests can be asked.
     virtual std::optional<std::vector<tsdb::level_summary_t>> stored_levels(uint32_t id) = 0;
+    // When a read of the file itself sees its last commit: a time by which
+    // that commit was made (the file's last change when it was opened);
+    // none where the database process answers.
+    virtual std::optional<int64_t> committed_by() { return std::nullopt; }
 };
 
 }  // namespace tsdbctl

@@ -1,5 +1,7 @@
 #include "tools/tsdbctl/read_only_file.h"
 
+#include <chrono>
+#include <filesystem>
 #include <iostream>
 
 #include "error/anomaly.h"
@@ -8,8 +10,25 @@
 
 namespace tsdbctl {
 
+namespace {
+
+// Seconds since 1970 of the file's last change; 0 when it cannot be told.
+int64_t last_change(const std::string& path) {
+    std::error_code failed;
+    const auto changed = std::filesystem::last_write_time(path, failed);
+    if (failed) {
+        return 0;
+    }
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::file_clock::to_sys(changed).time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 ReadOnlyFile::ReadOnlyFile(const std::string& database, bool verbose)
     : verbose_(verbose),
+      changed_(last_change(database)),
       engine_(opened_engine(database, true)),
       handlers_(*engine_, *this),
       client_(*this) {

@@ -34,6 +34,7 @@ public:
 
     parent::TsdbClient& client() override { return client_; }
     uint32_t series_capacity() override { return engine_->check_capacity(); }
+    std::optional<int64_t> committed_by() override { return changed_; }
     std::optional<std::vector<tsdb::level_summary_t>> stored_levels(uint32_t id) override;
 
 private:
@@ -48,6 +49,7 @@ private:
     static inline bool closed_changed_ = false;
 
     bool verbose_;
+    int64_t changed_;  // the file's last change, before it was opened
     std::unique_ptr<tsdb::Engine> engine_;
     server::RequestHandlers handlers_;
     parent::TsdbClient client_;

@@ -53,6 +53,15 @@ int64_t time_option(const Context& c, const Arguments& a, const std::string& nam
 
 std::string when(int64_t t) { return t < 0 ? std::to_string(t) : util::time_text(t); }
 
+// On a terminal, for a read of the file itself: which commit it shows.
+void say_commit(Context& c) {
+    const std::optional<int64_t> by = c.backend->committed_by();
+    if (c.terminal && by) {
+        c.out << "(the last commit, made by " << when(*by)
+              << "; newer records wait in the write buffer or the next commit)\n";
+    }
+}
+
 std::string layout_text(const tsdb::time_series_layout_t& layout) {
     std::string text = tools::type_name(layout.data_type);
     for (const tsdb::level_t& level : layout.levels) {
@@ -336,6 +345,9 @@ void last(Context& c, const Arguments& a) {
         all.push_back({id, type, read_newest(c, id, type)});
     }
     as_json ? last_json(c, all) : last_table(c, all, a.has("--utc"));
+    if (!as_json) {
+        say_commit(c);
+    }
 }
 
 tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
@@ -409,6 +421,9 @@ void get(Context& c, const Arguments& a) {
     const uint32_t type = client(c).describe(ids[0]).data_type;
     tools::write_intervals(c.out, format, type, read_range(c, ids[0], type, from, to, points),
                            a.has("--utc"));
+    if (format == tools::Format::table) {
+        say_commit(c);
+    }
 }
 
 void truncate(Context& c, const Arguments& a) {
