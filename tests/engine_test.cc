@@ -9,6 +9,7 @@
 #include <set>
 
 #include "tests/support/sim_database.h"
+#include "tsdb/committed_read.h"
 #include "tsdb/error.h"
 #include "tsdb/file/consistency_check.h"
 
@@ -182,4 +183,23 @@ TEST_F(EngineTest, RecoveryTruncationAndDeletionThroughTheEngine) {
     const uint32_t reused = engine.create_series(layout(type_enum));  // no stale buffer
     EXPECT_EQ(reused, id);
     EXPECT_TRUE(engine.get<2>(reused, 0, 1ll << 33).empty());
+}
+
+TEST(CommittedRead, ReadsAgainWhileCommitsLandAndGivesUpWithAText) {
+    int attempts = 0;
+    tsdb::read_committed([&] { return ++attempts == 3; });
+    EXPECT_EQ(attempts, 3);
+    EXPECT_EQ(testing_support::failure_text<tsdb::error_generic>(
+                  [] { tsdb::read_committed([] { return false; }); }),
+              "the database committed 50 times while it was read; try again");
+    // A failure that comes back the same on the next try is the file's own.
+    attempts = 0;
+    EXPECT_EQ(testing_support::failure_text<tsdb::error_generic>([&] {
+                  tsdb::read_committed([&]() -> bool {
+                      ++attempts;
+                      throw tsdb::error_generic("not a database");
+                  });
+              }),
+              "not a database");
+    EXPECT_EQ(attempts, 2);
 }

@@ -325,15 +325,19 @@ TEST_F(Tsdbctl, ReadingVerbsWorkOnAFileADatabaseHoldsAndWritingVerbsSayWhichDo) 
     ASSERT_EQ(stat(db.c_str(), &written), 0);
     EXPECT_EQ(out("list " + db), list);
     EXPECT_EQ(out("get " + db + " 0 --from 1700000000 --to 1700000120 --format csv"), get);
-    for (const std::string& verb :
-         std::vector<std::string>{"describe 0", "last", "oldest 0", "checksum 0", "dump"}) {
+    for (const std::string& verb : std::vector<std::string>{
+             "describe 0", "last", "oldest 0", "checksum 0", "dump", "extract 0 -o " + dir + "/p",
+             "graph 0 --from 1700000000 --to 1700000120 -o " + dir + "/c.svg",
+             "diff 0 " + db + " 0"}) {
         const size_t blank = verb.find(' ');
         const std::string rest = blank == std::string::npos ? "" : verb.substr(blank);
         EXPECT_EQ(ctl(verb.substr(0, blank) + " " + db + rest).status, 0) << verb;
     }
-    const CommandOutcome inspected =
-        testing_support::run_command(std::string(TSDB_INSPECT) + " check " + db);
-    EXPECT_EQ(inspected.status, 0) << inspected.output;
+    for (const char* command : {"check", "header", "chains", "space", "series"}) {
+        const CommandOutcome inspected =
+            testing_support::run_command(std::string(TSDB_INSPECT) + " " + command + " " + db);
+        EXPECT_EQ(inspected.status, 0) << command << ": " << inspected.output;
+    }
     // On a terminal, get and last say which commit they read.
     for (const auto& [verb, rest] : {std::pair{"last", ""}, {"get", " 0 --from 1700000000"}}) {
         const std::string shown =
