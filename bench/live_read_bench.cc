@@ -46,15 +46,15 @@ void read_day(benchmark::State& state) {
     state.counters["records"] = static_cast<double>(records);
 }
 
-void BM_DayOfOneSeriesNobodyHolds(benchmark::State& state) { read_day(state); }
+void day_of_one_series_nobody_holds(benchmark::State& state) { read_day(state); }
 
-void BM_DayOfOneSeriesADatabaseHolds(benchmark::State& state) {
+void day_of_one_series_a_database_holds(benchmark::State& state) {
     const tsdb::Engine holder(tsdb::Database::open(path));
     read_day(state);
 }
 
-BENCHMARK(BM_DayOfOneSeriesNobodyHolds)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DayOfOneSeriesADatabaseHolds)->Unit(benchmark::kMillisecond);
+BENCHMARK(day_of_one_series_nobody_holds)->Unit(benchmark::kMillisecond);
+BENCHMARK(day_of_one_series_a_database_holds)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

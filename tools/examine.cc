@@ -86,7 +86,7 @@ public:
 
 private:
     void line(const std::string& text) {
-        text_.append(static_cast<size_t>(2 * depth_), ' ').append(text).append("\n");
+        text_.append(2 * static_cast<size_t>(depth_), ' ').append(text).append("\n");
     }
 
     bool json_;
