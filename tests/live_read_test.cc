@@ -97,11 +97,11 @@ public:
 
     void round(int r) {
         for (auto& [id, written] : acknowledged_) {
-            client_.put(minutes(id, written, 1 + r % 5));
-            written += 1 + r % 5;
+            client_.put(minutes(id, written, 10 + r % 20));
+            written += 10 + r % 20;
             client_.checksum(id);  // flushes its write buffer into its levels
         }
-        if (acknowledged_.size() > 5) {
+        if (acknowledged_.size() > 8) {
             // From now on a read may find it or not.
             const uint32_t gone = acknowledged_.begin()->first;
             acknowledged_.erase(gone);
@@ -204,7 +204,7 @@ TEST(LiveRead, EveryReadBesideAWritingProcessIsOneCommittedState) {
         }
     });
     int rounds = 0;
-    for (; (rounds < 100 || reads < 2000) && rounds < 20000 && !failed; ++rounds) {
+    for (; (rounds < 300 || reads < 2000) && rounds < 20000 && !failed; ++rounds) {
         writer.round(rounds);
     }
     writing = false;
