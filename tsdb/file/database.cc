@@ -122,7 +122,7 @@ void Database::clear_if_repairing(Mode mode, PointerChain& lblocks, uint32_t l) 
     }
 }
 
-void Database::drop_broken_checks() {
+std::vector<bool> Database::drop_broken_checks() {
     PointerChain& checks = chain(ChainKind::check);
     const PointerChain& lblocks = chain(ChainKind::lblock);
     for (uint32_t c = 0; c < checks.capacity(); ++c) {
@@ -153,10 +153,10 @@ void Database::drop_broken_checks() {
             checks.set_check_entry(c, {});
         }
     }
-    repair_level_lists();
+    return repair_level_lists();
 }
 
-void Database::repair_level_lists() {
+std::vector<bool> Database::repair_level_lists() {
     PointerChain& lblocks = chain(ChainKind::lblock);
     PointerChain& checks = chain(ChainKind::check);
     std::vector<bool> listed(lblocks.capacity(), false);
@@ -191,6 +191,7 @@ void Database::repair_level_lists() {
             e = lblocks.lblock_entry(l);
         }
     }
+    return listed;
 }
 
 void Database::grow_to_match_lblocks(ChainKind kind, const char* message) {
@@ -215,14 +216,12 @@ void Database::consistency_pass(Mode mode) {
     }
     grow_to_match_lblocks(ChainKind::tail, "Will grow tail chain to match lblock chain");
     grow_to_match_lblocks(ChainKind::head, "Will grow head chain to match lblock chain");
-    drop_broken_checks();
-    free_orphan_levels();
+    free_orphan_levels(drop_broken_checks());
     empty_misplaced_levels();
     phase_shift_all();
 }
 
-void Database::free_orphan_levels() {
-    const std::vector<bool> listed = listed_levels();
+void Database::free_orphan_levels(const std::vector<bool>& listed) {
     for (uint32_t l = 1; l < listed.size(); ++l) {
         if (!listed[l] && lblock_entry(l).first_dblock != 0) {
             logging::storage_log(Verbosity::notice, "LBlock " + util::format_u64(l) +
@@ -230,19 +229,6 @@ void Database::free_orphan_levels() {
             release_lblock(l);
         }
     }
-}
-
-std::vector<bool> Database::listed_levels() const {
-    const PointerChain& checks = chain(ChainKind::check);
-    std::vector<bool> listed(chain(ChainKind::lblock).capacity(), false);
-    for (uint32_t c = 0; c < checks.capacity(); ++c) {
-        if (checks.check_entry(c).data_type != 0) {
-            for (uint32_t l : levels_of(c)) {
-                listed[l] = true;
-            }
-        }
-    }
-    return listed;
 }
 
 void Database::empty_misplaced_levels() {

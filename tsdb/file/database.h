@@ -148,17 +148,17 @@ private:
     uint32_t choose_copy(ChainKind kind) const;
     void drop_broken_levels(Mode mode);
     static void clear_if_repairing(Mode mode, PointerChain& lblocks, uint32_t l);
-    void drop_broken_checks();
+    // Returns, per lblock, whether a series lists it as one of its levels.
+    std::vector<bool> drop_broken_checks();
     // Every series keeps a list of levels of its own: a list ends where its
     // next level is free, out of range or already in a list (a loop, or a
     // level shared), and a series whose first level is another's is dropped.
-    void repair_level_lists();
-    // Releases every level no series lists: what a crash left of a creation,
-    // a merge, a rebuild or the upgrade before its series took the levels or
+    // Returns which lblocks the lists hold.
+    std::vector<bool> repair_level_lists();
+    // Releases every level not `listed`: what a crash left of a creation, a
+    // merge, a rebuild or the upgrade before its series took the levels or
     // after it gave them up.
-    void free_orphan_levels();
-    // Per lblock: whether a series lists it as one of its levels.
-    std::vector<bool> listed_levels() const;
+    void free_orphan_levels(const std::vector<bool>& listed);
     // Empties, with a log line, every level whose head or tail lies outside it.
     void empty_misplaced_levels();
     void grow_to_match_lblocks(ChainKind kind, const char* message);
