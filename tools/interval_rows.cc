@@ -1,7 +1,9 @@
 #include "tools/interval_rows.h"
 
 #include <charconv>
+#include <cmath>
 #include <iomanip>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -173,6 +175,8 @@ void write_json(std::ostream& out, const std::vector<std::string>& header,
 }
 
 }  // namespace
+
+bool float_holds(double value) { return !(std::fabs(value) > std::numeric_limits<float>::max()); }
 
 std::string float_text(float value) {
     char text[32];

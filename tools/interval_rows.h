@@ -27,6 +27,8 @@ int32_t protocol_type(uint32_t storage_type);
 std::vector<std::string> columns(uint32_t storage_type);
 // The shortest text that reads back as the same float.
 std::string float_text(float value);
+// Whether a record's 32-bit value can hold `value` (rounded); NaN it can.
+bool float_holds(double value);
 // An interval's fields in the order of its type's columns, as CSV writes them.
 std::vector<std::string> interval_fields(const tsdb::data_interval_t& interval);
 

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -124,7 +123,7 @@ public:
             refuse(name, "takes a number", v);
         }
         const double d = v.get<double>();
-        if (std::fabs(d) > std::numeric_limits<float>::max()) {
+        if (!tools::float_holds(d)) {
             refuse(name, "is beyond what a value can hold (about 3.4e38)", v);
         }
         return static_cast<float>(d);

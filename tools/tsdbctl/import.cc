@@ -1,9 +1,9 @@
 #include "tools/tsdbctl/import.h"
 
-#include <cmath>
 #include <limits>
 #include <sstream>
 
+#include "tools/interval_rows.h"
 #include "tools/options.h"
 #include "tools/tsdbctl/archives.h"
 #include "tools/tsdbctl/level_options.h"
@@ -22,7 +22,7 @@ std::string number_text(double v) {
 
 // A value as a record stores it: refused when a 32-bit float cannot hold it.
 float stored_value(double v, int64_t start, const std::string& source) {
-    if (std::fabs(v) > std::numeric_limits<float>::max()) {
+    if (!tools::float_holds(v)) {
         throw tools::EBadInput(source + ": the point at " + std::to_string(start) + " holds " +
                                number_text(v) + ", beyond what a value can hold");
     }
