@@ -5,17 +5,20 @@ WERROR ?= $(if $(CI),ON,OFF)
 # clang with its fuzzer runtime.
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev librsvg2-dev \
            rrdtool rrdcached librrd-dev python3-whisper strace clang libclang-rt-14-dev \
-           clang-format clang-tidy
+           clang-format clang-tidy libcpp-httplib-dev libprotobuf-dev protobuf-compiler libsnappy-dev
+# The bridge's tests run a real Prometheus and a real browser; their
+# recommended packages (a node exporter service, say) are not needed.
+LEAN_PACKAGES = prometheus chromium
 
 .PHONY: deps demo lint test test-release test-sanitize test-fuzz bench compare torture soak fuzz format clean
 
 deps:
-	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
-	fi
+	@SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	install() { flags="$$1"; shift; missing=""; \
+	  for p in "$$@"; do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	  [ -z "$$missing" ] || { echo "installing:$$missing"; $$SUDO apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$flags $$missing; }; }; \
+	install "" $(PACKAGES) && install --no-install-recommends $(LEAN_PACKAGES)
 
 .PRECIOUS: build/%/build.ninja
 build/%/build.ninja: | deps

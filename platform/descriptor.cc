@@ -93,13 +93,14 @@ int publish_file(const std::string& path, const std::string& content) {
         }
         return saved;
     }
-    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size() &&
+                         std::fflush(f) == 0 && fsync(fd) == 0;
     const int saved = errno;
     if (std::fclose(f) != 0 || !written) {
         unlink(temporary.c_str());
         return written ? errno : saved;
     }
-    return rename(temporary.c_str(), path.c_str()) == 0 ? 0 : errno;
+    return replace_file(temporary, path);
 }
 
 int replace_file(const std::string& from, const std::string& to) {

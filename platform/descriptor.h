@@ -40,7 +40,8 @@ void remove_directory(const std::string& path);
 // Renames `from` over `to` and makes the rename durable (the directory is
 // synced); 0 or the errno.
 int replace_file(const std::string& from, const std::string& to);
-// Writes a temporary file and renames it into place; the errno on failure.
+// Writes and syncs a temporary file and renames it into place, durably; the
+// errno on failure.
 int publish_file(const std::string& path, const std::string& content);
 // A small file's content, or nothing with the errno in `error`.
 std::optional<std::string> read_small_file(const std::string& path, int& error);

@@ -97,4 +97,26 @@ std::optional<int> wait_for_exit(int pid, int timeout_ms) {
 
 void kill_process(int pid, int signal) noexcept { kill(pid, signal); }
 
+std::string host_name() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == 0) {
+        return "localhost";
+    }
+    return name;
+}
+
+namespace {
+
+std::atomic<bool>* stop_flag = nullptr;
+
+void set_stop_flag(int) { stop_flag->store(true); }
+
+}  // namespace
+
+void stop_on_termination(std::atomic<bool>& stopping) noexcept {
+    stop_flag = &stopping;
+    std::signal(SIGTERM, set_stop_flag);
+    std::signal(SIGINT, set_stop_flag);
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // Processes: this one, its parent, and children started by a parent.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,5 +34,10 @@ int spawn(const std::string& path, const std::vector<std::string>& arguments,
 // code, or 128 + the signal that ended it.
 std::optional<int> wait_for_exit(int pid, int timeout_ms);
 void kill_process(int pid, int signal) noexcept;
+
+// This machine's name; "localhost" when it has none.
+std::string host_name();
+// SIGTERM and SIGINT set `stopping` instead of ending the process.
+void stop_on_termination(std::atomic<bool>& stopping) noexcept;
 
 }  // namespace platform

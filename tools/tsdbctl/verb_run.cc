@@ -11,6 +11,7 @@ namespace tsdbctl {
 
 std::optional<Failure> run_verb(const Verb& verb, Context& context, const tools::Arguments& a) {
     try {
+        context.names = bridge::SeriesNames::for_database(context.database, a.given("--labels"));
         verb.run(context, a);
         // Output that did not reach its file (a full disk) is a failure too.
         if (!(context.out << std::flush)) {

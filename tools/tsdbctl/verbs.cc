@@ -18,6 +18,7 @@
 #include "tools/progress.h"
 #include "tools/time_arg.h"
 #include "tools/tsdbctl/aligned.h"
+#include "tools/tsdbctl/bridge_verbs.h"
 #include "tools/tsdbctl/diff.h"
 #include "tools/tsdbctl/dump.h"
 #include "tools/tsdbctl/fill.h"
@@ -42,10 +43,6 @@ constexpr size_t intervals_per_request = 1000;
 constexpr uint32_t requests_in_flight = 32;
 
 parent::TsdbClient& client(Context& c) { return c.backend->client(); }
-
-uint32_t check_id(const std::string& text) {
-    return tools::parse_number("ID", text, 0, UINT32_MAX - 1);
-}
 
 int64_t time_option(const Context& c, const Arguments& a, const std::string& name) {
     return tools::parse_time(a.value(name), c.now);
@@ -191,7 +188,7 @@ void describe_json(Context& c, uint32_t id, const tsdb::time_series_layout_t& la
 }
 
 void describe(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const bool as_json = json_wanted(a);
     const tsdb::time_series_layout_t layout = client(c).describe(id);
     const auto stored = c.backend->stored_levels(id);
@@ -212,7 +209,7 @@ void describe(Context& c, const Arguments& a) {
 }
 
 void remove(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const size_t held = records_in(c, id, type_of_existing(client(c), id));
     client(c).remove(id);
     c.out << "deleted series " << id << " and its " << held << " records\n";
@@ -270,17 +267,17 @@ std::optional<int64_t> newest_end(Context& c, uint32_t id, uint32_t type) {
 }
 
 // The ids the verb names.
-std::vector<uint32_t> ids_given(const Arguments& a) {
+std::vector<uint32_t> ids_given(const Context& c, const Arguments& a) {
     std::vector<uint32_t> ids;
     for (const std::string& text : a.positional()) {
-        ids.push_back(check_id(text));
+        ids.push_back(series_named(c, text));
     }
     return ids;
 }
 
 // The ids the verb names, or every series when it names none.
 std::vector<uint32_t> ids_given_or_all(Context& c, const Arguments& a) {
-    return a.positional().empty() ? existing_series(c) : ids_given(a);
+    return a.positional().empty() ? existing_series(c) : ids_given(c, a);
 }
 
 struct Newest {
@@ -364,7 +361,7 @@ tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
 }
 
 void put(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const uint32_t type = type_of_existing(client(c), id);
     std::vector<size_t> lines;
     tsdb::interval_list intervals = read_input(c, a, type, lines);
@@ -401,7 +398,7 @@ void put(Context& c, const Arguments& a) {
 }
 
 void get(Context& c, const Arguments& a) {
-    const std::vector<uint32_t> ids = ids_given(a);
+    const std::vector<uint32_t> ids = ids_given(c, a);
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
     const tools::Format format = tools::format_named(a.value("--format"));
@@ -427,7 +424,7 @@ void get(Context& c, const Arguments& a) {
 }
 
 void truncate(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     if (!a.has("--before")) {
         throw UsageError{"--before TIME is missing"};
     }
@@ -444,7 +441,7 @@ void oldest(Context& c, const Arguments& a) {
     if (a.positional().empty()) {
         t = client(c).oldest();
     } else {
-        const uint32_t id = check_id(a.at(0));
+        const uint32_t id = series_named(c, a.at(0));
         const uint32_t type = client(c).describe(id).data_type;
         const tsdb::interval_list all = read_range(c, id, type, 0, c.now + 1, 0);
         if (!all.items.empty()) {
@@ -470,7 +467,7 @@ void oldest(Context& c, const Arguments& a) {
 }
 
 void checksum(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const bool as_json = json_wanted(a);
     std::ostringstream hex;
     for (unsigned char byte : client(c).checksum(id)) {
@@ -486,7 +483,7 @@ void checksum(Context& c, const Arguments& a) {
 }
 
 void extract(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o PATCH is missing"};
@@ -500,7 +497,7 @@ void extract(Context& c, const Arguments& a) {
 }
 
 void merge(Context& c, const Arguments& a) {
-    const uint32_t id = check_id(a.at(0));
+    const uint32_t id = series_named(c, a.at(0));
     const uint32_t type = type_of_existing(client(c), id);
     const bool fill = a.has("--fill");
     if (fill && a.has("--replace")) {
@@ -618,8 +615,25 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
     return tools::lines_chart(named, from, to, labels);
 }
 
+}  // namespace
+
+std::string series_chart(Context& c, uint32_t id, const ChartRange& range,
+                         tools::ChartLabels& labels, size_t& drawn) {
+    const uint32_t type = type_of_existing(client(c), id);
+    const tsdb::interval_list data = read_range(c, id, type, range.from, range.to,
+                                                type == tsdb::type_incident ? 0 : range.points);
+    if (labels.title.empty()) {
+        labels.title = series_called(c, id) + " (" + tools::type_name(type) + "), " +
+                       when(range.from) + " to " + when(range.to);
+    }
+    drawn = data.size();
+    return tools::chart(type, data, range.from, range.to, labels);
+}
+
+namespace {
+
 void graph(Context& c, const Arguments& a) {
-    const std::vector<uint32_t> ids = ids_given(a);
+    const std::vector<uint32_t> ids = ids_given(c, a);
     const std::string file = a.value("-o");
     if (file.empty()) {
         throw UsageError{"-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"};
@@ -636,15 +650,7 @@ void graph(Context& c, const Arguments& a) {
     if (ids.size() > 1) {
         svg = chart_of_several(c, ids, from, to, points, labels);
     } else {
-        const uint32_t type = type_of_existing(client(c), ids[0]);
-        const tsdb::interval_list data =
-            read_range(c, ids[0], type, from, to, type == tsdb::type_incident ? 0 : points);
-        if (labels.title.empty()) {
-            labels.title = "series " + std::to_string(ids[0]) + " (" + tools::type_name(type) +
-                           "), " + when(from) + " to " + when(to);
-        }
-        svg = tools::chart(type, data, from, to, labels);
-        drawn = data.size();
+        svg = series_chart(c, ids[0], {from, to, points}, labels, drawn);
     }
     const std::string said = ids.size() > 1 ? "drew series " + a_list(ids)
                                             : "drew " + std::to_string(drawn) +
@@ -757,6 +763,21 @@ std::vector<uint32_t> existing_series(Context& c) {
         }
     }
     return ids;
+}
+
+uint32_t series_named(const Context& c, const std::string& text) {
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+        return tools::parse_number("ID", text, 0, UINT32_MAX - 1);
+    }
+    if (const std::optional<uint32_t> id = c.names.id_named(text)) {
+        return *id;
+    }
+    throw UsageError{"\"" + text + "\" is neither a series id nor a name in the labels file"};
+}
+
+std::string series_called(const Context& c, uint32_t id) {
+    const bridge::SeriesName* named = c.names.of(id);
+    return "series " + std::to_string(id) + (named ? " (" + named->name + ")" : "");
 }
 
 const std::vector<Verb>& all_verbs() {
@@ -932,6 +953,27 @@ const std::vector<Verb>& all_verbs() {
          "safe. A dump that stops before its closing line is refused unless --partial.\n"
          "Example: tsdbctl dump old.tsdb | tsdbctl restore new.tsdb --size 1G --block-size 8192",
          restore_rules(), Needs::nothing, restore},
+        {"export",
+         "Exports every committed record as Prometheus metrics.\n"
+         "--format openmetrics writes OpenMetrics text for `promtool tsdb create-blocks-from\n"
+         "openmetrics`; --remote-write URL pushes with Prometheus remote write, in time order\n"
+         "across series, retrying 5xx, 429 and failed connections with backoff; refused\n"
+         "samples are counted, named and make the exit status 1. --state keeps what the\n"
+         "receiver took, so that a restart sends nothing twice but the batch in flight.\n"
+         "Metrics: tsdb_avg, tsdb_min, tsdb_max, tsdb_good_samples, tsdb_bad_samples (continuous\n"
+         "and monotonic), tsdb_state_mask (enum), tsdb_incident_severity, at each record's end,\n"
+         "labelled check, node, name and the labels file's labels.\n"
+         "Example: tsdbctl export db.tsdb --remote-write http://127.0.0.1:9090/api/v1/write "
+         "--follow "
+         "--state db.export",
+         export_rules(), Needs::nothing, export_records},
+        {"serve",
+         "Serves the records to Prometheus remote read, with a page of charts.\n"
+         "POST /api/v1/read answers remote read (samples); GET /metrics the server's own\n"
+         "metrics; GET / lists the series with a chart of each. Nothing is written; it works\n"
+         "beside a running database process. SIGTERM stops it.\n"
+         "Example: tsdbctl serve db.tsdb --listen 127.0.0.1:9201",
+         serve_rules(), Needs::nothing, serve},
         {"load",
          "Creates series and writes days of synthetic samples, one per step, to them.",
          {{},
@@ -947,6 +989,11 @@ const std::vector<Verb>& all_verbs() {
 }
 
 namespace {
+
+const tools::OptionRule labels_option{
+    "--labels", "FILE",
+    "the series' names and labels: CSV, \"check,name\" then \"3,cpu.load,host=web1\" "
+    "(default: DB.labels when it exists); a name may stand wherever an id does"};
 
 constexpr const char* live_read_help =
     "Works on a file a running database process holds, without a lock: it reads the last\n"
@@ -974,7 +1021,9 @@ Grammar::Grammar(CLI::App& app, bool with_database) : app_(app) {
         if (with_database) {
             command.add_option("DB", database_, "the database file")->required();
         }
-        declared_.emplace_back(&verb, std::make_unique<tools::Arguments>(command, verb.rules));
+        tools::CommandRules rules = verb.rules;
+        rules.options.push_back(labels_option);
+        declared_.emplace_back(&verb, std::make_unique<tools::Arguments>(command, rules));
     }
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "bridge/series_names.h"
 #include "tools/command_line.h"
+#include "tools/graph.h"
 #include "tools/tsdbctl/backend.h"
 
 namespace tsdbctl {
@@ -21,6 +23,7 @@ struct Context {
     std::ostream& out;
     int64_t now;    // seconds since 1970-01-01 UTC
     bool terminal;  // whether `out` is one
+    bridge::SeriesNames names = {};
 };
 
 enum class Needs {
@@ -41,6 +44,22 @@ const std::vector<Verb>& all_verbs();
 
 // The ids of the series the database holds, lowest first.
 std::vector<uint32_t> existing_series(Context& c);
+
+// The series an id or a name of the labels file gives; tools::UsageError
+// for a text that is neither.
+uint32_t series_named(const Context& c, const std::string& text);
+// "series 3" or "series 3 (cpu.load)".
+std::string series_called(const Context& c, uint32_t id);
+
+struct ChartRange {
+    int64_t from;
+    int64_t to;
+    uint32_t points;
+};
+// A series' chart as SVG, titled by its name when `labels` has no title;
+// `drawn` gets the intervals it shows.
+std::string series_chart(Context& c, uint32_t id, const ChartRange& range,
+                         tools::ChartLabels& labels, size_t& drawn);
 
 // The verbs declared as subcommands of a parser, each with what it takes.
 class Grammar {
