@@ -105,6 +105,9 @@ void SeriesNames::add(const std::string& line) {
                                     "\" cannot name a series (ids are numbers)");
     }
     for (size_t f = 2; f < fields.size(); ++f) {
+        if (fields[f].empty()) {
+            continue;  // a trailing comma
+        }
         Label label = label_of(fields[f]);
         for (const Label& before : named.labels) {
             if (before.name == label.name) {

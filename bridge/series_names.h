@@ -32,6 +32,7 @@ public:
     static SeriesNames for_database(const std::string& database,
                                     const std::optional<std::string>& given);
 
+    bool empty() const { return by_id_.empty(); }
     const SeriesName* of(uint32_t id) const;
     std::optional<uint32_t> id_named(const std::string& name) const;
     // The series' name, or its id as text.

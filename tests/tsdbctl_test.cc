@@ -169,9 +169,9 @@ const char* const continuous_series = "--type continuous --level 1m:1440 --level
 }  // namespace
 
 TEST_F(Tsdbctl, EveryVerbHelpsAndMistakesOnTheCommandLineExitWithTwo) {
-    for (const char* verb :
-         {"init", "create", "describe", "delete", "list", "put", "get", "last", "truncate",
-          "oldest", "checksum", "extract", "merge", "metrics", "graph", "load", "shell"}) {
+    for (const char* verb : {"init", "create", "describe", "delete", "list", "put", "get", "last",
+                             "truncate", "oldest", "checksum", "extract", "merge", "metrics",
+                             "graph", "load", "shell", "export", "serve"}) {
         const CommandOutcome help = ctl(std::string(verb) + " --help");
         EXPECT_EQ(help.status, 0) << verb;
         EXPECT_NE(help.output.find("Usage: tsdbctl " + std::string(verb)), std::string::npos)
@@ -262,6 +262,36 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
         "{ " + std::string(TSDBCTL) + " list " + db + " > /dev/full; } 2>&1");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.output, "tsdbctl list: cannot write the output: No space left on device\n");
+}
+
+TEST_F(Tsdbctl, ALabelsFileNamesSeriesWhereverAnIdStands) {
+    init();
+    out("create " + db + " " + continuous_series);
+    out("create " + db + " " + continuous_series);
+    file("db.tsdb.labels", "check,name\n1,cpu.load,host=web1\n");
+    EXPECT_EQ(out("list " + db),
+              "id      name            layout\n"
+              "0       -               continuous, 1609 x 60 s, 146 x 3600 s\n"
+              "1       cpu.load        continuous, 1609 x 60 s, 146 x 3600 s\n");
+    out("put " + db + " cpu.load " + file("in.csv", "start,end,value\n1796679360,1796679420,5\n"));
+    EXPECT_NE(out("get " + db + " cpu.load --from 1796679000 --to 1796680000 --utc")
+                  .find("series 1 (cpu.load)\n"),
+              std::string::npos);
+    EXPECT_NE(out("last " + db + " --format json")
+                  .find("\"name\":\"cpu.load\",\"labels\":{\"host\":\"web1\"}"),
+              std::string::npos);
+    EXPECT_NE(
+        out("get " + db + " 0 cpu.load --from 1796679000 --to 1796680000 --step 1h --format csv")
+            .find("time,0,cpu.load\n"),
+        std::string::npos);
+    const CommandOutcome unknown = ctl("get " + db + " disk");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.output.find("\"disk\" is neither a series id nor a name"), std::string::npos);
+    const CommandOutcome malformed =
+        ctl("list " + db + " --labels " + file("bad.labels", "check,name\n1,a,b\n"));
+    EXPECT_EQ(malformed.status, 1);
+    EXPECT_NE(malformed.output.find("bad.labels line 2: \"b\" is not label=value"),
+              std::string::npos);
 }
 
 TEST_F(Tsdbctl, ReadingVerbsReadAFileNobodyMayWriteAndLeaveItAsItWas) {

@@ -100,7 +100,7 @@ void write_rows(Context& c, const std::vector<uint32_t>& ids, const std::vector<
     c.out << std::left << (table ? std::setw(19) : std::setw(0))
           << (table ? "time (" + tools::zone_name(utc) + ")" : "time") << std::right;
     for (uint32_t id : ids) {
-        c.out << gap << (table ? std::setw(12) : std::setw(0)) << id;
+        c.out << gap << (table ? std::setw(12) : std::setw(0)) << c.names.called(id);
     }
     c.out << "\n";
     for (size_t cell = 0; cell < grid.cells; ++cell) {

@@ -215,13 +215,34 @@ void remove(Context& c, const Arguments& a) {
     c.out << "deleted series " << id << " and its " << held << " records\n";
 }
 
+// The labels file's name and labels of a series, when it names it.
+void write_name(const Context& c, tools::Json& json, uint32_t id) {
+    if (const bridge::SeriesName* named = c.names.of(id)) {
+        json.key("name").value(named->name).key("labels").begin_object();
+        for (const bridge::Label& label : named->labels) {
+            json.key(label.name).value(label.value);
+        }
+        json.end_object();
+    }
+}
+
+// A table's name column, where the labels file names series.
+std::string name_cell(const Context& c, uint32_t id) {
+    if (c.names.empty()) {
+        return "";
+    }
+    const bridge::SeriesName* named = c.names.of(id);
+    std::string cell = named ? named->name : "-";
+    return cell + std::string(cell.size() < 15 ? 16 - cell.size() : 1, ' ');
+}
+
 void list(Context& c, const Arguments& a) {
     const bool as_json = json_wanted(a);
     const uint32_t capacity = c.backend->series_capacity();
     tools::Json json;
     json.begin_array();
     if (!as_json) {
-        c.out << std::left << std::setw(8) << "id"
+        c.out << std::left << std::setw(8) << "id" << (c.names.empty() ? "" : "name            ")
               << "layout\n";
     }
     for (uint32_t id = 0; id < capacity; ++id) {
@@ -233,9 +254,10 @@ void list(Context& c, const Arguments& a) {
         }
         if (as_json) {
             write_layout(json.begin_object(), id, layout);
+            write_name(c, json, id);
             json.end_object();
         } else {
-            c.out << std::setw(8) << id << layout_text(layout) << "\n";
+            c.out << std::setw(8) << id << name_cell(c, id) << layout_text(layout) << "\n";
         }
     }
     if (as_json) {
@@ -295,6 +317,7 @@ void last_json(Context& c, const std::vector<Newest>& all) {
             .value(uint64_t{n.id})
             .key("type")
             .value(tools::type_name(n.type));
+        write_name(c, json, n.id);
         json.key("newest");
         if (n.record.size() == 0) {
             json.number("").end_object();
@@ -313,10 +336,12 @@ void last_json(Context& c, const std::vector<Newest>& all) {
 }
 
 void last_table(Context& c, const std::vector<Newest>& all, bool utc) {
-    c.out << std::left << std::setw(8) << "id" << std::setw(12) << "type"
+    c.out << std::left << std::setw(8) << "id" << (c.names.empty() ? "" : "name            ")
+          << std::setw(12) << "type"
           << "newest record (times " << tools::zone_name(utc) << ")\n";
     for (const Newest& n : all) {
-        c.out << std::setw(8) << n.id << std::setw(12) << tools::type_name(n.type);
+        c.out << std::setw(8) << n.id << name_cell(c, n.id) << std::setw(12)
+              << tools::type_name(n.type);
         if (n.record.size() == 0) {
             c.out << "-\n";
             continue;
@@ -416,6 +441,9 @@ void get(Context& c, const Arguments& a) {
     }
     const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 1000000);
     const uint32_t type = client(c).describe(ids[0]).data_type;
+    if (format == tools::Format::table && c.names.of(ids[0])) {
+        c.out << series_called(c, ids[0]) << "\n";
+    }
     tools::write_intervals(c.out, format, type, read_range(c, ids[0], type, from, to, points),
                            a.has("--utc"));
     if (format == tools::Format::table) {
@@ -607,7 +635,7 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
         data.push_back(read_range(c, id, type, from, to, points));
     }
     for (size_t n = 0; n < ids.size(); ++n) {
-        named.push_back({"series " + std::to_string(ids[n]), &data[n]});
+        named.push_back({series_called(c, ids[n]), &data[n]});
     }
     labels.title = labels.title.empty()
                        ? "series " + a_list(ids) + ", " + when(from) + " to " + when(to)
