@@ -47,6 +47,7 @@ bench: build-Release
 	./build/Release/bench/storage_bench
 	./build/Release/bench/engine_bench
 	./build/Release/bench/live_read_bench
+	./build/Release/bench/bridge_bench
 	./build/Release/bench/event_bench
 	./build/Release/bench/transport_bench
 	./build/Release/bench/server_bench

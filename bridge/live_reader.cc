@@ -70,18 +70,29 @@ void LiveReader::committed(Read&& read) {
         try {
             read(e);
         } catch (...) {
-            engine_.reset();
+            forget();
             throw;
         }
         if (e.unchanged_since_open()) {
             return true;
         }
-        engine_.reset();
+        forget();
         return false;
     });
 }
 
+void LiveReader::forget() {
+    engine_.reset();
+    series_.reset();
+}
+
 std::vector<SeriesInfo> LiveReader::series() {
+    if (engine_ && series_ && !engine_->unchanged_since_open()) {
+        forget();
+    }
+    if (series_) {
+        return *series_;
+    }
     std::vector<SeriesInfo> all;
     committed([&](tsdb::Engine& e) {
         all.clear();
@@ -91,6 +102,7 @@ std::vector<SeriesInfo> LiveReader::series() {
             }
         }
     });
+    series_ = all;
     return all;
 }
 

@@ -38,12 +38,15 @@ public:
 
 private:
     tsdb::Engine& engine();
+    // The next read opens the file again.
+    void forget();
     // Runs read(engine) until it read one commit.
     template <typename Read>
     void committed(Read&& read);
 
     std::string path_;
     std::unique_ptr<tsdb::Engine> engine_;
+    std::optional<std::vector<SeriesInfo>> series_;  // of the open commit
 };
 
 }  // namespace bridge

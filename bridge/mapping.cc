@@ -81,6 +81,30 @@ std::string value_text(double value) {
     return {text, written.ptr};
 }
 
+std::string label_value(const std::string& name, Metric metric, const SeriesIdentity& series) {
+    if (name == "__name__") {
+        return std::string(metric_name(metric));
+    }
+    if (name == "check") {
+        return std::to_string(series.id);
+    }
+    if (name == "node") {
+        return series.node;
+    }
+    if (series.named == nullptr) {
+        return "";
+    }
+    if (name == "name") {
+        return series.named->name;
+    }
+    for (const Label& label : series.named->labels) {
+        if (label.name == name) {
+            return label.value;
+        }
+    }
+    return "";
+}
+
 std::vector<Label> labels_of(Metric metric, const SeriesIdentity& series) {
     std::vector<Label> labels = {{"__name__", std::string(metric_name(metric))},
                                  {"check", std::to_string(series.id)},

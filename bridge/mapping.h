@@ -49,6 +49,9 @@ struct SeriesIdentity {
     const SeriesName* named;  // null when the labels file names it not
 };
 
+// The value of one of those labels; "" for a label the series has not.
+std::string label_value(const std::string& name, Metric metric, const SeriesIdentity& series);
+
 // The labels of a metric of a series, __name__ included, sorted by name.
 std::vector<Label> labels_of(Metric metric, const SeriesIdentity& series);
 

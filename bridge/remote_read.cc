@@ -14,8 +14,8 @@ namespace {
 class Matcher {
 public:
     explicit Matcher(const wire::LabelMatcher& m)
-        : type_(m.type()), name_(m.name()), value_(m.value()) {
-        if (type_ == wire::LabelMatcher::RE || type_ == wire::LabelMatcher::NRE) {
+        : type_(m.type()), label_(label_named(m.name())), name_(m.name()), value_(m.value()) {
+        if (!compares()) {
             try {
                 pattern_ = std::regex(value_, std::regex::ECMAScript);
             } catch (const std::regex_error& wrong) {
@@ -25,13 +25,38 @@ public:
         }
     }
 
-    bool matches(const std::vector<Label>& labels) const {
-        std::string_view value;
-        for (const Label& label : labels) {
-            if (label.name == name_) {
-                value = label.value;
-            }
+    // `check` is the series' id as text.
+    bool matches(Metric metric, const SeriesIdentity& series, const std::string& check) const {
+        switch (label_) {
+            case Known::metric:
+                return holds(metric_name(metric));
+            case Known::check:
+                return holds(check);
+            case Known::node:
+                return holds(series.node);
+            default:
+                return holds(label_value(name_, metric, series));
         }
+    }
+
+    // Comparisons first: they are cheaper than regular expressions.
+    bool operator<(const Matcher& other) const { return compares() && !other.compares(); }
+
+private:
+    enum class Known { metric, check, node, other };
+
+    static Known label_named(const std::string& name) {
+        return name == "__name__" ? Known::metric
+               : name == "check"  ? Known::check
+               : name == "node"   ? Known::node
+                                  : Known::other;
+    }
+
+    bool compares() const {
+        return type_ == wire::LabelMatcher::EQ || type_ == wire::LabelMatcher::NEQ;
+    }
+
+    bool holds(std::string_view value) const {
         switch (type_) {
             case wire::LabelMatcher::NEQ:
                 return value != value_;
@@ -44,8 +69,8 @@ public:
         }
     }
 
-private:
     wire::LabelMatcher::Type type_;
+    Known label_;
     std::string name_;
     std::string value_;
     std::regex pattern_;
@@ -60,13 +85,15 @@ struct Match {
 std::vector<Match> matching(const wire::Query& query, const std::vector<SeriesInfo>& all,
                             const SeriesNames& names, const std::string& node, size_t limit) {
     std::vector<Matcher> matchers(query.matchers().begin(), query.matchers().end());
+    std::stable_sort(matchers.begin(), matchers.end());
     std::vector<Match> found;
     for (const SeriesInfo& series : all) {
+        const SeriesIdentity identity{series.id, node, names.of(series.id)};
+        const std::string check = std::to_string(series.id);
         for (const Metric metric : metrics_of(series.type)) {
-            std::vector<Label> labels = labels_of(metric, {series.id, node, names.of(series.id)});
             if (std::all_of(matchers.begin(), matchers.end(),
-                            [&](const Matcher& m) { return m.matches(labels); })) {
-                found.push_back({series, metric, std::move(labels)});
+                            [&](const Matcher& m) { return m.matches(metric, identity, check); })) {
+                found.push_back({series, metric, labels_of(metric, identity)});
             }
         }
         if (found.size() > limit) {

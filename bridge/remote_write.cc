@@ -62,6 +62,7 @@ public:
         client_.set_connection_timeout(5);
         client_.set_read_timeout(30);
         client_.set_keep_alive(true);
+        client_.set_tcp_nodelay(true);
     }
 
     Outcome post(const std::string& body, size_t samples) {

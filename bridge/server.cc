@@ -212,6 +212,7 @@ void serve(const std::string& database, const SeriesNames& names, const ServeOpt
     Routes routes(database, names, options, chart);
     httplib::Server server;
     server.set_payload_max_length(options.limits.body_bytes);
+    server.set_tcp_nodelay(true);
     routes.install(server);
     if (!server.bind_to_port(options.host, options.port)) {
         throw tools::EBadInput("cannot listen on " + options.host + ":" +
