@@ -5,7 +5,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 # clang with its fuzzer runtime.
 PACKAGES = cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev librsvg2-dev \
            rrdtool rrdcached librrd-dev python3-whisper strace clang libclang-rt-14-dev \
-           clang-format clang-tidy libcpp-httplib-dev libprotobuf-dev protobuf-compiler libsnappy-dev
+           clang-format clang-tidy libcpp-httplib-dev libprotobuf-dev protobuf-compiler libsnappy-dev curl
 # The bridge's tests run a real Prometheus and a real browser; their
 # recommended packages (a node exporter service, say) are not needed.
 LEAN_PACKAGES = prometheus chromium

@@ -214,11 +214,15 @@ void serve(const std::string& database, const SeriesNames& names, const ServeOpt
     server.set_payload_max_length(options.limits.body_bytes);
     server.set_tcp_nodelay(true);
     routes.install(server);
-    if (!server.bind_to_port(options.host, options.port)) {
+    // Port 0 takes any free port.
+    const int port = options.port == 0 ? server.bind_to_any_port(options.host)
+                     : server.bind_to_port(options.host, options.port) ? options.port
+                                                                       : -1;
+    if (port <= 0) {
         throw tools::EBadInput("cannot listen on " + options.host + ":" +
                                std::to_string(options.port));
     }
-    said << "serving " << database << " on http://" << options.host << ":" << options.port
+    said << "serving " << database << " on http://" << options.host << ":" << port
          << "/ (remote read at /api/v1/read, metrics at /metrics)" << std::endl;
     std::thread listening([&] { server.listen_after_bind(); });
     while (!stopping) {

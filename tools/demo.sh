@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: a fresh database in a temporary directory, a simulated week of
 # every kind of data written through the database process, what each level
-# holds, charts, reads of the file while a process runs on it, a recovery
+# holds, charts, reads of the file while a process runs on it, the series
+# as Prometheus metrics (OpenMetrics, and a Prometheus reading it), a recovery
 # between two databases, the process's metrics, and a check of the file once
 # the process has stopped.
 set -euo pipefail
@@ -52,6 +53,32 @@ echo "chart of the live database: $out/live.svg"
 echo quit >&3
 exec 3>&-
 wait "$shell"
+
+say "Beyond one node: series named, their history as OpenMetrics, and a Prometheus asking this node"
+printf 'check,name\n0,cpu.load,host=demo,service=cpu\n24,net.bytes,host=demo,service=net\n' >"$db.labels"
+"$ctl" list "$db" | head -3
+"$ctl" export "$db" --format openmetrics --from -1h >"$out/last-hour.om"
+grep -m 2 '^tsdb_avg{' "$out/last-hour.om"
+promtool tsdb create-blocks-from openmetrics "$out/last-hour.om" "$dir/blocks" | tail -n 1
+"$ctl" serve "$db" --listen 127.0.0.1:0 2>"$dir/serve.out" &
+server=$!
+prometheus_port=$((20000 + RANDOM % 20000))
+mkdir "$dir/prometheus"
+for _ in $(seq 100); do grep -q serving "$dir/serve.out" && break; sleep 0.1; done
+served=$(grep -o 'http://[0-9.:]*' "$dir/serve.out")
+printf 'remote_read:\n  - url: %s/api/v1/read\n    read_recent: true\n' "$served" \
+    >"$dir/prometheus/prometheus.yml"
+prometheus --config.file="$dir/prometheus/prometheus.yml" --storage.tsdb.path="$dir/prometheus" \
+    --web.listen-address=127.0.0.1:$prometheus_port --log.level=error 2>/dev/null &
+prometheus=$!
+for _ in $(seq 300); do curl -sf "http://127.0.0.1:$prometheus_port/-/ready" >/dev/null && break; sleep 0.1; done
+echo "Prometheus, reading through $served: max_over_time(tsdb_max{name=\"cpu.load\"}[1h])"
+curl -s "http://127.0.0.1:$prometheus_port/api/v1/query" \
+    --data-urlencode 'query=max_over_time(tsdb_max{name="cpu.load"}[1h])'
+echo
+curl -s "$served/metrics" | grep -E '^tsdb_serve_(requests|samples)'
+kill "$prometheus" "$server"
+wait "$prometheus" "$server" || true
 
 say "Recovery: series 0 extracted and merged into a second database"
 copy="$dir/copy.tsdb"

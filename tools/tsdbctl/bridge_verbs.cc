@@ -99,7 +99,8 @@ void export_records(Context& c, const tools::Arguments& a) {
 
 tools::CommandRules serve_rules() {
     return {{},
-            {{"--listen", "HOST:PORT", "where to listen", "127.0.0.1:9201"},
+            {{"--listen", "HOST:PORT", "where to listen (port 0: any free one, said on start)",
+              "127.0.0.1:9201"},
              {"--max-queries", "N", "queries one remote read may hold", "16"},
              {"--max-series", "N", "series one query may match", "10000"},
              node_option}};
