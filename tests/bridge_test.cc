@@ -278,59 +278,136 @@ TEST_F(Bridge, RemoteWriteHoldsTheLastHourFollowsCommitsAndSurvivesAKill) {
     EXPECT_NE(old.output.find("out of bounds"), std::string::npos) << old.output;
 }
 
-TEST_F(Bridge, AReceiverThatRefusesConnectionsThenFailsThenTakesLosesNothing) {
-    const int port = free_port();
-    std::mutex taking;
-    std::vector<bridge::wire::WriteRequest> taken;
-    int answered = 0;
-    httplib::Server receiver;
-    receiver.Post("/write", [&](const httplib::Request& q, httplib::Response& r) {
-        const std::lock_guard one_at_a_time(taking);
-        EXPECT_EQ(q.get_header_value("Content-Encoding"), "snappy");
-        EXPECT_EQ(q.get_header_value("Content-Type"), "application/x-protobuf");
-        EXPECT_EQ(q.get_header_value("X-Prometheus-Remote-Write-Version"), "0.1.0");
-        if (answered++ < 2) {
-            r.status = 500;
-            return;
+// A remote-write receiver of the test's own: it answers the first requests
+// with 500, takes each later one after a delay, and keeps what it took.
+class Receiver {
+public:
+    Receiver(int failing, std::chrono::milliseconds delay) : failing_(failing) {
+        server_.Post("/write", [this, delay](const httplib::Request& q, httplib::Response& r) {
+            std::this_thread::sleep_for(delay);
+            const std::lock_guard one_at_a_time(mutex_);
+            EXPECT_EQ(q.get_header_value("Content-Encoding"), "snappy");
+            EXPECT_EQ(q.get_header_value("Content-Type"), "application/x-protobuf");
+            EXPECT_EQ(q.get_header_value("X-Prometheus-Remote-Write-Version"), "0.1.0");
+            if (failing_-- > 0) {
+                r.status = 500;
+                return;
+            }
+            bridge::read_compressed(q.body, size_t{1} << 30, taken_.emplace_back());
+            r.status = 204;
+        });
+    }
+    ~Receiver() {
+        server_.stop();
+        listening_.join();
+    }
+
+    // Listens only after a while: connections are refused until then.
+    void listen_after(std::chrono::milliseconds wait) {
+        listening_ = std::thread([this, wait] {
+            std::this_thread::sleep_for(wait);
+            server_.listen("127.0.0.1", port_);
+        });
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/write"; }
+    size_t requests() {
+        const std::lock_guard one_at_a_time(mutex_);
+        return taken_.size();
+    }
+
+    // What it took, by metric and series ("tsdb_avg 0").
+    std::map<std::string, Samples> samples() {
+        const std::lock_guard one_at_a_time(mutex_);
+        std::map<std::string, Samples> got;
+        for (const bridge::wire::WriteRequest& request : taken_) {
+            for (const auto& series : request.timeseries()) {
+                std::string key;
+                for (const auto& label : series.labels()) {
+                    const bool names = label.name() == "__name__" || label.name() == "check";
+                    key += names ? (key.empty() ? "" : " ") + label.value() : "";
+                }
+                for (const auto& sample : series.samples()) {
+                    got[key].emplace_back(sample.timestamp(), sample.value());
+                }
+            }
         }
-        bridge::read_compressed(q.body, size_t{1} << 30, taken.emplace_back());
-        r.status = 204;
-    });
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        receiver.listen("127.0.0.1", port);
-    });
+        return got;
+    }
+
+    // Whether no request held a sample older than one of a request before.
+    bool in_time_order() {
+        const std::lock_guard one_at_a_time(mutex_);
+        int64_t newest_before = 0;
+        for (const bridge::wire::WriteRequest& request : taken_) {
+            int64_t newest = newest_before;
+            for (const auto& series : request.timeseries()) {
+                for (const auto& sample : series.samples()) {
+                    if (sample.timestamp() < newest_before) {
+                        return false;
+                    }
+                    newest = std::max(newest, sample.timestamp());
+                }
+            }
+            newest_before = newest;
+        }
+        return true;
+    }
+
+private:
+    int failing_;
+    int port_ = free_port();
+    httplib::Server server_;
+    std::thread listening_;
+    std::mutex mutex_;
+    std::vector<bridge::wire::WriteRequest> taken_;
+};
+
+TEST_F(Bridge, AReceiverThatRefusesConnectionsThenFailsThenTakesLosesNothing) {
+    Receiver receiver(2, std::chrono::milliseconds(0));
+    receiver.listen_after(std::chrono::milliseconds(1500));
     const int64_t from = history_start_ + 30;
     const CommandOutcome pushed =
-        run_command(ctl("export " + tsdb_.database + " --remote-write http://127.0.0.1:" +
-                        std::to_string(port) + "/write --batch 50 --from " + std::to_string(from)));
-    receiver.stop();
-    late.join();
+        run_command(ctl("export " + tsdb_.database + " --remote-write " + receiver.url() +
+                        " --batch 50 --from " + std::to_string(from)));
     EXPECT_EQ(pushed.status, 0) << pushed.output;
     EXPECT_NE(pushed.output.find("cannot reach"), std::string::npos) << pushed.output;
     EXPECT_NE(pushed.output.find("HTTP 500"), std::string::npos) << pushed.output;
-    // Time order across every series, each sample once.
-    std::map<std::string, Samples> got;
-    int64_t newest_before = 0;
-    for (const bridge::wire::WriteRequest& request : taken) {
-        int64_t newest = 0;
-        for (const auto& series : request.timeseries()) {
-            std::string key;
-            for (const auto& label : series.labels()) {
-                key += label.name() == "__name__" || label.name() == "check" ? label.value() + " "
-                                                                             : "";
-            }
-            for (const auto& sample : series.samples()) {
-                EXPECT_GE(sample.timestamp(), newest_before);
-                newest = std::max(newest, sample.timestamp());
-                got[key].emplace_back(sample.timestamp(), sample.value());
-            }
-        }
-        newest_before = newest;
+    EXPECT_TRUE(receiver.in_time_order());
+    std::map<std::string, Samples> got = receiver.samples();
+    EXPECT_EQ(got["tsdb_avg 0"], expected("tsdb_avg", 0, from * 1000));
+    EXPECT_EQ(got["tsdb_bad_samples 0"], expected("tsdb_bad_samples", 0, from * 1000));
+    EXPECT_EQ(got["tsdb_incident_severity 3"], expected("tsdb_incident_severity", 3, from * 1000));
+}
+
+TEST_F(Bridge, AnExporterKilledMidwaySendsAgainAtMostTheBatchInFlight) {
+    Receiver receiver(0, std::chrono::milliseconds(20));
+    receiver.listen_after(std::chrono::milliseconds(0));
+    const std::string from = std::to_string(history_start_ + 30);
+    const std::string state = tsdb_.dir + "/export.state";
+    const int exporter = start_ctl({"export", tsdb_.database, "--remote-write", receiver.url(),
+                                    "--batch", "50", "--state", state, "--from", from},
+                                   tsdb_.dir + "/export.log");
+    for (int waited = 0; waited < 300 && receiver.requests() < 10; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(got["tsdb_avg 0 "], expected("tsdb_avg", 0, from * 1000));
-    EXPECT_EQ(got["tsdb_bad_samples 0 "], expected("tsdb_bad_samples", 0, from * 1000));
-    EXPECT_EQ(got["tsdb_incident_severity 3 "], expected("tsdb_incident_severity", 3, from * 1000));
+    platform::kill_process(exporter, SIGKILL);
+    platform::wait_for_exit(exporter, 10000);
+    const CommandOutcome rest =
+        run_command(ctl("export " + tsdb_.database + " --remote-write " + receiver.url() +
+                        " --batch 50 --state " + state + " --from " + from));
+    EXPECT_EQ(rest.status, 0) << rest.output;
+    size_t twice = 0;
+    for (auto& [key, samples] : receiver.samples()) {
+        const size_t all = samples.size();
+        samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
+        twice += all - samples.size();
+        if (key == "tsdb_avg 0" || key == "tsdb_state_mask 2") {
+            EXPECT_EQ(samples, expected(key.substr(0, key.find(' ')), key.back() - '0',
+                                        (history_start_ + 30) * 1000));
+        }
+    }
+    // A batch holds whole records: 50 samples, and the rest of the last record.
+    EXPECT_LE(twice, 55u);
 }
 
 // A page of the server, as a browser draws it: how many of its pixels are
@@ -357,8 +434,9 @@ size_t coloured_pixels(const std::string& png) {
 TEST_F(Bridge, RemoteReadAnswersPromQLAndThePageShowsCharts) {
     const int port = free_port();
     const std::string address = "127.0.0.1:" + std::to_string(port);
-    const int server = start_ctl({"serve", tsdb_.database, "--listen", address, "--node", "n1"},
-                                 tsdb_.dir + "/serve.log");
+    const int server = start_ctl(
+        {"serve", tsdb_.database, "--listen", address, "--node", "n1", "--max-series", "5"},
+        tsdb_.dir + "/serve.log");
     httplib::Client direct("127.0.0.1", port);
     for (int waited = 0; waited < 100 && !direct.Get("/metrics"); ++waited) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -411,9 +489,15 @@ TEST_F(Bridge, RemoteReadAnswersPromQLAndThePageShowsCharts) {
         many.add_queries();
     }
     EXPECT_EQ(status_of(bridge::compressed(many)), 400);
+    bridge::wire::ReadRequest everything;
+    auto* any_name = everything.add_queries()->add_matchers();
+    any_name->set_type(bridge::wire::LabelMatcher::RE);
+    any_name->set_name("__name__");
+    any_name->set_value(".+");
+    EXPECT_EQ(status_of(bridge::compressed(everything)), 400);
     const auto metrics = direct.Get("/metrics");
     ASSERT_TRUE(metrics);
-    EXPECT_NE(metrics->body.find("tsdb_serve_errors_total 4"), std::string::npos) << metrics->body;
+    EXPECT_NE(metrics->body.find("tsdb_serve_errors_total 5"), std::string::npos) << metrics->body;
     EXPECT_NE(metrics->body.find("tsdb_serve_samples_total"), std::string::npos);
 
     const auto page = direct.Get("/");

@@ -287,6 +287,18 @@ TEST_F(Tsdbctl, ALabelsFileNamesSeriesWhereverAnIdStands) {
     const CommandOutcome unknown = ctl("get " + db + " disk");
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.output.find("\"disk\" is neither a series id nor a name"), std::string::npos);
+    // Export asks for one way at a time, and only the URLs it can reach.
+    EXPECT_EQ(ctl("export " + db).status, 2);
+    EXPECT_EQ(ctl("export " + db + " --format openmetrics --remote-write http://x/").status, 2);
+    EXPECT_EQ(ctl("export " + db + " --format csv").status, 2);
+    EXPECT_EQ(ctl("export " + db + " --format openmetrics --follow").status, 2);
+    EXPECT_EQ(ctl("export " + db + " --remote-write http://127.0.0.1:1/ --to now").status, 2);
+    const CommandOutcome https = ctl("export " + db + " --remote-write https://example/");
+    EXPECT_EQ(https.status, 1);
+    EXPECT_NE(https.output.find("must start with http://"), std::string::npos) << https.output;
+    EXPECT_NE(out("export " + db + " --format openmetrics")
+                  .find("tsdb_avg{check=\"1\",host=\"web1\",name=\"cpu.load\""),
+              std::string::npos);
     const CommandOutcome malformed =
         ctl("list " + db + " --labels " + file("bad.labels", "check,name\n1,a,b\n"));
     EXPECT_EQ(malformed.status, 1);
