@@ -187,7 +187,7 @@ protected:
     }
 
     std::string storage(const std::string& name) {
-        const std::string path = tsdb_.dir + "/" + name;
+        std::string path = tsdb_.dir + "/" + name;
         std::filesystem::create_directories(path);
         return path;
     }

@@ -21,8 +21,11 @@ int free_port() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    EXPECT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    // The socket calls take any address as a sockaddr.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    EXPECT_EQ(bind(probe, any, sizeof address), 0);
+    EXPECT_EQ(getsockname(probe, any, &length), 0);
     close(probe);
     return ntohs(address.sin_port);
 }
