@@ -392,13 +392,17 @@ TEST_F(Bridge, AnExporterKilledMidwaySendsAgainAtMostTheBatchInFlight) {
     }
     platform::kill_process(exporter, SIGKILL);
     platform::wait_for_exit(exporter, 10000);
+    const size_t before_kill = receiver.requests();
     const CommandOutcome rest =
         run_command(ctl("export " + tsdb_.database + " --remote-write " + receiver.url() +
                         " --batch 50 --state " + state + " --from " + from));
     EXPECT_EQ(rest.status, 0) << rest.output;
+    EXPECT_GT(before_kill, 0u);
+    EXPECT_LT(before_kill, receiver.requests()) << "the kill came after the end";
     size_t twice = 0;
     for (auto& [key, samples] : receiver.samples()) {
         const size_t all = samples.size();
+        std::sort(samples.begin(), samples.end());
         samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
         twice += all - samples.size();
         if (key == "tsdb_avg 0" || key == "tsdb_state_mask 2") {
