@@ -499,6 +499,32 @@ TEST_F(Bridge, RemoteReadAnswersPromQLAndThePageShowsCharts) {
     any_name->set_name("__name__");
     any_name->set_value(".+");
     EXPECT_EQ(status_of(bridge::compressed(everything)), 400);
+    // Several clients at once, each answered in full.
+    bridge::wire::ReadRequest one_series;
+    auto* by_check = one_series.add_queries()->add_matchers();
+    by_check->set_name("check");
+    by_check->set_value("0");
+    one_series.mutable_queries(0)->set_end_timestamp_ms((now_ + 600) * 1000);
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int n = 0; n < 4; ++n) {
+        clients.emplace_back([&] {
+            httplib::Client client("127.0.0.1", port);
+            for (int r = 0; r < 10; ++r) {
+                const auto answer = client.Post("/api/v1/read", bridge::compressed(one_series),
+                                                "application/x-protobuf");
+                bridge::wire::ReadResponse response;
+                if (answer && answer->status == 200) {
+                    bridge::read_compressed(answer->body, size_t{1} << 30, response);
+                    answered += response.results(0).timeseries_size() == 5;
+                }
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(answered, 40);
     const auto metrics = direct.Get("/metrics");
     ASSERT_TRUE(metrics);
     EXPECT_NE(metrics->body.find("tsdb_serve_errors_total 5"), std::string::npos) << metrics->body;
