@@ -264,6 +264,47 @@ TEST_F(Tsdbctl, SeriesAreCreatedListedDescribedAndDeleted) {
     EXPECT_EQ(full.output, "tsdbctl list: cannot write the output: No space left on device\n");
 }
 
+TEST_F(Tsdbctl, PutRefusesHeadersItCannotReadAndIncidentsTheDatabaseWouldFold) {
+    init();
+    out("create " + db + " " + continuous_series);
+    out("create " + db + " --type incident --level 1m:10000");
+    const auto put = [&](const std::string& id, const std::string& csv) {
+        return ctl("put " + db + " " + id + " --allow-future " + file("in.csv", csv));
+    };
+    const CommandOutcome bare = put("0", "1796679360,1796679420,5\n");
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_NE(bare.output.find("line 1: the first line must name the columns: "
+                               "start,end,min,avg,max,ngood,nbad"),
+              std::string::npos)
+        << bare.output;
+    const CommandOutcome misspelt = put("0", "start,end,value,n_good\n1796679360,1796679420,5,3\n");
+    EXPECT_EQ(misspelt.status, 1);
+    EXPECT_NE(misspelt.output.find("line 1: unknown column \"n_good\""), std::string::npos);
+    EXPECT_NE(put("0", "start,end,value,min\n1,2,3,4\n").output.find("give it or them"),
+              std::string::npos);
+    EXPECT_NE(put("0", "start,end,min,max\n1,2,3,4\n").output.find("no column \"avg\""),
+              std::string::npos);
+    const CommandOutcome huge = put("0", "start,end,value\n1796679360,1796679420,1e50\n");
+    EXPECT_NE(huge.output.find("line 2: value 1e50 is beyond what a value can hold"),
+              std::string::npos)
+        << huge.output;
+    // CR line ends, a byte-order mark and spaces around names are read.
+    EXPECT_EQ(put("0",
+                  "\xEF\xBB\xBF start , end ,value\r1796679360,1796679420,5\r"
+                  "1796679420,1796679480,6\r")
+                  .output,
+              "wrote 2 intervals to series 0\n");
+    const CommandOutcome close =
+        put("1", "time,severity,message\n1796679360,3,a\n1796679380,4,b\n");
+    EXPECT_EQ(close.status, 1);
+    EXPECT_NE(close.output.find("line 3: less than 60 s after the incident at"), std::string::npos)
+        << close.output;
+    EXPECT_NE(ctl("put " + db + " 1 --allow-future --skip-invalid " +
+                  file("in.csv", "time,severity,message\n1796679360,3,a\n1796679380,4,b\n"))
+                  .output.find("wrote 1 of 2 intervals"),
+              std::string::npos);
+}
+
 TEST_F(Tsdbctl, ALabelsFileNamesSeriesWhereverAnIdStands) {
     init();
     out("create " + db + " " + continuous_series);

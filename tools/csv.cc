@@ -6,15 +6,23 @@ namespace tools {
 
 namespace {
 
-// A line without its end, which may be CR LF.
+// A line without its end: LF, CR LF, or CR alone.
 bool read_line(std::istream& in, std::string& line) {
-    if (!std::getline(in, line)) {
-        return false;
+    line.clear();
+    std::streambuf& bytes = *in.rdbuf();
+    for (int c = bytes.sbumpc(); c != std::char_traits<char>::eof(); c = bytes.sbumpc()) {
+        if (c == '\n') {
+            return true;
+        }
+        if (c == '\r') {
+            if (bytes.sgetc() == '\n') {
+                bytes.sbumpc();
+            }
+            return true;
+        }
+        line += static_cast<char>(c);
     }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return true;
+    return !line.empty();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tools/interval_rows.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iomanip>
@@ -59,11 +60,17 @@ public:
         if (may_be_empty && required(column).empty()) {
             return 0;
         }
+        double value = 0;
         try {
-            return static_cast<float>(util::parse_double(required(column)));
+            value = util::parse_double(required(column));
         } catch (const error::EParseError&) {
             throw EBadInput(column + " must be a number, not " + util::quote(required(column)));
         }
+        if (!float_holds(value)) {
+            throw EBadInput(column + " " + required(column) +
+                            " is beyond what a value can hold (about 3.4e38)");
+        }
+        return static_cast<float>(value);
     }
     const std::string& required(const std::string& column) const {
         const std::string* t = text(column);
@@ -98,6 +105,81 @@ std::unique_ptr<tsdb::data_interval_t> interval_of(const Row& row, uint32_t stor
                 row.number(single ? "value" : "max", ngood == 0), ngood, row.count("nbad", 0));
         }
     }
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ",") + name;
+    }
+    return text;
+}
+
+// What a header of the type must name, in a sentence.
+std::string expected_header(uint32_t storage_type) {
+    const std::string all = joined(columns(storage_type));
+    if (storage_type == tsdb::type_continuous || storage_type == tsdb::type_monotonic) {
+        return all + " (or start,end,value; ngood and nbad may be left out)";
+    }
+    return all + (storage_type == tsdb::type_enum ? " (ngood and nbad may be left out)" : "");
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// The header's columns by name: only the type's own, each once, those it
+// needs all there. A byte-order mark and spaces around names are dropped.
+std::map<std::string, size_t> header_of(std::vector<std::string> names, uint32_t storage_type) {
+    if (!names.empty() && names[0].starts_with("\xEF\xBB\xBF")) {
+        names[0].erase(0, 3);
+    }
+    std::vector<std::string> known = columns(storage_type);
+    const bool values = storage_type == tsdb::type_continuous || storage_type == tsdb::type_monotonic;
+    if (values) {
+        known.emplace_back("value");
+    }
+    std::map<std::string, size_t> header;
+    for (size_t c = 0; c < names.size(); ++c) {
+        const std::string name = trimmed(names[c]);
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            throw EBadInput(header.empty() && c == 0
+                                ? "the first line must name the columns: " +
+                                      expected_header(storage_type) + "; \"" + name +
+                                      "\" is not one"
+                                : "unknown column \"" + name + "\" (a " +
+                                      type_name(storage_type) + " series takes " +
+                                      expected_header(storage_type) + ")");
+        }
+        if (!header.emplace(name, c).second) {
+            throw EBadInput("the column \"" + name + "\" is named twice");
+        }
+    }
+    std::vector<std::string> needed = {"start", "end", "mask"};
+    if (storage_type == tsdb::type_incident) {
+        needed = {"time", "severity", "message"};
+    } else if (values) {
+        needed = {"start", "end"};
+        const bool single = header.contains("value");
+        for (const char* each : {"min", "avg", "max"}) {
+            if (single && header.contains(each)) {
+                throw EBadInput("value stands for min, avg and max: give it or them, not both");
+            }
+            if (!single) {
+                needed.emplace_back(each);
+            }
+        }
+    }
+    for (const std::string& name : needed) {
+        if (!header.contains(name)) {
+            throw EBadInput("the header has no column \"" + name + "\" (a " +
+                            type_name(storage_type) + " series takes " +
+                            expected_header(storage_type) + ")");
+        }
+    }
+    return header;
 }
 
 // The shortest text that reads back as the same float.
@@ -245,8 +327,10 @@ tsdb::interval_list read_intervals(std::istream& in, uint32_t storage_type, int6
         return intervals;
     }
     std::map<std::string, size_t> header;
-    for (size_t c = 0; c < fields.size(); ++c) {
-        header[fields[c]] = c;
+    try {
+        header = header_of(fields, storage_type);
+    } catch (const EBadInput& bad) {
+        throw EBadInput("line " + std::to_string(csv.line()) + ": " + bad.text());
     }
     while (csv.next(fields)) {
         try {

@@ -391,9 +391,11 @@ void put(Context& c, const Arguments& a) {
     std::vector<size_t> lines;
     tsdb::interval_list intervals = read_input(c, a, type, lines);
     const size_t n = intervals.size();
-    CheckedWrites checked = check_writes(
-        std::move(intervals), lines,
-        {newest_end(c, id, type), c.now, a.has("--allow-future"), a.has("--backfill")});
+    const int64_t incident_step =
+        type == tsdb::type_incident ? client(c).describe(id).levels[0].resolution : 0;
+    CheckedWrites checked = check_writes(std::move(intervals), lines,
+                                         {newest_end(c, id, type), c.now, a.has("--allow-future"),
+                                          a.has("--backfill"), incident_step});
     if (!checked.refused.empty() && !a.has("--skip-invalid")) {
         throw tools::EBadInput("line " + std::to_string(checked.refused.front().line) + ": " +
                                checked.refused.front().rule +

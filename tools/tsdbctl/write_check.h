@@ -27,6 +27,9 @@ struct WriteRules {
     int64_t now = 0;
     bool allow_future = false;  // else more than 5 minutes ahead is refused
     bool backfill = false;      // older intervals go apart instead of being refused
+    // For incidents: the finest level's resolution; one less than this after
+    // a kept incident is folded into it, so it is refused.
+    int64_t incident_step = 0;
 };
 
 struct Refusal {
