@@ -43,6 +43,11 @@ TEST(TimeArguments, EpochNowRelativeAndIso8601) {
     EXPECT_EQ(parse_time("-1d", now), now - 86400);
     EXPECT_EQ(parse_time("-6h", now), now - 6 * 3600);
     EXPECT_EQ(parse_time("+30m", now), now + 1800);
+    EXPECT_EQ(parse_time("now+30m", now), now + 1800);
+    EXPECT_EQ(parse_time("now-1d", now), now - 86400);
+    EXPECT_EQ(parse_time("-1w", now), now - 7 * 86400);
+    EXPECT_EQ(parse_time("-1y", now), now - 365 * 86400);
+    EXPECT_THROW(parse_time("now-", now), tools::UsageError);
     EXPECT_EQ(parse_time("-2w", now), now - 14 * 86400);
     EXPECT_EQ(parse_time("2023-11-14T22:13:20Z", now), 1700000000);
     EXPECT_EQ(parse_time("2023-11-14T23:13:20+01:00", now), 1700000000);
@@ -60,7 +65,7 @@ TEST(TimeArguments, EpochNowRelativeAndIso8601) {
     EXPECT_EQ(parse_duration("5m"), 300u);
     EXPECT_EQ(parse_duration("1d"), 86400u);
     EXPECT_NE(usage_error([] { parse_duration("0"); }), "(no error)");
-    EXPECT_NE(usage_error([] { parse_duration("5y"); }), "(no error)");
+    EXPECT_NE(usage_error([] { parse_duration("5q"); }), "(no error)");
 }
 
 TEST(Csv, QuotedFieldsRoundTrip) {

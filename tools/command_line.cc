@@ -125,7 +125,19 @@ bool has_subcommand(CLI::App& app, const std::string& name) {
 }
 
 std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv) {
-    return parsed(app, std::cerr, [&] { app.parse(argc, argv); });
+    // Reversed, as the parser takes a list; "-o=FILE" as "-o FILE", the
+    // way "--output=FILE" is read.
+    std::vector<std::string> words;
+    for (int i = argc - 1; i >= 1; --i) {
+        const std::string word = argv[i];
+        if (word.size() > 3 && word[0] == '-' && word[1] != '-' && word[2] == '=') {
+            words.push_back(word.substr(3));
+            words.push_back(word.substr(0, 2));
+        } else {
+            words.push_back(word);
+        }
+    }
+    return parsed(app, std::cerr, [&] { app.parse(words); });
 }
 
 std::optional<int> parse_command_line(CLI::App& app, const std::string& line,

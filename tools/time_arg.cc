@@ -14,7 +14,7 @@ namespace {
 
 [[noreturn]] void bad_time(const std::string& text) {
     throw UsageError{"cannot read the time \"" + text +
-                     "\" (use epoch seconds, now, -1d, -6h, or 2026-12-06T14:05:09)"};
+                     "\" (use epoch seconds, now, -1d, -6h, now+30m, -1y, or 2026-12-06T14:05:09)"};
 }
 
 std::optional<uint64_t> digits(const std::string& text, size_t from, size_t count) {
@@ -50,6 +50,8 @@ std::optional<uint32_t> unit_seconds(char unit) {
             return 86400;
         case 'w':
             return 7 * 86400;
+        case 'y':
+            return 365 * 86400;
         default:
             return std::nullopt;
     }
@@ -139,6 +141,9 @@ std::optional<int64_t> iso_8601(const std::string& text) {
 int64_t parse_time(const std::string& text, int64_t now) {
     if (text == "now") {
         return now;
+    }
+    if (text.starts_with("now-") || text.starts_with("now+")) {
+        return parse_time(text.substr(3), now);
     }
     if (const auto epoch = whole_number(text)) {
         return static_cast<int64_t>(*epoch);

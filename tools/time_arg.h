@@ -7,7 +7,8 @@
 namespace tools {
 
 // Seconds since 1970-01-01 UTC from: epoch seconds ("1700000000"), "now",
-// a span before or after now ("-1d", "-6h", "+30m", "-90s", "-2w"), or ISO
+// a span before or after now ("-1d", "-6h", "+30m", "-90s", "-2w", "-1y" of 365
+// days, also as "now-1d" or "now+30m"), or ISO
 // 8601 ("2026-12-06", "2026-12-06T14:05", "2026-12-06 14:05:09"), in local
 // time unless it ends with "Z" or an offset ("+01:00", "-0500").
 // Throws UsageError naming the text otherwise.

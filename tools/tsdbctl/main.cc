@@ -126,6 +126,13 @@ int main(int argc, char** argv) {
         "Example: printf 'create --type continuous --level 1m:1440\\nlast\\n' | tsdbctl shell "
         "db.tsdb");
     shell_command.add_option("DB", shell_database, "the database file")->required();
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first.starts_with("-") && first != "-v" && first != "--verbose" && first != "-h" &&
+        first != "--help") {
+        std::cerr << "tsdbctl: options go after the verb: tsdbctl VERB DB [OPTIONS] (\"" << first
+                  << "\" came first; tsdbctl --help lists the verbs)\n";
+        return 2;
+    }
     const std::string verb = first_word({argv + 1, argv + argc});
     if (!verb.empty() && !tools::has_subcommand(app, verb)) {
         std::cerr << "tsdbctl: unknown verb \"" << verb << "\" (tsdbctl --help lists them)\n";

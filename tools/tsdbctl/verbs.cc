@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -29,6 +30,7 @@
 #include "tools/tsdbctl/write_check.h"
 #include "tools/workload.h"
 #include "tsdb/storage_type.h"
+#include "util/bytes.h"
 #include "util/format.h"
 #include "util/time_text.h"
 
@@ -135,6 +137,9 @@ void report_change(Context& c, uint32_t id, size_t before, size_t after) {
 // --- verbs -----------------------------------------------------------------
 
 void init(Context& c, const Arguments& a) {
+    if (!a.has("--force") && std::filesystem::exists(c.database)) {
+        throw tools::EBadInput(c.database + " exists already (--force replaces it)");
+    }
     const tsdb::NewDatabase made = tools::new_database(c.database, a);
     tsdb::create_database(made);
     c.out << tools::creation_summary(made) << "\n";
@@ -428,6 +433,9 @@ void get(Context& c, const Arguments& a) {
     const std::vector<uint32_t> ids = ids_given(c, a);
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
+    if (from > to) {
+        throw UsageError{"--from " + when(from) + " is later than --to " + when(to)};
+    }
     const tools::Format format = tools::format_named(a.value("--format"));
     if (ids.size() > 1 || a.has("--step")) {
         if (a.has("--points")) {
@@ -491,7 +499,8 @@ void oldest(Context& c, const Arguments& a) {
     } else if (!t) {
         c.out << "series " << a.at(0) << " holds no records\n";
     } else {
-        c.out << labelled(c, "oldest record starts at ", std::to_string(*t) + " " + when(*t))
+        c.out << (c.terminal ? "oldest record starts at " + std::to_string(*t) + " " + when(*t)
+                             : std::to_string(*t))
               << "\n";
     }
 }
@@ -526,6 +535,24 @@ void extract(Context& c, const Arguments& a) {
     c.out << "wrote " << patch.size() << " bytes of series " << id << " to " << file << "\n";
 }
 
+// A patch file's bytes, refused when it is not a patch of the series' type.
+std::string patch_for(const std::string& file, uint32_t type) {
+    std::string patch = tools::read_file(file);
+    const uint32_t of = patch.size() < 4 ? 0 : util::load_be32(util::bytes_of(patch));
+    if (of < tsdb::type_continuous || of > tsdb::type_incident) {
+        throw tools::EBadInput(file + " is not a patch (tsdbctl extract writes them)");
+    }
+    if (of != type) {
+        const auto a_type = [](uint32_t t) {
+            const std::string name = tools::type_name(t);
+            return (name[0] == 'e' || name[0] == 'i' ? "an " : "a ") + name;
+        };
+        throw tools::EBadInput(file + " is a patch of " + a_type(of) + " series, not of " +
+                               a_type(type) + " one");
+    }
+    return patch;
+}
+
 void merge(Context& c, const Arguments& a) {
     const uint32_t id = series_named(c, a.at(0));
     const uint32_t type = type_of_existing(client(c), id);
@@ -540,7 +567,7 @@ void merge(Context& c, const Arguments& a) {
         patches.push_back(client(c).extract(id));
     }
     for (size_t i = 1; i < a.positional().size(); ++i) {
-        patches.push_back(tools::read_file(a.at(i)));
+        patches.push_back(patch_for(a.at(i), type));
     }
     const size_t held = records_in(c, id, type);
     if (fill) {
@@ -665,8 +692,11 @@ namespace {
 void graph(Context& c, const Arguments& a) {
     const std::vector<uint32_t> ids = ids_given(c, a);
     const std::string file = a.value("-o");
-    if (file.empty()) {
-        throw UsageError{"-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"};
+    if (file != "-" && !file.ends_with(".svg") && !file.ends_with(".png")) {
+        throw UsageError{file.empty()
+                             ? "-o FILE is missing (FILE.svg, FILE.png, or - for standard output)"
+                             : "-o " + file +
+                                   ": charts are .svg or .png files, or - for standard output"};
     }
     const int64_t from = time_option(c, a, "--from");
     const int64_t to = time_option(c, a, "--to");
