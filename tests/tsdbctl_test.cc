@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "tests/support/command.h"
@@ -302,6 +303,59 @@ TEST_F(Tsdbctl, PutRefusesHeadersItCannotReadAndIncidentsTheDatabaseWouldFold) {
     EXPECT_NE(ctl("put " + db + " 1 --allow-future --skip-invalid " +
                   file("in.csv", "time,severity,message\n1796679360,3,a\n1796679380,4,b\n"))
                   .output.find("wrote 1 of 2 intervals"),
+              std::string::npos);
+}
+
+TEST_F(Tsdbctl, ReadsAndChartsDoNotMislead) {
+    init();
+    out("create " + db + " --type continuous --level 1h:100");
+    out("put " + db + " 0 " +
+        file("h.csv",
+             "start,end,min,avg,max,ngood,nbad\n"
+             "1700000000,1700003600,1,2,3,60,0\n1700003600,1700007200,,,,0,56\n"
+             "1700007200,1700010800,1500,1500,1500,60,0\n"));
+    // A read includes the record that covers its start.
+    EXPECT_EQ(out("get " + db + " 0 --from 1700000001 --to 1700003700 --format csv"),
+              "start,end,min,avg,max,ngood,nbad\n1700000000,1700003600,1,2,3,60,0\n"
+              "1700003600,1700007200,,,,0,56\n");
+    // A record without good samples is a gap; a prefixed unit gets no second prefix.
+    const std::string chart =
+        out("graph " + db + " 0 --from 1700000000 --to 1700010800 --unit ms -o -");
+    EXPECT_EQ(occurrences(chart, "<polyline"), 2u) << chart;
+    EXPECT_NE(chart.find("1500 ms"), std::string::npos);
+    EXPECT_EQ(chart.find("kms"), std::string::npos);
+    EXPECT_NE(out("graph " + db + " 0 --from 1700000000 --to 1700010800 --unit iB -o -")
+                  .find("1.465 KiB"),
+              std::string::npos);
+    // 44 series: a colour and a legend entry each, inside the chart.
+    std::string ids;
+    for (int n = 1; n <= 44; ++n) {
+        out("create " + db + " --type continuous --level 1h:10");
+        out("put " + db + " " + std::to_string(n) + " " +
+            file("v.csv", "start,end,value\n1700000000,1700003600," + std::to_string(n) + "\n"));
+        ids += " " + std::to_string(n);
+    }
+    const std::string many = out("graph " + db + ids + " --from 1700000000 --to 1700003600 -o -");
+    std::set<std::string> colours;
+    for (size_t at = many.find("<polyline"); at != std::string::npos;
+         at = many.find("<polyline", at + 1)) {
+        const size_t stroke = many.find("stroke=\"", at) + 8;
+        colours.insert(many.substr(stroke, many.find('"', stroke) - stroke));
+    }
+    EXPECT_EQ(colours.size(), 44u);
+    for (int n = 1; n <= 44; ++n) {
+        EXPECT_NE(many.find(">series " + std::to_string(n) + "</text>"), std::string::npos) << n;
+    }
+    for (size_t at = many.find("<text x=\""); at != std::string::npos;
+         at = many.find("<text x=\"", at + 1)) {
+        EXPECT_LT(std::stod(many.substr(at + 9)), 800.0);
+    }
+    // Incidents carry their messages in pictures too.
+    out("create " + db + " --type incident --level 1:100000");
+    out("put " + db + " 45 " +
+        file("i.csv", "time,severity,message\n1700000100,3,disk full on /var\n"));
+    EXPECT_NE(out("graph " + db + " 45 --from 1700000000 --to 1700003600 -o -")
+                  .find(">disk full on /var</text>"),
               std::string::npos);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "tools/svg.h"
 #include "tsdb/layout.h"
@@ -23,6 +24,7 @@ constexpr double left = 70;
 constexpr double right = 20;
 constexpr double top = 30;
 constexpr double bottom = 52;  // tick labels of two lines, then the legend
+constexpr double legend_line = 14;
 constexpr const char* palette[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                    "#9467bd", "#8c564b", "#e377c2", "#7f7f7f"};
 
@@ -32,19 +34,44 @@ std::string digits(double value, int significant) {
     return text;
 }
 
+// Whether a unit carries a prefix already ("ms", "KiB", "MB/s"), so that no
+// second one goes before it.
+bool prefixed(const std::string& unit) {
+    static constexpr std::string_view bases[] = {"s",   "B",     "b",    "bit", "Hz", "W",
+                                                 "V",   "A",     "g",    "m",   "iB", "B/s",
+                                                 "b/s", "bit/s", "iB/s", "bps"};
+    if (unit.size() < 2 ||
+        std::string_view("kKMGTPEmunp").find(unit[0]) == std::string_view::npos) {
+        return false;
+    }
+    return std::find(std::begin(bases), std::end(bases), std::string_view(unit).substr(1)) !=
+           std::end(bases);
+}
+
 // A value with an SI prefix (1.2 G, 350 m) in at most `significant` digits,
-// so that any magnitude fits the margin.
+// so that any magnitude fits the margin; binary prefixes (1.5 KiB) for a
+// unit that asks for them ("iB", "iB/s"); none for a prefixed unit.
 std::string si_text(double value, const std::string& unit, int significant = 4) {
     static constexpr const char* large[] = {"", " k", " M", " G", " T", " P", " E"};
+    static constexpr const char* binary[] = {"", " Ki", " Mi", " Gi", " Ti", " Pi", " Ei"};
     static constexpr const char* small[] = {"", " m", " u", " n", " p"};
+    if (prefixed(unit)) {
+        return digits(value, significant) + " " + unit;
+    }
+    const bool in_binary = unit.starts_with("iB");
+    const double base = in_binary ? 1024 : 1000;
     double scaled = value;
     size_t step = 0;
-    if (std::fabs(value) >= 1000) {
-        while (std::fabs(scaled) >= 1000 && step + 1 < std::size(large)) {
-            scaled /= 1000;
+    if (std::fabs(value) >= base) {
+        while (std::fabs(scaled) >= base && step + 1 < std::size(large)) {
+            scaled /= base;
             ++step;
         }
-        return digits(scaled, significant) + large[step] + unit;
+        return digits(scaled, significant) + (in_binary ? binary : large)[step] +
+               (in_binary ? unit.substr(1) : unit);
+    }
+    if (in_binary) {
+        return digits(value, significant) + " " + unit.substr(1);
     }
     while (scaled != 0 && std::fabs(scaled) < 1 && step + 1 < std::size(small)) {
         scaled *= 1000;
@@ -131,9 +158,13 @@ std::vector<TimeTick> calendar_ticks(int64_t from, int64_t to, size_t most) {
 // Maps times and values onto the plot area.
 class Plot {
 public:
-    Plot(const ChartLabels& frame, int64_t from, int64_t to, double low, double high)
+    // The legend takes `legend_lines` lines under the time axis.
+    Plot(const ChartLabels& frame, int64_t from, int64_t to, double low, double high,
+         size_t legend_lines = 1)
         : width_(frame.width),
           height_(frame.height),
+          bottom_(bottom +
+                  legend_line * static_cast<double>(std::max<size_t>(legend_lines, 1) - 1)),
           from_(from),
           span_(std::max<int64_t>(to - from, 1)),
           low_(low),
@@ -141,12 +172,14 @@ public:
 
     double width() const { return width_; }
     double height() const { return height_; }
+    // Where the legend's first line stands.
+    double legend_y() const { return height_ - bottom_ + 44; }
     double x(int64_t t) const {
         return left + (width_ - left - right) * static_cast<double>(t - from_) /
                           static_cast<double>(span_);
     }
     double y(double v) const {
-        return height_ - bottom - (height_ - top - bottom) * (v - low_) / (high_ - low_);
+        return height_ - bottom_ - (height_ - top - bottom_) * (v - low_) / (high_ - low_);
     }
 
     // The frame, the title, value ticks `value_step` apart (none for 0)
@@ -162,8 +195,8 @@ public:
                              4, 15);
         svg.rect(0, 0, width_, height_, "#ffffff");
         svg.text({width_ / 2, 18}, labels.title, "middle", 13);
-        svg.line({left, height_ - bottom}, {width_ - right, height_ - bottom}, "#333333");
-        svg.line({left, top}, {left, height_ - bottom}, "#333333");
+        svg.line({left, height_ - bottom_}, {width_ - right, height_ - bottom_}, "#333333");
+        svg.line({left, top}, {left, height_ - bottom_}, "#333333");
         for (double v = std::ceil(low_ / value_step - 1e-9) * value_step;
              value_step > 0 && v <= high_ + value_step * 1e-9; v += value_step) {
             const double shown = std::fabs(v) < value_step * 1e-9 ? 0.0 : v;
@@ -184,16 +217,17 @@ private:
             span_ > 60 * 86400 ? calendar_ticks(from_, to, most) : clock_ticks(from_, to, most);
         for (const TimeTick& tick : ticks) {
             const double x_at = x(tick.at);
-            svg.line({x_at, height_ - bottom}, {x_at, height_ - bottom + 4}, "#333333");
-            svg.text({x_at, height_ - bottom + 16}, tick.text, "middle", 10);
+            svg.line({x_at, height_ - bottom_}, {x_at, height_ - bottom_ + 4}, "#333333");
+            svg.text({x_at, height_ - bottom_ + 16}, tick.text, "middle", 10);
             if (!tick.context.empty()) {
-                svg.text({x_at, height_ - bottom + 28}, tick.context, "middle", 10);
+                svg.text({x_at, height_ - bottom_ + 28}, tick.context, "middle", 10);
             }
         }
     }
 
     double width_;
     double height_;
+    double bottom_;
     int64_t from_;
     int64_t span_;
     double low_;
@@ -218,6 +252,43 @@ ValueAxis value_axis(double low, double high) {
 }
 
 int64_t middle(const data_interval_continuous_t& c) { return c.start + (c.end - c.start) / 2; }
+
+// At most `length` characters of a text (whole UTF-8 ones), "..." after a cut.
+std::string shortened(const std::string& text, size_t length) {
+    size_t at = 0;
+    for (size_t characters = 0; at < text.size() && characters < length; ++characters) {
+        do {
+            ++at;
+        } while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80);
+    }
+    return at < text.size() ? text.substr(0, at) + "..." : text;
+}
+
+// The n-th series' colour: the palette's, then hues a golden angle apart.
+std::string colour_of(size_t n) {
+    if (n < std::size(palette)) {
+        return palette[n];
+    }
+    const double hue = std::fmod(static_cast<double>(n) * 137.508, 360.0);
+    return "hsl(" + std::to_string(static_cast<int>(hue)) + ",70%,40%)";
+}
+
+// Each legend entry's x and line (from 0), wrapped to the chart's width.
+std::vector<Point> legend_places(const std::vector<NamedSeries>& series, double width) {
+    std::vector<Point> places;
+    double x = left;
+    double line = 0;
+    for (const NamedSeries& s : series) {
+        const double wide = 30 + 6.5 * static_cast<double>(s.name.size());
+        if (x > left && x + wide > width - right) {
+            x = left;
+            ++line;
+        }
+        places.push_back({x, line});
+        x += wide;
+    }
+    return places;
+}
 
 // Time between two intervals that neither covers, and more than either spans.
 bool gap_between(const data_interval_continuous_t& a, const data_interval_continuous_t& b) {
@@ -249,13 +320,24 @@ void legend_and_summary(Svg& svg, const Plot& plot,
              "end", 10);
 }
 
-// The intervals with good samples and finite values.
-std::vector<const data_interval_continuous_t*> good_of(const tsdb::interval_list& data) {
-    std::vector<const data_interval_continuous_t*> good;
+// The intervals with good samples and finite values, and where an interval
+// without them (a gap, whatever its length) lies between two of them.
+struct Good {
+    std::vector<const data_interval_continuous_t*> list;
+    std::vector<bool> after_gap;  // per interval of the list
+};
+
+Good good_of(const tsdb::interval_list& data) {
+    Good good;
+    bool gap = false;
     for (const auto& i : data.items) {
         const auto* c = dynamic_cast<const data_interval_continuous_t*>(i.get());
         if (c != nullptr && c->ngood > 0 && std::isfinite(c->min) && std::isfinite(c->max)) {
-            good.push_back(c);
+            good.list.push_back(c);
+            good.after_gap.push_back(gap);
+            gap = false;
+        } else {
+            gap = true;
         }
     }
     return good;
@@ -263,10 +345,12 @@ std::vector<const data_interval_continuous_t*> good_of(const tsdb::interval_list
 
 // Calls `draw(first, last)` for each stretch without a gap: a gap stays empty.
 template <typename Draw>
-void for_each_stretch(const std::vector<const data_interval_continuous_t*>& good, Draw&& draw) {
-    for (size_t first = 0; first < good.size();) {
+void for_each_stretch(const Good& good, Draw&& draw) {
+    const auto& list = good.list;
+    for (size_t first = 0; first < list.size();) {
         size_t last = first;
-        while (last + 1 < good.size() && !gap_between(*good[last], *good[last + 1])) {
+        while (last + 1 < list.size() && !good.after_gap[last + 1] &&
+               !gap_between(*list[last], *list[last + 1])) {
             ++last;
         }
         draw(first, last);
@@ -276,7 +360,8 @@ void for_each_stretch(const std::vector<const data_interval_continuous_t*>& good
 
 void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
                       const ChartLabels& labels) {
-    const std::vector<const data_interval_continuous_t*> good = good_of(data);
+    const Good all_good = good_of(data);
+    const std::vector<const data_interval_continuous_t*>& good = all_good.list;
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     for (const auto* c : good) {
@@ -289,7 +374,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
     if (good.empty()) {
         return plot.no_data(svg);
     }
-    for_each_stretch(good, [&](size_t first, size_t last) {
+    for_each_stretch(all_good, [&](size_t first, size_t last) {
         std::vector<Point> line;
         std::vector<Point> band;
         for (size_t k = first; k <= last; ++k) {
@@ -370,9 +455,11 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
     size_t drawn = 0;
     for (const auto& i : data.items) {
         if (const auto* n = dynamic_cast<const data_interval_incident_t*>(i.get())) {
-            svg.circle({plot.x(n->itime), plot.y(n->sev)}, 4,
-                       gravity[std::min<size_t>(n->sev, std::size(gravity) - 1)],
+            const Point at{plot.x(n->itime), plot.y(n->sev)};
+            svg.circle(at, 4, gravity[std::min<size_t>(n->sev, std::size(gravity) - 1)],
                        "severity " + std::to_string(n->sev) + ": " + n->msg);
+            // The message beside it, for pictures without tooltips.
+            svg.text({at.first + 6, at.second - 6}, shortened(n->msg, 24), "start", 9);
             ++drawn;
         }
     }
@@ -385,38 +472,39 @@ void incident_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int
 
 std::string lines_chart(const std::vector<NamedSeries>& series, int64_t from, int64_t to,
                         const ChartLabels& labels) {
-    std::vector<std::vector<const data_interval_continuous_t*>> good;
+    std::vector<Good> good;
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     for (const NamedSeries& s : series) {
         good.push_back(good_of(*s.data));
-        for (const auto* c : good.back()) {
+        for (const auto* c : good.back().list) {
             low = std::min<double>(low, c->avg);
             high = std::max<double>(high, c->avg);
         }
     }
+    const std::vector<Point> entries = legend_places(series, labels.width);
+    const size_t lines = entries.empty() ? 1 : static_cast<size_t>(entries.back().second) + 1;
     Svg svg(labels.width, labels.height);
     const bool empty = !(low <= high);
     const ValueAxis axis = empty ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
-    const Plot plot(labels, from, to, axis.low, axis.high);
+    const Plot plot(labels, from, to, axis.low, axis.high, lines);
     plot.axes(svg, labels, axis.step);
     if (empty) {
         plot.no_data(svg);
     }
-    double legend_x = left;
-    const double legend_y = plot.height() - 8;
     for (size_t n = 0; n < series.size(); ++n) {
-        const char* colour = palette[n % std::size(palette)];
+        const std::string colour = colour_of(n);
         for_each_stretch(good[n], [&](size_t first, size_t last) {
             std::vector<Point> line;
             for (size_t k = first; k <= last; ++k) {
-                line.emplace_back(plot.x(middle(*good[n][k])), plot.y(good[n][k]->avg));
+                line.emplace_back(plot.x(middle(*good[n].list[k])), plot.y(good[n].list[k]->avg));
             }
             svg.polyline(line, colour, 1.5);
         });
-        svg.line({legend_x, legend_y - 4}, {legend_x + 20, legend_y - 4}, colour, 1.5);
-        svg.text({legend_x + 24, legend_y}, series[n].name, "start", 10);
-        legend_x += 30 + 6.5 * static_cast<double>(series[n].name.size());
+        const double x = entries[n].first;
+        const double y = plot.legend_y() + legend_line * entries[n].second;
+        svg.line({x, y - 4}, {x + 20, y - 4}, colour, 1.5);
+        svg.text({x + 24, y}, series[n].name, "start", 10);
     }
     return svg.str();
 }

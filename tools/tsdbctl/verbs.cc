@@ -92,9 +92,21 @@ void put_all(Context& c, uint32_t id, int32_t data_type, tsdb::interval_list& in
     }
 }
 
+// Every record that overlaps [from, to), or the range grouped into `points`.
 tsdb::interval_list read_range(Context& c, uint32_t id, uint32_t type, int64_t from, int64_t to,
                                uint32_t points) {
-    return client(c).get({id, tools::protocol_type(type), 0, points == 0, from, to, points, 0});
+    if (points > 0 || type == tsdb::type_incident) {
+        return client(c).get({id, tools::protocol_type(type), 0, points == 0, from, to, points, 0});
+    }
+    // A record starts at most its level's resolution before it ends.
+    uint32_t longest = 0;
+    for (const tsdb::level_t& level : client(c).describe(id).levels) {
+        longest = std::max(longest, level.resolution);
+    }
+    tsdb::interval_list records =
+        client(c).get({id, tools::protocol_type(type), 0, true, from - longest, to, 0, 0});
+    std::erase_if(records.items, [&](const auto& record) { return span_of(*record).end <= from; });
+    return records;
 }
 
 // Every record the series holds, in all its levels.
