@@ -359,6 +359,38 @@ TEST_F(Tsdbctl, ReadsAndChartsDoNotMislead) {
               std::string::npos);
 }
 
+TEST_F(Tsdbctl, CounterRatesAndChartHelpers) {
+    init();
+    out("create " + db + " --type monotonic --level 1m:100");
+    out("put " + db + " 0 " +
+        file("c.csv",
+             "start,end,value\n1700000000,1700000060,100\n1700000060,1700000120,160\n"
+             "1700000120,1700000180,10\n1700000180,1700000240,70\n"
+             "1700000240,1700000300,190\n"));
+    const std::string range = " --from 1700000000 --to 1700000300";
+    // The rise over the seconds between records; a fall is a reset, counted.
+    EXPECT_EQ(out("get " + db + " 0" + range + " --rate --format csv"),
+              "start,end,rate\n1700000060,1700000120,1\n1700000180,1700000240,1\n"
+              "1700000240,1700000300,2\n");
+    EXPECT_NE(ctl("get " + db + " 0" + range + " --rate --format csv")
+                  .output.find("1 counter resets (the counter fell): no rate for those steps\n"),
+              std::string::npos);
+    const std::string chart =
+        out("graph " + db + " 0" + range + " --rate --hrule 1.5:limit --lower 0 --upper 4 -o -");
+    EXPECT_NE(chart.find("rate per second"), std::string::npos);
+    EXPECT_NE(chart.find(">limit</text>"), std::string::npos);
+    EXPECT_NE(chart.find(">4 /s</text>"), std::string::npos) << chart;
+    const std::string logarithmic =
+        out("graph " + db + " 0" + range + " --logarithmic --hrule 1000 -o -");
+    for (const char* tick : {">10</text>", ">100</text>", ">1 k</text>"}) {
+        EXPECT_NE(logarithmic.find(tick), std::string::npos) << tick;
+    }
+    EXPECT_EQ(ctl("graph " + db + " 0 --lower 5 --upper 1 -o -").status, 2);
+    EXPECT_EQ(ctl("graph " + db + " 0 --logarithmic --lower 0 -o -").status, 2);
+    out("create " + db + " --type enum --level 1m:100");
+    EXPECT_EQ(ctl("get " + db + " 1 --rate").status, 1);
+}
+
 TEST_F(Tsdbctl, ALabelsFileNamesSeriesWhereverAnIdStands) {
     init();
     out("create " + db + " " + continuous_series);

@@ -168,7 +168,8 @@ public:
           from_(from),
           span_(std::max<int64_t>(to - from, 1)),
           low_(low),
-          high_(high) {}
+          high_(high),
+          log_(frame.logarithmic) {}
 
     double width() const { return width_; }
     double height() const { return height_; }
@@ -179,7 +180,23 @@ public:
                           static_cast<double>(span_);
     }
     double y(double v) const {
-        return height_ - bottom_ - (height_ - top - bottom_) * (v - low_) / (high_ - low_);
+        // On a logarithmic axis what lies at or below its bottom is drawn there.
+        const double share = log_ ? (std::log10(std::max(v, low_)) - std::log10(low_)) /
+                                        (std::log10(high_) - std::log10(low_))
+                                  : (v - low_) / (high_ - low_);
+        return height_ - bottom_ - (height_ - top - bottom_) * share;
+    }
+
+    // Threshold lines across the plot, each with its label at the right.
+    void rules(Svg& svg, const ChartLabels& labels) const {
+        for (const auto& [value, label] : labels.hrules) {
+            if (value < low_ || value > high_) {
+                continue;
+            }
+            svg.line({left, y(value)}, {width_ - right, y(value)}, "#d62728", 1);
+            svg.text({width_ - right, y(value) - 3},
+                     label.empty() ? si_text(value, labels.unit) : label, "end", 10);
+        }
     }
 
     // The frame, the title, value ticks `value_step` apart (none for 0)
@@ -197,9 +214,7 @@ public:
         svg.text({width_ / 2, 18}, labels.title, "middle", 13);
         svg.line({left, height_ - bottom_}, {width_ - right, height_ - bottom_}, "#333333");
         svg.line({left, top}, {left, height_ - bottom_}, "#333333");
-        for (double v = std::ceil(low_ / value_step - 1e-9) * value_step;
-             value_step > 0 && v <= high_ + value_step * 1e-9; v += value_step) {
-            const double shown = std::fabs(v) < value_step * 1e-9 ? 0.0 : v;
+        for (const double shown : value_ticks(value_step)) {
             svg.line({left - 4, y(shown)}, {width_ - right, y(shown)}, "#e0e0e0", 0.5);
             svg.text({left - 6, y(shown) + 4}, si_text(shown, labels.unit, significant), "end", 10);
         }
@@ -209,6 +224,22 @@ public:
     void no_data(Svg& svg) const { svg.text({width_ / 2, height_ / 2}, "no data", "middle", 13); }
 
 private:
+    // Every power of ten on a logarithmic axis, else whole steps.
+    std::vector<double> value_ticks(double step) const {
+        std::vector<double> ticks;
+        if (log_) {
+            for (double v = low_; v <= high_ * (1 + 1e-9); v *= 10) {
+                ticks.push_back(v);
+            }
+            return ticks;
+        }
+        for (double v = std::ceil(low_ / step - 1e-9) * step; step > 0 && v <= high_ + step * 1e-9;
+             v += step) {
+            ticks.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
+        }
+        return ticks;
+    }
+
     void time_ticks(Svg& svg) const {
         // A label takes about 70 units; fewer ticks on a narrow chart.
         const size_t most = std::max<size_t>(2, static_cast<size_t>((width_ - left - right) / 70));
@@ -232,6 +263,7 @@ private:
     int64_t span_;
     double low_;
     double high_;
+    bool log_;
 };
 
 // The value range widened to whole tick steps around the data.
@@ -240,6 +272,28 @@ struct ValueAxis {
     double high;
     double step;
 };
+
+ValueAxis value_axis(double low, double high);
+
+// The axis over the values, the thresholds and what the labels fix.
+ValueAxis value_axis(double low, double high, const ChartLabels& labels) {
+    for (const auto& rule : labels.hrules) {
+        low = std::min(low, rule.first);
+        high = std::max(high, rule.first);
+    }
+    low = labels.lower.value_or(low);
+    high = labels.upper.value_or(high);
+    if (labels.logarithmic) {
+        const double bottom_value = std::pow(10.0, std::floor(std::log10(low > 0 ? low : 1e-3)));
+        const double top_value =
+            std::pow(10.0, std::ceil(std::log10(std::max(high, bottom_value * 10))));
+        return {bottom_value, std::max(top_value, bottom_value * 10), 0};
+    }
+    if (labels.lower && labels.upper && low < high) {
+        return {low, high, nice_step(high - low, 5)};
+    }
+    return value_axis(low, high);
+}
 
 ValueAxis value_axis(double low, double high) {
     if (!(low < high)) {
@@ -368,7 +422,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
         low = std::min<double>(low, c->min);
         high = std::max<double>(high, c->max);
     }
-    const ValueAxis axis = good.empty() ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
+    const ValueAxis axis = good.empty() ? value_axis(0, 1, labels) : value_axis(low, high, labels);
     const Plot plot(labels, from, to, axis.low, axis.high);
     plot.axes(svg, labels, axis.step);
     if (good.empty()) {
@@ -388,6 +442,7 @@ void continuous_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, i
         svg.polyline(line, palette[0], 1.5);
     });
     legend_and_summary(svg, plot, good, labels.unit);
+    plot.rules(svg, labels);
 }
 
 void enum_chart(Svg& svg, const tsdb::interval_list& data, int64_t from, int64_t to,
@@ -486,7 +541,7 @@ std::string lines_chart(const std::vector<NamedSeries>& series, int64_t from, in
     const size_t lines = entries.empty() ? 1 : static_cast<size_t>(entries.back().second) + 1;
     Svg svg(labels.width, labels.height);
     const bool empty = !(low <= high);
-    const ValueAxis axis = empty ? ValueAxis{0, 1, 0.2} : value_axis(low, high);
+    const ValueAxis axis = empty ? value_axis(0, 1, labels) : value_axis(low, high, labels);
     const Plot plot(labels, from, to, axis.low, axis.high, lines);
     plot.axes(svg, labels, axis.step);
     if (empty) {
@@ -506,6 +561,7 @@ std::string lines_chart(const std::vector<NamedSeries>& series, int64_t from, in
         svg.line({x, y - 4}, {x + 20, y - 4}, colour, 1.5);
         svg.text({x + 24, y}, series[n].name, "start", 10);
     }
+    plot.rules(svg, labels);
     return svg.str();
 }
 

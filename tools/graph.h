@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct ChartLabels {
     std::string unit;  // after the values, behind their SI prefix: "B" gives "1.2 GB"
     double width = 800;
     double height = 300;
+    std::vector<std::pair<double, std::string>> hrules = {};  // thresholds and their labels
+    std::optional<double> lower = {};                         // fixes the value axis' bottom
+    std::optional<double> upper = {};                         // and top
+    bool logarithmic = false;
 };
 
 std::string chart(uint32_t storage_type, const tsdb::interval_list& data, int64_t from, int64_t to,

@@ -137,7 +137,8 @@ std::map<std::string, size_t> header_of(std::vector<std::string> names, uint32_t
         names[0].erase(0, 3);
     }
     std::vector<std::string> known = columns(storage_type);
-    const bool values = storage_type == tsdb::type_continuous || storage_type == tsdb::type_monotonic;
+    const bool values =
+        storage_type == tsdb::type_continuous || storage_type == tsdb::type_monotonic;
     if (values) {
         known.emplace_back("value");
     }
@@ -145,13 +146,12 @@ std::map<std::string, size_t> header_of(std::vector<std::string> names, uint32_t
     for (size_t c = 0; c < names.size(); ++c) {
         const std::string name = trimmed(names[c]);
         if (std::find(known.begin(), known.end(), name) == known.end()) {
-            throw EBadInput(header.empty() && c == 0
-                                ? "the first line must name the columns: " +
-                                      expected_header(storage_type) + "; \"" + name +
-                                      "\" is not one"
-                                : "unknown column \"" + name + "\" (a " +
-                                      type_name(storage_type) + " series takes " +
-                                      expected_header(storage_type) + ")");
+            throw EBadInput(
+                header.empty() && c == 0
+                    ? "the first line must name the columns: " + expected_header(storage_type) +
+                          "; \"" + name + "\" is not one"
+                    : "unknown column \"" + name + "\" (a " + type_name(storage_type) +
+                          " series takes " + expected_header(storage_type) + ")");
         }
         if (!header.emplace(name, c).second) {
             throw EBadInput("the column \"" + name + "\" is named twice");

@@ -315,15 +315,22 @@ private:
             });
         };
         landmark_ = "start-up";
-        try {
-            parent::ChildProcess child(options);
-            killer.join();
-            require(child.exit_status({5, 0}).has_value(), "the killed process did not end");
-        } catch (const parent::EChild&) {
+        // The killer is joined however the start ends.
+        const auto join_killer = [&killer] {
             if (killer.joinable()) {
                 killer.join();
             }
+        };
+        try {
+            parent::ChildProcess child(options);
+            join_killer();
+            require(child.exit_status({5, 0}).has_value(), "the killed process did not end");
+        } catch (const parent::EChild&) {
+            join_killer();
             killed_starting_++;
+        } catch (...) {
+            join_killer();
+            throw;
         }
         count_kill();
         check_file(n);

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "tools/counter_rate.h"
 #include "tools/creation_options.h"
 #include "tools/graph.h"
 #include "tools/interval_rows.h"
@@ -441,6 +442,51 @@ void put(Context& c, const Arguments& a) {
     c.out << "\n";
 }
 
+// The rates of a counter series; tools::EBadInput for a series of states or incidents.
+tools::CounterRates rates_of(uint32_t id, uint32_t type, const tsdb::interval_list& data) {
+    if (type == tsdb::type_enum || type == tsdb::type_incident) {
+        throw tools::EBadInput("series " + std::to_string(id) + " holds " + tools::type_name(type) +
+                               " data; --rate takes a counter (a monotonic series)");
+    }
+    return tools::counter_rates(data);
+}
+
+// start,end,rate per step; resets are counted after a table, on the error
+// output otherwise, so that CSV and JSON stay data.
+void write_rates(Context& c, const tools::CounterRates& rates, tools::Format format, bool utc) {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& item : rates.rates.items) {
+        const auto& r = dynamic_cast<const tsdb::data_interval_continuous_t&>(*item);
+        rows.push_back({std::to_string(r.start), std::to_string(r.end), tools::float_text(r.avg)});
+    }
+    if (format == tools::Format::json) {
+        tools::Json json;
+        json.begin_array();
+        for (const auto& row : rows) {
+            json.begin_object().key("start").number(row[0]).key("end").number(row[1]);
+            json.key("rate").number(row[2]).end_object();
+        }
+        c.out << json.end_array().text() << "\n";
+    } else if (format == tools::Format::csv) {
+        c.out << "start,end,rate\n";
+        for (const auto& row : rows) {
+            c.out << row[0] << "," << row[1] << "," << row[2] << "\n";
+        }
+    } else {
+        c.out << std::right << std::setw(19) << "start (" + tools::zone_name(utc) + ")"
+              << "  " << std::setw(19) << "end (" + tools::zone_name(utc) + ")"
+              << "  rate/s\n";
+        for (const auto& row : rows) {
+            c.out << tools::table_time(std::stoll(row[0]), utc) << "  "
+                  << tools::table_time(std::stoll(row[1]), utc) << "  " << row[2] << "\n";
+        }
+    }
+    if (rates.resets > 0) {
+        (format == tools::Format::table ? c.out : std::cerr)
+            << rates.resets << " counter resets (the counter fell): no rate for those steps\n";
+    }
+}
+
 void get(Context& c, const Arguments& a) {
     const std::vector<uint32_t> ids = ids_given(c, a);
     const int64_t from = time_option(c, a, "--from");
@@ -466,8 +512,12 @@ void get(Context& c, const Arguments& a) {
     if (format == tools::Format::table && c.names.of(ids[0])) {
         c.out << series_called(c, ids[0]) << "\n";
     }
-    tools::write_intervals(c.out, format, type, read_range(c, ids[0], type, from, to, points),
-                           a.has("--utc"));
+    const tsdb::interval_list data = read_range(c, ids[0], type, from, to, points);
+    if (a.has("--rate")) {
+        write_rates(c, rates_of(ids[0], type, data), format, a.has("--utc"));
+    } else {
+        tools::write_intervals(c.out, format, type, data, a.has("--utc"));
+    }
     if (format == tools::Format::table) {
         say_commit(c);
     }
@@ -689,17 +739,53 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
 std::string series_chart(Context& c, uint32_t id, const ChartRange& range,
                          tools::ChartLabels& labels, size_t& drawn) {
     const uint32_t type = type_of_existing(client(c), id);
-    const tsdb::interval_list data = read_range(c, id, type, range.from, range.to,
-                                                type == tsdb::type_incident ? 0 : range.points);
+    tsdb::interval_list data = read_range(c, id, type, range.from, range.to,
+                                          type == tsdb::type_incident ? 0 : range.points);
     if (labels.title.empty()) {
-        labels.title = series_called(c, id) + " (" + tools::type_name(type) + "), " +
-                       when(range.from) + " to " + when(range.to);
+        labels.title = series_called(c, id) + " (" + tools::type_name(type) +
+                       (range.rate ? ", rate per second" : "") + "), " + when(range.from) + " to " +
+                       when(range.to);
+    }
+    if (range.rate) {
+        data = std::move(rates_of(id, type, data).rates);
+        labels.unit += "/s";
     }
     drawn = data.size();
-    return tools::chart(type, data, range.from, range.to, labels);
+    return tools::chart(range.rate ? tsdb::type_continuous : type, data, range.from, range.to,
+                        labels);
 }
 
 namespace {
+
+double value_option(const std::string& option, const std::string& text) {
+    try {
+        return util::parse_double(text);
+    } catch (const error::EParseError&) {
+        throw UsageError{option + " takes a number, not \"" + text + "\""};
+    }
+}
+
+// --hrule, --lower, --upper and --logarithmic into the chart's labels.
+void value_axis_options(const Arguments& a, tools::ChartLabels& labels) {
+    for (const std::string& rule : a.values("--hrule")) {
+        const size_t colon = rule.find(':');
+        labels.hrules.emplace_back(value_option("--hrule", rule.substr(0, colon)),
+                                   colon == std::string::npos ? "" : rule.substr(colon + 1));
+    }
+    if (a.has("--lower")) {
+        labels.lower = value_option("--lower", a.value("--lower"));
+    }
+    if (a.has("--upper")) {
+        labels.upper = value_option("--upper", a.value("--upper"));
+    }
+    if (labels.lower && labels.upper && !(*labels.lower < *labels.upper)) {
+        throw UsageError{"--lower must be below --upper"};
+    }
+    labels.logarithmic = a.has("--logarithmic");
+    if (labels.logarithmic && labels.lower && *labels.lower <= 0) {
+        throw UsageError{"a logarithmic axis starts above 0, not at --lower " + a.value("--lower")};
+    }
+}
 
 void graph(Context& c, const Arguments& a) {
     const std::vector<uint32_t> ids = ids_given(c, a);
@@ -717,12 +803,16 @@ void graph(Context& c, const Arguments& a) {
         a.given("--title").value_or(""), a.value("--unit"),
         double(tools::parse_number("--width", a.value("--width"), 200, 10000)),
         double(tools::parse_number("--height", a.value("--height"), 150, 10000))};
+    value_axis_options(a, labels);
     std::string svg;
     size_t drawn = 0;
     if (ids.size() > 1) {
+        if (a.has("--rate")) {
+            throw UsageError{"--rate draws one series"};
+        }
         svg = chart_of_several(c, ids, from, to, points, labels);
     } else {
-        svg = series_chart(c, ids[0], {from, to, points}, labels, drawn);
+        svg = series_chart(c, ids[0], {from, to, points, a.has("--rate")}, labels, drawn);
     }
     const std::string said = ids.size() > 1 ? "drew series " + a_list(ids)
                                             : "drew " + std::to_string(drawn) +
@@ -910,6 +1000,7 @@ const std::vector<Verb>& all_verbs() {
            {"--points", "N", "group one series' range into N intervals (0: every record)", "0"},
            {"--step", "S", "the grid's step for several series (60, 5m, 1h)"},
            {"--format", "table|csv|json", "how to write the intervals", "table"},
+           {"--rate", "", "a counter's rate per second between records (a fall is a reset)"},
            {"--utc", "", "table times in UTC"}}},
          Needs::reading,
          get},
@@ -971,7 +1062,12 @@ const std::vector<Verb>& all_verbs() {
            {"--title", "TEXT", "the chart's title (default: the series and the range)"},
            {"--unit", "UNIT", "the values' unit"},
            {"--width", "PIXELS", "the chart's width", "800"},
-           {"--height", "PIXELS", "the chart's height", "300"}}},
+           {"--height", "PIXELS", "the chart's height", "300"},
+           {"--rate", "", "a counter's rate per second between records (a fall is a reset)"},
+           {"--hrule", "VALUE[:LABEL]", "a threshold line across the chart", "", true},
+           {"--lower", "VALUE", "the value axis' lowest value"},
+           {"--upper", "VALUE", "the value axis' highest value"},
+           {"--logarithmic", "", "a logarithmic value axis (values above 0)"}}},
          Needs::reading,
          graph},
         {"diff",

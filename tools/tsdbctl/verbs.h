@@ -55,6 +55,7 @@ struct ChartRange {
     int64_t from;
     int64_t to;
     uint32_t points;
+    bool rate = false;  // a counter's rate per second
 };
 // A series' chart as SVG, titled by its name when `labels` has no title;
 // `drawn` gets the intervals it shows.

@@ -86,7 +86,8 @@ CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size
             continue;
         }
         if (const auto* incident = dynamic_cast<const tsdb::data_interval_incident_t*>(i.get());
-            incident && end && rules.incident_step > 0 && s.start < *end - 1 + rules.incident_step) {
+            incident && end && rules.incident_step > 0 &&
+            s.start < *end - 1 + rules.incident_step) {
             out.refused.push_back({lines[k], "less than " + std::to_string(rules.incident_step) +
                                                  " s after the incident at " +
                                                  util::time_text(*end - 1) +
