@@ -38,6 +38,7 @@ say "Charts"
 "$ctl" graph "$db" 0 --from -7d -o "$out/continuous.svg"
 "$ctl" graph "$db" 28 --from -12h -o "$out/enum.svg"
 "$ctl" graph "$db" 32 --from -7d -o "$out/incidents.svg"
+"$ctl" graph "$db" 24 --from -1d --rate --hrule 0.05:threshold -o "$out/rate.svg"
 
 say "Reading while the database process runs: a get and a chart of its last commit"
 mkfifo "$dir/commands"
