@@ -883,6 +883,13 @@ TEST_F(Tsdbctl, AResizedSeriesKeepsItsIdAndItsSamplesFoldedIntoTheNewLevels) {
               0u);
     EXPECT_EQ(out("checksum " + db + " 0"), kept);
     EXPECT_EQ(ctl("resize " + db + " 7 --level 1m:10").status, 1);
+    // Minutes into a level of hours fold as a write into it folds them:
+    // two days of minutes fit in 100 hours, every sample kept.
+    out("load " + db + " --series 1 --days 2 --start 1700000000");
+    const std::string minutes = whole("2");
+    const std::string folded = out("resize " + db + " 2 --level 1h:100");
+    EXPECT_EQ(folded.find("dropped"), std::string::npos) << folded;
+    EXPECT_EQ(whole("2"), minutes);
 }
 
 TEST_F(Tsdbctl, RrdAndWhisperFilesImportWithALevelPerArchiveAndEveryPoint) {
