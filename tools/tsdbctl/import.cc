@@ -1,5 +1,6 @@
 #include "tools/tsdbctl/import.h"
 
+#include <iostream>
 #include <limits>
 #include <sstream>
 
@@ -54,22 +55,46 @@ std::string patch_of(const Archive& archive, int64_t until, const std::string& s
 std::vector<std::string> patches_of(const std::vector<Archive>& archives, const std::string& source,
                                     size_t& points) {
     std::vector<std::string> patches;
-    for (size_t l = 0; l < archives.size(); ++l) {
-        // An archive keeps the time before its finer neighbour's.
-        const int64_t until = l > 0 && !archives[l - 1].points.empty()
-                                  ? archives[l - 1].points.front().start
-                                  : std::numeric_limits<int64_t>::max();
-        patches.push_back(patch_of(archives[l], until, source, points));
+    // An archive keeps the time before every finer one's: the earliest
+    // point of all of them, whichever holds it.
+    int64_t until = std::numeric_limits<int64_t>::max();
+    for (const Archive& archive : archives) {
+        patches.push_back(patch_of(archive, until, source, points));
+        if (!archive.points.empty()) {
+            until = std::min(until, archive.points.front().start);
+        }
     }
     return patches;
 }
 
 }  // namespace
 
+// Says what each level holds and where it came from; refuses levels of
+// values that are not averages unless they may stand for them.
+void say_levels(const std::vector<Archive>& archives, const std::vector<std::string>& notes,
+                bool as_average) {
+    for (const std::string& note : notes) {
+        std::cerr << "import: " << note << "\n";
+    }
+    bool averages = true;
+    for (size_t l = 0; l < archives.size(); ++l) {
+        std::cerr << "import: level " << l << " (" << archives[l].resolution
+                  << " s): " << archives[l].held << "\n";
+        averages = averages && archives[l].averages;
+    }
+    if (!averages && !as_average) {
+        throw tools::EBadInput(
+            "the file keeps values that are not averages where a level needs "
+            "them (above); --as-average stores them as averages");
+    }
+}
+
 void import(Context& c, const tools::Arguments& a) {
     const std::string source = a.at(0);
+    std::vector<std::string> notes;
     const std::vector<Archive> archives =
-        source.ends_with(".wsp") ? read_whisper(source) : read_rrd(source, a.value("--ds"));
+        source.ends_with(".wsp") ? read_whisper(source) : read_rrd(source, a.value("--ds"), notes);
+    say_levels(archives, notes, a.has("--as-average"));
     tsdb::time_series_layout_t layout{tsdb::type_continuous, {}};
     for (const Archive& archive : archives) {
         layout.levels.push_back({archive.rows, archive.resolution});

@@ -17,8 +17,17 @@ struct Layout {
     unsigned long step = 0;
     unsigned long last_update = 0;
     std::vector<std::string> sources;
-    std::map<uint32_t, std::pair<std::vector<std::string>, uint32_t>> resolutions;
+    // Per resolution, the rows each consolidation keeps.
+    std::map<uint32_t, std::map<std::string, uint32_t>> resolutions;
+    std::vector<std::string> predictions;  // the archives left out
 };
+
+// Holt-Winters archives predict and flag; they hold no measured values.
+bool predicts(const std::string& consolidation) {
+    return consolidation == "HWPREDICT" || consolidation == "MHWPREDICT" ||
+           consolidation == "SEASONAL" || consolidation == "DEVSEASONAL" ||
+           consolidation == "DEVPREDICT" || consolidation == "FAILURES";
+}
 
 std::string failure(const std::string& path) {
     const std::string said = rrd_get_error();
@@ -65,9 +74,13 @@ Layout layout_of(const std::string& path) {
         }
     }
     for (const auto& [rra, consolidation] : cf) {
-        auto& [kept, most] = layout.resolutions[static_cast<uint32_t>(layout.step * per_row[rra])];
-        kept.push_back(consolidation);
-        most = std::max(most, static_cast<uint32_t>(rows[rra]));
+        if (predicts(consolidation)) {
+            layout.predictions.push_back(consolidation);
+            continue;
+        }
+        uint32_t& kept =
+            layout.resolutions[static_cast<uint32_t>(layout.step * per_row[rra])][consolidation];
+        kept = std::max(kept, static_cast<uint32_t>(rows[rra]));
     }
     return layout;
 }
@@ -106,9 +119,19 @@ std::map<int64_t, double> fetched(const std::string& path, const std::string& co
     return values;
 }
 
+// "min, avg and max from MIN, AVERAGE and MAX", "avg from LAST".
+std::string held_from(const std::map<std::string, uint32_t>& kept, const std::string& avg_from) {
+    const bool min = kept.contains("MIN");
+    const bool max = kept.contains("MAX");
+    std::string fields = std::string(min ? "min, " : "") + "avg" + (max ? " and max" : "");
+    std::string from = std::string(min ? "MIN, " : "") + avg_from + (max ? " and MAX" : "");
+    return fields + " from " + from;
+}
+
 }  // namespace
 
-std::vector<Archive> read_rrd(const std::string& path, const std::string& ds) {
+std::vector<Archive> read_rrd(const std::string& path, const std::string& ds,
+                              std::vector<std::string>& notes) {
     const Layout layout = layout_of(path);
     if (layout.sources.empty()) {
         throw tools::EBadInput(path + " has no data sources");
@@ -117,17 +140,29 @@ std::vector<Archive> read_rrd(const std::string& path, const std::string& ds) {
     if (std::find(layout.sources.begin(), layout.sources.end(), source) == layout.sources.end()) {
         throw tools::EBadInput(path + " has no data source \"" + source + "\"");
     }
+    if (!layout.predictions.empty()) {
+        std::string names;
+        for (const std::string& name : layout.predictions) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        notes.push_back("left out the prediction archives (" + names + "): they hold no data");
+    }
     std::vector<Archive> archives;
     for (const auto& [resolution, kept] : layout.resolutions) {
-        const auto& [consolidations, rows] = kept;
         std::map<std::string, std::map<int64_t, double>> by_cf;
-        for (const std::string& cf : consolidations) {
-            by_cf[cf] = fetched(path, cf, resolution, rows, layout.last_update, source);
+        uint32_t rows = 0;
+        for (const auto& [cf, cf_rows] : kept) {
+            // Each over its own rows: a longer range makes the library answer
+            // from a coarser archive.
+            by_cf[cf] = fetched(path, cf, resolution, cf_rows, layout.last_update, source);
+            rows = std::max(rows, cf_rows);
         }
-        const std::map<int64_t, double>& averages =
-            by_cf.contains("AVERAGE") ? by_cf["AVERAGE"] : by_cf.begin()->second;
-        Archive archive{resolution, rows, {}};
-        for (const auto& [start, avg] : averages) {
+        const std::string avg_from = kept.contains("AVERAGE") ? "AVERAGE"
+                                     : kept.contains("LAST")  ? "LAST"
+                                     : kept.contains("MAX")   ? "MAX"
+                                                              : kept.begin()->first;
+        Archive archive{resolution, rows, {}, avg_from == "AVERAGE", held_from(kept, avg_from)};
+        for (const auto& [start, avg] : by_cf[avg_from]) {
             const auto other = [&by_cf, at = start, average = avg](const char* cf) {
                 const auto found = by_cf.find(cf);
                 return found != by_cf.end() && found->second.contains(at) ? found->second.at(at)

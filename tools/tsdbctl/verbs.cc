@@ -1101,7 +1101,9 @@ const std::vector<Verb>& all_verbs() {
          "file keeps MIN, AVERAGE and MAX. The database process must not run on the file.\n"
          "Example: tsdbctl import db.tsdb traffic.rrd --ds in",
          {{{"FILE", "the .rrd or .wsp file"}},
-          {{"--ds", "NAME", "the RRD data source (default: the first)"}}},
+          {{"--ds", "NAME", "the RRD data source (default: the first)"},
+           {"--as-average", "",
+            "store values that are not averages (LAST, MAX, sum) as averages"}}},
          Needs::nothing,
          import},
         {"dump",

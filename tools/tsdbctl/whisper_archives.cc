@@ -21,11 +21,22 @@ constexpr size_t point_size = 12;
 
 // The archive's points newer than its retention before its newest one:
 // older slots of the ring hold points of an earlier round.
-Archive archive_at(const std::string& file, const uint8_t* info, const std::string& path) {
+Archive archive_at(const std::string& file, const uint8_t* info, uint32_t count,
+                   const std::string& path) {
     const uint32_t offset = util::load_be32(info);
     Archive archive{util::load_be32(info + 4), util::load_be32(info + 8), {}};
     if (archive.resolution == 0 || offset + uint64_t{archive.rows} * point_size > file.size()) {
         throw tools::EBadInput(path + " is not a whisper file (an archive lies outside it)");
+    }
+    if (offset < header_size + uint64_t{count} * archive_info_size) {
+        throw tools::EBadInput(path +
+                               ": an archive starts inside the header; no whisper tool "
+                               "writes such a file");
+    }
+    if (archive.resolution == UINT32_MAX) {
+        throw tools::EBadInput(path +
+                               ": an archive of 4294967295 seconds per point; no whisper "
+                               "tool writes such a file");
     }
     const auto* ring = util::bytes_of(file) + offset;
     std::map<int64_t, double> points;
@@ -46,6 +57,14 @@ Archive archive_at(const std::string& file, const uint8_t* info, const std::stri
     return archive;
 }
 
+// How the file aggregates a coarser point from finer ones.
+std::string aggregation_name(uint32_t method) {
+    static constexpr const char* names[] = {"average", "sum",      "last",   "max",
+                                            "min",     "avg_zero", "absmax", "absmin"};
+    return method >= 1 && method <= std::size(names) ? names[method - 1]
+                                                     : "aggregation " + std::to_string(method);
+}
+
 }  // namespace
 
 std::vector<Archive> read_whisper(const std::string& path) {
@@ -55,12 +74,23 @@ std::vector<Archive> read_whisper(const std::string& path) {
     if (count == 0 || header_size + uint64_t{count} * archive_info_size > file.size()) {
         throw tools::EBadInput(path + " is not a whisper file (no archives in its header)");
     }
+    const std::string aggregation = aggregation_name(util::load_be32(bytes));
     std::vector<Archive> archives;
     for (uint32_t a = 0; a < count; ++a) {
-        archives.push_back(archive_at(file, bytes + header_size + a * archive_info_size, path));
+        archives.push_back(
+            archive_at(file, bytes + header_size + a * archive_info_size, count, path));
+        archives.back().averages = aggregation == "average";
+        archives.back().held = "avg from " + aggregation;
     }
     std::sort(archives.begin(), archives.end(),
               [](const Archive& a, const Archive& b) { return a.resolution < b.resolution; });
+    for (size_t a = 1; a < archives.size(); ++a) {
+        if (archives[a].resolution == archives[a - 1].resolution) {
+            throw tools::EBadInput(path + ": two archives of " +
+                                   std::to_string(archives[a].resolution) +
+                                   " s per point; no whisper tool writes such a file");
+        }
+    }
     return archives;
 }
 
