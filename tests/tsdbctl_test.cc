@@ -6,6 +6,7 @@
 #include <bit>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -395,11 +396,15 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
     init();
     const int64_t t0 = 1700000000 / 3600 * 3600;
     // A file made by rrdtool itself: a minute step, `minutes` updates.
-    const auto rrd = [&](const std::string& name, const std::string& archives, int minutes) {
+    const auto rrd = [&](
+                         const std::string& name, const std::string& archives, int minutes,
+                         const std::function<std::string(int)>& value = [](int k) {
+                             return std::to_string(k % 17);
+                         }) {
         const std::string path = dir + "/" + name;
         std::string updates;
         for (int k = 1; k <= minutes; ++k) {
-            updates += " " + std::to_string(t0 + 60 * k) + ":" + std::to_string(k % 17);
+            updates += " " + std::to_string(t0 + 60 * k) + ":" + value(k);
         }
         const CommandOutcome made = testing_support::run_command(
             "rrdtool create " + path + " --step 60 --start " + std::to_string(t0) +
@@ -436,6 +441,24 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.output.find("level 0 (60 s): avg from LAST"), std::string::npos);
     EXPECT_EQ(ctl("import " + db + " " + last + " --as-average").status, 0);
+    // A middle archive without a known row: the hourly one still keeps only
+    // the time before the minutes.
+    const std::string gaps =
+        rrd("gaps.rrd", "RRA:AVERAGE:0.5:1:180 RRA:AVERAGE:0:10:30 RRA:AVERAGE:0.5:60:30", 600,
+            [](int k) { return k % 10 == 0 ? std::string("U") : "5"; });
+    EXPECT_EQ(ctl("import " + db + " " + gaps).status, 0);
+    const JsonValue levels = JsonReader(out("describe " + db + " 3 --format json")).document();
+    const auto& kept = levels.fields.at("stored").items;
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_TRUE(kept[1].fields.at("from").is_null);  // no known row
+    EXPECT_LT(kept[2].fields.at("to").number, kept[0].fields.at("from").number);
+    // Values a float cannot keep exactly are said once.
+    const CommandOutcome rounded =
+        ctl("import " + db + " " + rrd("big.rrd", "RRA:AVERAGE:0.5:1:60", 30, [](int) {
+                return std::string("123456789");
+            }));
+    EXPECT_EQ(occurrences(rounded.output, "values are stored as 32-bit floats"), 1u)
+        << rounded.output;
 }
 
 TEST_F(Tsdbctl, ALabelsFileNamesSeriesWhereverAnIdStands) {
