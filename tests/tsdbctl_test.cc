@@ -1482,9 +1482,10 @@ TEST_F(Tsdbctl, WritesRefuseWhatTheDatabaseWouldDropOrMisplace) {
               "tsdbctl put: line 3: min above max; nothing written (--skip-invalid writes the "
               "rest)\n");
     EXPECT_EQ(rows(), 0);
-    EXPECT_EQ(out("put " + db + " 0 " + mixed + " --skip-invalid"),
-              "wrote 1 of 4 intervals to series 0; 3 skipped (1 ends before it starts, 1 min above "
-              "max, 1 outside the times a record can hold (1970 to 2106))\n");
+    EXPECT_EQ(
+        out("put " + db + " 0 " + mixed + " --skip-invalid"),
+        "wrote 1 of 4 intervals to series 0; 3 skipped (1 ends before it starts: line 4, 1 min "
+        "above max: line 3, 1 outside the times a record can hold (1970 to 2106): line 5)\n");
     EXPECT_EQ(rows(), 1);
 
     // Older than what the series holds: refused, or merged in as a backfill.

@@ -1,5 +1,6 @@
 #include "tools/tsdbctl/write_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -101,13 +102,19 @@ CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size
 }
 
 std::string refusal_summary(const std::vector<Refusal>& refused) {
-    std::map<std::string, size_t> by_rule;
+    std::map<std::string, std::vector<size_t>> by_rule;
     for (const Refusal& r : refused) {
-        ++by_rule[r.rule];
+        by_rule[r.rule].push_back(r.line);
     }
+    constexpr size_t lines_named = 5;
     std::string text;
-    for (const auto& [rule, count] : by_rule) {
-        text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + rule;
+    for (const auto& [rule, lines] : by_rule) {
+        text += (text.empty() ? "" : ", ") + std::to_string(lines.size()) + " " + rule + ": line";
+        text += lines.size() > 1 ? "s " : " ";
+        for (size_t n = 0; n < std::min(lines.size(), lines_named); ++n) {
+            text += (n == 0 ? "" : " ") + std::to_string(lines[n]);
+        }
+        text += lines.size() > lines_named ? " ..." : "";
     }
     return text;
 }

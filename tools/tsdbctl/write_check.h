@@ -47,7 +47,8 @@ struct CheckedWrites {
 CheckedWrites check_writes(tsdb::interval_list intervals, const std::vector<size_t>& lines,
                            const WriteRules& rules);
 
-// "3 older than the newest record at ..., 2 not a number": the refusals by rule.
+// "3 older than the newest record at ...: lines 4 5 9, 1 not a number: line 2":
+// the refusals by rule, with the first few lines of each.
 std::string refusal_summary(const std::vector<Refusal>& refused);
 
 }  // namespace tsdbctl
