@@ -401,7 +401,7 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
                          const std::function<std::string(int)>& value = [](int k) {
                              return std::to_string(k % 17);
                          }) {
-        const std::string path = dir + "/" + name;
+        std::string path = dir + "/" + name;
         std::string updates;
         for (int k = 1; k <= minutes; ++k) {
             updates += " " + std::to_string(t0 + 60 * k) + ":" + value(k);

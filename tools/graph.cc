@@ -228,14 +228,19 @@ private:
     std::vector<double> value_ticks(double step) const {
         std::vector<double> ticks;
         if (log_) {
-            for (double v = low_; v <= high_ * (1 + 1e-9); v *= 10) {
-                ticks.push_back(v);
+            const auto decades = std::lround(std::log10(high_ / low_));
+            for (long d = 0; d <= decades; ++d) {
+                ticks.push_back(low_ * std::pow(10.0, static_cast<double>(d)));
             }
             return ticks;
         }
-        for (double v = std::ceil(low_ / step - 1e-9) * step; step > 0 && v <= high_ + step * 1e-9;
-             v += step) {
-            ticks.push_back(std::fabs(v) < step * 1e-9 ? 0.0 : v);
+        if (step <= 0) {
+            return ticks;
+        }
+        const auto first = static_cast<long>(std::ceil(low_ / step - 1e-9));
+        const auto last = static_cast<long>(std::floor(high_ / step + 1e-9));
+        for (long n = first; n <= last; ++n) {
+            ticks.push_back(n == 0 ? 0.0 : static_cast<double>(n) * step);
         }
         return ticks;
     }

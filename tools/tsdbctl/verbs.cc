@@ -975,11 +975,13 @@ const std::vector<Verb>& all_verbs() {
          "Writes CSV data to a series.\n"
          "The header names the columns: start,end,min,avg,max,ngood,nbad (or start,end,value)\n"
          "for continuous and monotonic series, start,end,mask,ngood,nbad for enum series,\n"
-         "time,severity,message for incidents. Times are epoch seconds or ISO 8601, local\n"
-         "unless they end in Z. Intervals the database would drop or misplace are refused\n"
-         "with their line, and nothing is written: values that are not numbers or out of\n"
+         "time,severity,message for incidents; a first line that is not a header and unknown\n"
+         "columns are refused. Times are epoch seconds or ISO 8601, local unless they end in Z.\n"
+         "Intervals the database would drop or misplace are refused with their line, and\n"
+         "nothing is written: values that are not numbers, beyond a 32-bit float or out of\n"
          "order, ends before starts, times outside 1970 to 2106 or more than 5 minutes ahead,\n"
-         "and intervals older than the series' newest record.",
+         "intervals older than the series' newest record, and incidents less than the finest\n"
+         "level's step after the one before.",
          {{series_id, {"[FILE]", "the CSV file (default: standard input)"}},
           {{"--skip-invalid", "", "write the valid intervals, skip and count the others"},
            {"--backfill", "", "merge intervals older than the newest record into the series"},
@@ -1095,6 +1097,8 @@ const std::vector<Verb>& all_verbs() {
          resize},
         {"import",
          "Makes a continuous series of an RRDtool (.rrd) or whisper (.wsp) file.\n"
+         "Prediction (Holt-Winters) archives are left out; levels of values that are not\n"
+         "averages (LAST, MAX, whisper's sum) need --as-average; what each level holds is said.\n"
          "A level per archive, with its resolution and rows; every stored point goes into its\n"
          "level, coarsest archive first, each archive for the time before the next finer one\n"
          "begins. RRD archives of one resolution give minimum, average and maximum where the\n"
