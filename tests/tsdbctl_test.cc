@@ -334,7 +334,8 @@ TEST_F(Tsdbctl, ReadsAndChartsDoNotMislead) {
         out("create " + db + " --type continuous --level 1h:10");
         out("put " + db + " " + std::to_string(n) + " " +
             file("v.csv", "start,end,value\n1700000000,1700003600," + std::to_string(n) + "\n"));
-        ids += " " + std::to_string(n);
+        ids += ' ';
+        ids += std::to_string(n);
     }
     const std::string many = out("graph " + db + ids + " --from 1700000000 --to 1700003600 -o -");
     std::set<std::string> colours;
@@ -404,7 +405,8 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
         std::string path = dir + "/" + name;
         std::string updates;
         for (int k = 1; k <= minutes; ++k) {
-            updates += " " + std::to_string(t0 + 60 * k) + ":" + value(k);
+            updates += ' ';
+            updates += std::to_string(t0 + 60 * k) + ":" + value(k);
         }
         const CommandOutcome made = testing_support::run_command(
             "rrdtool create " + path + " --step 60 --start " + std::to_string(t0) +

@@ -22,7 +22,7 @@ struct Archive {
     uint32_t rows = 0;
     std::vector<ArchivePoint> points;  // oldest first; unknown values left out
     bool averages = true;              // whether the values are averages
-    std::string held;                  // what the points hold, from what: "avg from MAX"
+    std::string held = {};             // what the points hold, from what: "avg from MAX"
 };
 
 // The archives of one data source (`ds`, or the file's first when empty),

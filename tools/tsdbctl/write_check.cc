@@ -109,10 +109,12 @@ std::string refusal_summary(const std::vector<Refusal>& refused) {
     constexpr size_t lines_named = 5;
     std::string text;
     for (const auto& [rule, lines] : by_rule) {
-        text += (text.empty() ? "" : ", ") + std::to_string(lines.size()) + " " + rule + ": line";
-        text += lines.size() > 1 ? "s " : " ";
+        text += text.empty() ? "" : ", ";
+        text += std::to_string(lines.size()) + " " + rule + ": line";
+        text += lines.size() > 1 ? "s" : "";
         for (size_t n = 0; n < std::min(lines.size(), lines_named); ++n) {
-            text += (n == 0 ? "" : " ") + std::to_string(lines[n]);
+            text += ' ';
+            text += std::to_string(lines[n]);
         }
         text += lines.size() > lines_named ? " ..." : "";
     }
