@@ -13,6 +13,7 @@
 #include "error/exception.h"
 #include "tools/interval_rows.h"
 #include "tools/options.h"
+#include "tools/svg.h"
 
 namespace bridge {
 
@@ -83,47 +84,26 @@ struct Counters {
     }
 };
 
-std::string html_escaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string page(const std::vector<SeriesInfo>& all, const SeriesNames& names,
                  const std::string& node) {
     std::ostringstream out;
-    out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" << html_escaped(node)
+    out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>"
+        << tools::xml_escaped(node)
         << ": series</title>\n<style>body{font-family:sans-serif;margin:1em}"
            "section{margin-bottom:1.5em}img{max-width:100%}</style></head><body>\n<h1>"
-        << html_escaped(node) << ": " << all.size() << " series, the last day</h1>\n";
+        << tools::xml_escaped(node) << ": " << all.size() << " series, the last day</h1>\n";
     for (const SeriesInfo& series : all) {
         const SeriesName* named = names.of(series.id);
         out << "<section id=\"series-" << series.id << "\"><h2>series " << series.id;
         if (named) {
-            out << ": " << html_escaped(named->name);
+            out << ": " << tools::xml_escaped(named->name);
         }
         out << " <small>(" << tools::type_name(series.type) << ")</small></h2>\n";
         if (named && !named->labels.empty()) {
             out << "<p>";
             for (const Label& label : named->labels) {
-                out << html_escaped(label.name) << "=" << html_escaped(label.value) << " ";
+                out << tools::xml_escaped(label.name) << "=" << tools::xml_escaped(label.value)
+                    << " ";
             }
             out << "</p>\n";
         }

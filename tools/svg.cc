@@ -12,7 +12,22 @@ std::string number(double v) {
     return text;
 }
 
-std::string escaped(std::string_view text) {
+std::string points_attribute(const std::vector<Point>& points) {
+    std::string out;
+    for (const auto& [x, y] : points) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += number(x);
+        out += ',';
+        out += number(y);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string xml_escaped(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -35,55 +50,40 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string points_attribute(const std::vector<Point>& points) {
-    std::string out;
-    for (const auto& [x, y] : points) {
-        if (!out.empty()) {
-            out += ' ';
-        }
-        out += number(x);
-        out += ',';
-        out += number(y);
-    }
-    return out;
-}
-
-}  // namespace
-
 Svg::Svg(double width, double height) : width_(width), height_(height) {}
 
 void Svg::rect(double x, double y, double w, double h, std::string_view fill, double opacity) {
     body_ += "<rect x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" + number(w) +
-             "\" height=\"" + number(h) + "\" fill=\"" + escaped(fill) + "\" fill-opacity=\"" +
+             "\" height=\"" + number(h) + "\" fill=\"" + xml_escaped(fill) + "\" fill-opacity=\"" +
              number(opacity) + "\"/>\n";
 }
 
 void Svg::line(Point a, Point b, std::string_view stroke, double width) {
     body_ += "<line x1=\"" + number(a.first) + "\" y1=\"" + number(a.second) + "\" x2=\"" +
-             number(b.first) + "\" y2=\"" + number(b.second) + "\" stroke=\"" + escaped(stroke) +
-             "\" stroke-width=\"" + number(width) + "\"/>\n";
+             number(b.first) + "\" y2=\"" + number(b.second) + "\" stroke=\"" +
+             xml_escaped(stroke) + "\" stroke-width=\"" + number(width) + "\"/>\n";
 }
 
 void Svg::polyline(const std::vector<Point>& points, std::string_view stroke, double width) {
-    body_ += "<polyline fill=\"none\" stroke=\"" + escaped(stroke) + "\" stroke-width=\"" +
+    body_ += "<polyline fill=\"none\" stroke=\"" + xml_escaped(stroke) + "\" stroke-width=\"" +
              number(width) + "\" points=\"" + points_attribute(points) + "\"/>\n";
 }
 
 void Svg::polygon(const std::vector<Point>& points, std::string_view fill, double opacity) {
-    body_ += "<polygon fill=\"" + escaped(fill) + "\" fill-opacity=\"" + number(opacity) +
+    body_ += "<polygon fill=\"" + xml_escaped(fill) + "\" fill-opacity=\"" + number(opacity) +
              "\" stroke=\"none\" points=\"" + points_attribute(points) + "\"/>\n";
 }
 
 void Svg::circle(Point centre, double radius, std::string_view fill, std::string_view title) {
     body_ += "<circle cx=\"" + number(centre.first) + "\" cy=\"" + number(centre.second) +
-             "\" r=\"" + number(radius) + "\" fill=\"" + escaped(fill) + "\"";
-    body_ += title.empty() ? "/>\n" : "><title>" + escaped(title) + "</title></circle>\n";
+             "\" r=\"" + number(radius) + "\" fill=\"" + xml_escaped(fill) + "\"";
+    body_ += title.empty() ? "/>\n" : "><title>" + xml_escaped(title) + "</title></circle>\n";
 }
 
 void Svg::text(Point at, std::string_view text, std::string_view anchor, double size) {
     body_ += "<text x=\"" + number(at.first) + "\" y=\"" + number(at.second) +
              "\" font-family=\"sans-serif\" font-size=\"" + number(size) + "\" text-anchor=\"" +
-             escaped(anchor) + "\">" + escaped(text) + "</text>\n";
+             xml_escaped(anchor) + "\">" + xml_escaped(text) + "</text>\n";
 }
 
 std::string Svg::str() const {

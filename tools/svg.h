@@ -9,6 +9,9 @@
 
 namespace tools {
 
+// Text with &, <, > and " escaped, for XML and HTML text and attributes.
+std::string xml_escaped(std::string_view text);
+
 using Point = std::pair<double, double>;
 
 class Svg {
