@@ -1001,40 +1001,64 @@ TEST_F(Tsdbctl, RrdAndWhisperFilesImportWithALevelPerArchiveAndEveryPoint) {
 
     // whisper's own reading of its file is what the series must hold, each
     // archive for the time before the finer one begins.
-    const std::string wsp = dir + "/in.wsp";
-    const std::string script = file("points.py", R"(import sys, time, whisper
-path = sys.argv[1]
-now = int(time.time()) // 600 * 600
-whisper.create(path, [(60, 100), (600, 50)])
-# The last 90 minutes, then older minutes only the 10-minute archive keeps.
-ks = list(range(1, 91)) + list(range(150, 300))
-whisper.update_many(path, [(now - 60 * k, k / 4) for k in ks], now=now)
-def known(step, retention):
-    (start, end, step), values = whisper.fetch(path, now - retention, now, now, step)
+    const std::string script = file("points.py", R"(import sys, whisper
+path, shape = sys.argv[1:]
+now = 1796679600
+if shape == "average":
+    archives = [(60, 100), (600, 50)]
+    whisper.create(path, archives)
+    # The last 90 minutes, then older minutes only the 10-minute archive keeps.
+    ks = list(range(1, 91)) + list(range(150, 300))
+    whisper.update_many(path, [(now - 60 * k, k / 4) for k in ks], now=now)
+else:
+    # Summed; the 10-minute archive stops when too few minutes come to fill
+    # its points, and whisper no longer reads its points beyond its reach.
+    archives = [(60, 10), (600, 10)]
+    whisper.create(path, archives, xFilesFactor=0.5, aggregationMethod="sum")
+    for t in list(range(now - 3 * 3600, now - 4800, 60)) + list(range(now - 4800, now + 1, 300)):
+        whisper.update(path, t % 7, t, now=t)
+def known(step, points):
+    (start, end, step), values = whisper.fetch(path, now - step * points, now, now)
     return [(t, t + step, v) for t, v in zip(range(start, end, step), values) if v is not None]
-fine = known(60, 6000)
-coarse = [p for p in known(600, 30000) if p[0] < fine[0][0]]
+fine = known(*archives[0])
+coarse = [p for p in known(*archives[1]) if p[0] < fine[0][0]]
 print(len(fine) + len(coarse))
 for p in coarse + fine:
     print("%d,%d,%r" % p)
 )");
-    const CommandOutcome points =
-        testing_support::run_command("/usr/bin/python3 " + script + " " + wsp);
-    ASSERT_EQ(points.status, 0) << points.output;
-    const std::string count = points.output.substr(0, points.output.find('\n'));
-    EXPECT_EQ(out("import " + db + " " + wsp), "imported " + count + " points of " + wsp +
-                                                   " into series 1 (100 x 60 s, 50 x 600 s)\n");
-    std::string held;
-    std::istringstream rows(out("get " + db + " 1 --from 0 --to 2000000000 --format csv"));
-    std::string row;
-    std::getline(rows, row);
-    while (std::getline(rows, row)) {
-        const size_t min_at = row.find(',', row.find(',') + 1);
-        const std::string value = row.substr(min_at + 1, row.find(',', min_at + 1) - min_at - 1);
-        held += row.substr(0, min_at) + "," +
-                (value.find('.') == std::string::npos ? value + ".0" : value) + "\n";
+    for (const auto& [shape, series] : {std::pair{"average", "1"}, {"sum", "2"}}) {
+        const std::string wsp = dir + "/" + shape + ".wsp";
+        const CommandOutcome points =
+            testing_support::run_command("/usr/bin/python3 " + script + " " + wsp + " " + shape);
+        ASSERT_EQ(points.status, 0) << points.output;
+        const std::string count = points.output.substr(0, points.output.find('\n'));
+        if (shape == std::string("sum")) {
+            const CommandOutcome refused = ctl("import " + db + " " + wsp);
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.output.find("level 1 (600 s): avg from sum"), std::string::npos);
+            EXPECT_NE(refused.output.find("--as-average"), std::string::npos);
+            EXPECT_EQ(out("import " + db + " " + wsp + " --as-average"),
+                      "imported " + count + " points of " + wsp +
+                          " into series 2 (10 x 60 s, 10 x 600 s)\n");
+        } else {
+            EXPECT_EQ(out("import " + db + " " + wsp),
+                      "imported " + count + " points of " + wsp +
+                          " into series 1 (100 x 60 s, 50 x 600 s)\n");
+        }
+        std::string held;
+        std::istringstream rows(
+            out("get " + db + " " + series + " --from 0 --to 2000000000 --format csv"));
+        std::string row;
+        std::getline(rows, row);
+        while (std::getline(rows, row)) {
+            const size_t min_at = row.find(',', row.find(',') + 1);
+            const std::string value =
+                row.substr(min_at + 1, row.find(',', min_at + 1) - min_at - 1);
+            held += row.substr(0, min_at) + "," +
+                    (value.find('.') == std::string::npos ? value + ".0" : value) + "\n";
+        }
+        EXPECT_EQ(held, points.output.substr(points.output.find('\n') + 1)) << shape;
     }
-    EXPECT_EQ(held, points.output.substr(points.output.find('\n') + 1));
     file("not.wsp", "nothing");
     EXPECT_EQ(
         ctl("import " + db + " " + dir + "/not.wsp").output,
@@ -1091,7 +1115,7 @@ TEST_F(Tsdbctl, AnImportIsAllOrNothingAndRefusesFilesNoPeerWrites) {
                               "value can hold\n"),
               std::string::npos);
     EXPECT_EQ(out("list " + db), "id      layout\n");
-    // Headers no whisper tool writes, and values that are not averages.
+    // Headers no whisper tool writes.
     const auto header = [&](std::vector<uint32_t> words) {
         wsp.clear();
         for (const uint32_t word : words) {
@@ -1110,12 +1134,6 @@ TEST_F(Tsdbctl, AnImportIsAllOrNothingAndRefusesFilesNoPeerWrites) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
     }
-    const CommandOutcome summed = ctl("import " + db + " " + header({2, 120, 0, 1, 28, 60, 2}));
-    EXPECT_EQ(summed.status, 1);
-    EXPECT_NE(summed.output.find("level 0 (60 s): avg from sum"), std::string::npos);
-    EXPECT_NE(summed.output.find("--as-average"), std::string::npos);
-    EXPECT_EQ(
-        ctl("import " + db + " " + header({2, 120, 0, 1, 28, 60, 2}) + " --as-average").status, 0);
 }
 
 TEST_F(Tsdbctl, ACrashOfTheToolLeavesADumpBesideIt) {

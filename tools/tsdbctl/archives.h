@@ -35,8 +35,10 @@ struct Archive {
 std::vector<Archive> read_rrd(const std::string& path, const std::string& ds,
                               std::vector<std::string>& notes);
 
-// A whisper file's archives, finest first; a point's minimum and maximum
-// are its value, an average only when the file aggregates by average.
+// A whisper file's archives, finest first, each with the points whisper
+// itself reads back: those within the archive's retention before the
+// file's newest point. A point's minimum and maximum are its value, an
+// average only when the file aggregates by average.
 // tools::EBadInput for a file that is not one, or a header no whisper tool
 // writes (two archives of one resolution, one inside the header, a
 // resolution of 2^32 - 1 seconds).

@@ -19,8 +19,8 @@ constexpr size_t header_size = 16;
 constexpr size_t archive_info_size = 12;
 constexpr size_t point_size = 12;
 
-// The archive's points newer than its retention before its newest one:
-// older slots of the ring hold points of an earlier round.
+// The archive's known points, by time; a ring slot may still hold a point
+// of an earlier round, which expired_left_out removes.
 Archive archive_at(const std::string& file, const uint8_t* info, uint32_t count,
                    const std::string& path) {
     const uint32_t offset = util::load_be32(info);
@@ -47,14 +47,26 @@ Archive archive_at(const std::string& file, const uint8_t* info, uint32_t count,
             points[t] = v;
         }
     }
-    const int64_t oldest =
-        points.empty() ? 0 : points.rbegin()->first - int64_t{archive.resolution} * archive.rows;
     for (const auto& [t, v] : points) {
-        if (t > oldest) {
-            archive.points.push_back({t, v, v, v});
-        }
+        archive.points.push_back({t, v, v, v});
     }
     return archive;
+}
+
+// whisper itself reads an archive back only as far as its retention
+// reaches before the file's newest point: an archive that stopped taking
+// points (too few finer ones to aggregate) still holds older ones.
+void expired_left_out(std::vector<Archive>& archives) {
+    int64_t newest = 0;
+    for (const Archive& archive : archives) {
+        if (!archive.points.empty()) {
+            newest = std::max(newest, archive.points.back().start);
+        }
+    }
+    for (Archive& archive : archives) {
+        const int64_t oldest = newest - int64_t{archive.resolution} * archive.rows;
+        std::erase_if(archive.points, [&](const ArchivePoint& p) { return p.start <= oldest; });
+    }
 }
 
 // How the file aggregates a coarser point from finer ones.
@@ -82,6 +94,7 @@ std::vector<Archive> read_whisper(const std::string& path) {
         archives.back().averages = aggregation == "average";
         archives.back().held = "avg from " + aggregation;
     }
+    expired_left_out(archives);
     std::sort(archives.begin(), archives.end(),
               [](const Archive& a, const Archive& b) { return a.resolution < b.resolution; });
     for (size_t a = 1; a < archives.size(); ++a) {
