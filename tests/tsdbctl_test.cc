@@ -1308,8 +1308,13 @@ TEST_F(Tsdbctl, ChartsOfYearsBillionsAndThousandsOfIncidentsKeepTheirShape) {
     checked_svg_points(marked);
     EXPECT_EQ(occurrences(marked, "<circle"), 5000u);
 
-    // A name ending in .png gets a PNG of the size asked for.
-    out("graph " + db + " 0 --from 1600000000 --to 1730000000 --width 640 --height 200 -o " + dir +
+    // A name ending in .png gets a PNG of the size asked for; -o=FILE is -o FILE.
+    const CommandOutcome jpeg = ctl("graph " + db + " 0 -o " + dir + "/chart.jpg");
+    EXPECT_EQ(jpeg.status, 2);
+    EXPECT_NE(jpeg.output.find("chart.jpg: charts are .svg or .png files"), std::string::npos)
+        << jpeg.output;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/chart.jpg"));
+    out("graph " + db + " 0 --from 1600000000 --to 1730000000 --width 640 --height 200 -o=" + dir +
         "/chart.png");
     std::ifstream png(dir + "/chart.png", std::ios::binary);
     std::string header(24, '\0');
