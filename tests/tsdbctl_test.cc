@@ -426,6 +426,12 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
     EXPECT_NE(hw.output.find("left out the prediction archives (HWPREDICT"), std::string::npos)
         << hw.output;
     EXPECT_NE(stored("0").find("300 records"), std::string::npos) << stored("0");
+    // Predictions alone at a resolution make no level.
+    EXPECT_NE(
+        out("import " + db + " " +
+            rrd("hw_only.rrd", "RRA:AVERAGE:0.5:6:700 RRA:HWPREDICT:1440:0.1:0.0035:288", 1500))
+            .find("(700 x 360 s)"),
+        std::string::npos);
     // Consolidations of one resolution with other row counts.
     const CommandOutcome rows = ctl("import " + db + " " +
                                     rrd("rows.rrd",
@@ -436,7 +442,7 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
     EXPECT_NE(rows.output.find("level 0 (300 s): min, avg and max from MIN, AVERAGE and MAX"),
               std::string::npos)
         << rows.output;
-    EXPECT_NE(stored("1").find("50 records"), std::string::npos) << stored("1");
+    EXPECT_NE(stored("2").find("50 records"), std::string::npos) << stored("2");
     // Values that are not averages are stored as such only when asked.
     const std::string last = rrd("last.rrd", "RRA:LAST:0.5:1:100", 200);
     const CommandOutcome refused = ctl("import " + db + " " + last);
@@ -449,7 +455,7 @@ TEST_F(Tsdbctl, AnRrdImportKeepsEveryPointRrdtoolKeepsAndSaysWhatEachLevelHolds)
         rrd("gaps.rrd", "RRA:AVERAGE:0.5:1:180 RRA:AVERAGE:0:10:30 RRA:AVERAGE:0.5:60:30", 600,
             [](int k) { return k % 10 == 0 ? std::string("U") : "5"; });
     EXPECT_EQ(ctl("import " + db + " " + gaps).status, 0);
-    const JsonValue levels = JsonReader(out("describe " + db + " 3 --format json")).document();
+    const JsonValue levels = JsonReader(out("describe " + db + " 4 --format json")).document();
     const auto& kept = levels.fields.at("stored").items;
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_TRUE(kept[1].fields.at("from").is_null);  // no known row
