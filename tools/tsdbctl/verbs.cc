@@ -1099,8 +1099,8 @@ const std::vector<Verb>& all_verbs() {
          "Makes a continuous series of an RRDtool (.rrd) or whisper (.wsp) file.\n"
          "Prediction (Holt-Winters) archives are left out; levels of values that are not\n"
          "averages (LAST, MAX, whisper's sum) need --as-average; what each level holds is said.\n"
-         "A level per archive, with its resolution and rows; every stored point goes into its\n"
-         "level, coarsest archive first, each archive for the time before the next finer one\n"
+         "A level per archive, with its resolution and rows; every point the file's own tools\n"
+         "read back goes into its level, each archive for the time before the next finer one\n"
          "begins. RRD archives of one resolution give minimum, average and maximum where the\n"
          "file keeps MIN, AVERAGE and MAX. The database process must not run on the file.\n"
          "Example: tsdbctl import db.tsdb traffic.rrd --ds in",
