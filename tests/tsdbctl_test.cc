@@ -1536,5 +1536,5 @@ TEST_F(Tsdbctl, WritesRefuseWhatTheDatabaseWouldDropOrMisplace) {
     const std::string ahead = file("ahead.csv", "start,end,value\n+1h,+61m,1\n");
     EXPECT_EQ(ctl("put " + db + " 0 " + ahead).status, 1);
     EXPECT_EQ(out("put " + db + " 0 " + ahead + " --allow-future"),
-              "wrote 1 intervals to series 0\n");
+              "wrote 1 interval to series 0\n");
 }

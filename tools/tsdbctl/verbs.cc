@@ -431,7 +431,8 @@ void put(Context& c, const Arguments& a) {
     if (!checked.refused.empty()) {
         c.out << " of " << n;
     }
-    c.out << " intervals to series " << id;
+    c.out << ((checked.refused.empty() ? written : n) == 1 ? " interval" : " intervals")
+          << " to series " << id;
     if (backfilled > 0) {
         c.out << " (" << backfilled << " of them older, merged in)";
     }
@@ -816,7 +817,8 @@ void graph(Context& c, const Arguments& a) {
     }
     const std::string said = ids.size() > 1 ? "drew series " + a_list(ids)
                                             : "drew " + std::to_string(drawn) +
-                                                  " intervals of series " + std::to_string(ids[0]);
+                                                  (drawn == 1 ? " interval" : " intervals") +
+                                                  " of series " + std::to_string(ids[0]);
     if (file == "-") {
         c.out << svg;
         std::cerr << said << "\n";
