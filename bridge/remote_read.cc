@@ -1,5 +1,6 @@
 #include "bridge/remote_read.h"
 
+#include <optional>
 #include <regex>
 
 #include "bridge/wire.h"
@@ -76,10 +77,15 @@ private:
     std::regex pattern_;
 };
 
-struct Match {
-    SeriesInfo series;
+struct MatchedMetric {
     Metric metric;
     std::vector<Label> labels;
+};
+
+// A series with the metrics of it a query matches: its rows are read once.
+struct Match {
+    SeriesInfo series;
+    std::vector<MatchedMetric> metrics;
 };
 
 std::vector<Match> matching(const wire::Query& query, const std::vector<SeriesInfo>& all,
@@ -87,21 +93,45 @@ std::vector<Match> matching(const wire::Query& query, const std::vector<SeriesIn
     std::vector<Matcher> matchers(query.matchers().begin(), query.matchers().end());
     std::stable_sort(matchers.begin(), matchers.end());
     std::vector<Match> found;
+    size_t metrics_found = 0;
     for (const SeriesInfo& series : all) {
         const SeriesIdentity identity{series.id, node, names.of(series.id)};
         const std::string check = std::to_string(series.id);
+        Match match{series, {}};
         for (const Metric metric : metrics_of(series.type)) {
             if (std::all_of(matchers.begin(), matchers.end(),
                             [&](const Matcher& m) { return m.matches(metric, identity, check); })) {
-                found.push_back({series, metric, labels_of(metric, identity)});
+                match.metrics.push_back({metric, labels_of(metric, identity)});
             }
         }
-        if (found.size() > limit) {
+        metrics_found += match.metrics.size();
+        if (metrics_found > limit) {
             throw tools::EBadInput("a query matches more than " + std::to_string(limit) +
                                    " series");
         }
+        if (!match.metrics.empty()) {
+            found.push_back(std::move(match));
+        }
     }
     return found;
+}
+
+// The samples of one metric of `rows`, labelled; none when no row holds it.
+std::optional<wire::TimeSeries> samples_of(const MatchedMetric& matched,
+                                           const std::vector<Row>& rows) {
+    wire::TimeSeries series;
+    for (const Row& row : rows) {
+        if (const auto value = value_of(matched.metric, row)) {
+            wire::Sample* sample = series.add_samples();
+            sample->set_value(*value);
+            sample->set_timestamp(row.ms);
+        }
+    }
+    if (series.samples_size() == 0) {
+        return std::nullopt;
+    }
+    set_labels(series, matched.labels);
+    return series;
 }
 
 void check_request(const wire::ReadRequest& request, const ReadLimits& limits) {
@@ -134,22 +164,15 @@ ReadAnswer answer_read(std::string_view body, LiveReader& reader, const SeriesNa
         const wire::Query& query = request.queries(q);
         wire::QueryResult* result = response.add_results();
         for (const Match& match : matches[q]) {
-            const auto rows =
-                reader.rows(match.series, query.start_timestamp_ms(), query.end_timestamp_ms());
-            wire::TimeSeries series;
-            for (const Row& row : rows.value_or(std::vector<Row>{})) {
-                if (const auto value = value_of(match.metric, row)) {
-                    wire::Sample* sample = series.add_samples();
-                    sample->set_value(*value);
-                    sample->set_timestamp(row.ms);
+            const std::vector<Row> rows =
+                reader.rows(match.series, query.start_timestamp_ms(), query.end_timestamp_ms())
+                    .value_or(std::vector<Row>{});
+            for (const MatchedMetric& matched : match.metrics) {
+                if (auto series = samples_of(matched, rows)) {
+                    answer.samples += series->samples_size();
+                    *result->add_timeseries() = std::move(*series);
                 }
             }
-            if (series.samples_size() == 0) {
-                continue;
-            }
-            answer.samples += series.samples_size();
-            set_labels(series, match.labels);
-            *result->add_timeseries() = std::move(series);
         }
     }
     answer.body = compressed(response);
