@@ -482,28 +482,28 @@ TEST_F(Bridge, RemoteReadAnswersPromQLAndThePageShowsCharts) {
     std::string not_protobuf;
     snappy::Compress(garbage.data(), garbage.size(), &not_protobuf);
     EXPECT_EQ(status_of(not_protobuf), 400);
-    bridge::wire::ReadRequest bad_regex;
-    auto* matcher = bad_regex.add_queries()->add_matchers();
-    matcher->set_type(bridge::wire::LabelMatcher::RE);
-    matcher->set_name("check");
-    matcher->set_value("(");
-    EXPECT_EQ(status_of(bridge::compressed(bad_regex)), 400);
+    // A request of one query with one matcher.
+    const auto asking = [](bridge::wire::LabelMatcher::Type type, const std::string& name,
+                           const std::string& value) {
+        bridge::wire::ReadRequest request;
+        auto* matcher = request.add_queries()->add_matchers();
+        matcher->set_type(type);
+        matcher->set_name(name);
+        matcher->set_value(value);
+        return request;
+    };
+    EXPECT_EQ(status_of(bridge::compressed(asking(bridge::wire::LabelMatcher::RE, "check", "("))),
+              400);
     bridge::wire::ReadRequest many;
     for (int q = 0; q < 17; ++q) {
         many.add_queries();
     }
     EXPECT_EQ(status_of(bridge::compressed(many)), 400);
-    bridge::wire::ReadRequest everything;
-    auto* any_name = everything.add_queries()->add_matchers();
-    any_name->set_type(bridge::wire::LabelMatcher::RE);
-    any_name->set_name("__name__");
-    any_name->set_value(".+");
-    EXPECT_EQ(status_of(bridge::compressed(everything)), 400);
+    EXPECT_EQ(
+        status_of(bridge::compressed(asking(bridge::wire::LabelMatcher::RE, "__name__", ".+"))),
+        400);
     // Several clients at once, each answered in full.
-    bridge::wire::ReadRequest one_series;
-    auto* by_check = one_series.add_queries()->add_matchers();
-    by_check->set_name("check");
-    by_check->set_value("0");
+    bridge::wire::ReadRequest one_series = asking(bridge::wire::LabelMatcher::EQ, "check", "0");
     one_series.mutable_queries(0)->set_end_timestamp_ms((now_ + 600) * 1000);
     std::atomic<int> answered{0};
     std::vector<std::thread> clients;
