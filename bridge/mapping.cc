@@ -75,12 +75,6 @@ double shown_value(float value) {
     return read;
 }
 
-std::string value_text(double value) {
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    return {text, written.ptr};
-}
-
 std::string label_value(const std::string& name, Metric metric, const SeriesIdentity& series) {
     if (name == "__name__") {
         return std::string(metric_name(metric));

@@ -39,8 +39,6 @@ struct Row {
 std::optional<double> value_of(Metric metric, const Row& row);
 // The shortest decimal that reads back as the float, read as a double.
 double shown_value(float value);
-// The text a value is written as: the shortest that reads back the same.
-std::string value_text(double value);
 
 // What every sample of a series carries besides its metric's name.
 struct SeriesIdentity {

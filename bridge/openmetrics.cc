@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/interval_rows.h"
+
 namespace bridge {
 
 namespace {
@@ -70,7 +72,7 @@ uint64_t write_openmetrics(LiveReader& reader, const SeriesNames& names, const s
             for (const Row& row :
                  reader.rows(series, range.from_ms, range.to_ms).value_or(std::vector<Row>{})) {
                 if (const auto value = value_of(metric, row)) {
-                    out << prefix << value_text(*value) << ' ';
+                    out << prefix << tools::double_text(*value) << ' ';
                     write_time(out, row.ms);
                     out << '\n';
                     ++written;

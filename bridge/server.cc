@@ -78,8 +78,8 @@ struct Counters {
             << "tsdb_serve_samples_total " << samples << "\n"
             << "# HELP tsdb_serve_read_seconds_total Time spent answering remote reads.\n"
             << "# TYPE tsdb_serve_read_seconds_total counter\n"
-            << "tsdb_serve_read_seconds_total " << value_text(double(read_microseconds) / 1e6)
-            << "\n";
+            << "tsdb_serve_read_seconds_total "
+            << tools::double_text(double(read_microseconds) / 1e6) << "\n";
         return out.str();
     }
 };

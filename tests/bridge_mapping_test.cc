@@ -11,6 +11,7 @@
 #include "bridge/mapping.h"
 #include "bridge/openmetrics.h"
 #include "bridge/series_names.h"
+#include "tools/interval_rows.h"
 #include "tools/options.h"
 
 namespace {
@@ -65,7 +66,7 @@ TEST(SeriesNames, ReadsNamesAndLabelsAndRefusesMalformedLinesByNumber) {
 TEST(Mapping, ValuesReadAsTheTableShowsThemAndRecordsWithoutGoodSamplesGiveOnlyCounts) {
     EXPECT_EQ(bridge::shown_value(0.1f), 0.1);
     EXPECT_EQ(bridge::shown_value(3.4e38f), 3.4e38);
-    EXPECT_EQ(bridge::value_text(bridge::shown_value(1e-7f)), "1e-07");
+    EXPECT_EQ(tools::double_text(bridge::shown_value(1e-7f)), "1e-07");
     const Row good{60000, 3, 1, 0.5f, 1.25f, 2.0f, 0};
     EXPECT_EQ(bridge::value_of(Metric::avg, good), std::optional<double>(1.25));
     EXPECT_EQ(bridge::value_of(Metric::bad_samples, good), std::optional<double>(1));

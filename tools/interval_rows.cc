@@ -266,6 +266,12 @@ std::string float_text(float value) {
     return failed == std::errc{} ? std::string(text, end) : "nan";
 }
 
+std::string double_text(double value) {
+    char text[32];
+    const auto [end, failed] = std::to_chars(text, text + sizeof text, value);
+    return failed == std::errc{} ? std::string(text, end) : "nan";
+}
+
 const char* type_name(uint32_t storage_type) {
     return storage_type >= 1 && storage_type <= 4 ? names[storage_type - 1] : "unknown";
 }

@@ -25,8 +25,9 @@ int32_t protocol_type(uint32_t storage_type);
 // enum: start,end,mask,ngood,nbad
 // incident: time,severity,message
 std::vector<std::string> columns(uint32_t storage_type);
-// The shortest text that reads back as the same float.
+// The shortest text that reads back as the same float, or double.
 std::string float_text(float value);
+std::string double_text(double value);
 // Whether a record's 32-bit value can hold `value` (rounded); NaN it can.
 bool float_holds(double value);
 // An interval's fields in the order of its type's columns, as CSV writes them.

@@ -1,6 +1,5 @@
 #include "tools/tsdbctl/import.h"
 
-#include <charconv>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -16,26 +15,19 @@ namespace tsdbctl {
 
 namespace {
 
-// The shortest text that reads back as the value.
-std::string number_text(double v) {
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, v);
-    return {text, written.ptr};
-}
-
 // A value as a record stores it: refused when a 32-bit float cannot hold it;
 // the first that reads back otherwise than the file holds it is said.
 float stored_value(double v, int64_t start, const std::string& source) {
     if (!tools::float_holds(v)) {
         throw tools::EBadInput(source + ": the point at " + std::to_string(start) + " holds " +
-                               number_text(v) + ", beyond what a value can hold");
+                               tools::double_text(v) + ", beyond what a value can hold");
     }
     const auto stored = static_cast<float>(v);
     static bool said = false;
     if (!said && !std::isnan(v) && std::stod(tools::float_text(stored)) != v) {
         said = true;
         std::cerr << "import: values are stored as 32-bit floats (about 7 significant digits): "
-                  << number_text(v) << " at " << start << " reads back as "
+                  << tools::double_text(v) << " at " << start << " reads back as "
                   << tools::float_text(stored) << "\n";
     }
     return stored;
