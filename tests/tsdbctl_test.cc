@@ -319,6 +319,20 @@ TEST_F(Tsdbctl, ReadsAndChartsDoNotMislead) {
     EXPECT_EQ(out("get " + db + " 0 --from 1700000001 --to 1700003700 --format csv"),
               "start,end,min,avg,max,ngood,nbad\n1700000000,1700003600,1,2,3,60,0\n"
               "1700003600,1700007200,,,,0,56\n");
+    // So does a record written after a silence, longer than any level's step;
+    // one that ends before the start stays out, however far back it lies.
+    const std::string quiet = dir + "/quiet.tsdb";
+    out("init " + quiet + " --size 8M");
+    out("create " + quiet + " --type continuous --level 1m:100");
+    out("put " + quiet + " 0 " +
+        file("m.csv",
+             "start,end,value\n1690000000,1690000060,1\n1700000000,1700003600,5\n"
+             "1700003600,1700003660,6\n"));
+    EXPECT_EQ(out("get " + quiet + " 0 --from 1700001000 --to 1700003700 --format csv"),
+              "start,end,min,avg,max,ngood,nbad\n1700000000,1700003600,5,5,5,1,0\n"
+              "1700003600,1700003660,6,6,6,1,0\n");
+    EXPECT_EQ(out("get " + quiet + " 0 --from 1695000000 --to 1700000000 --format csv"),
+              "start,end,min,avg,max,ngood,nbad\n");
     // A record without good samples is a gap; a prefixed unit gets no second prefix.
     const std::string chart =
         out("graph " + db + " 0 --from 1700000000 --to 1700010800 --unit ms -o -");

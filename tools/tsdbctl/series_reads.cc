@@ -5,13 +5,17 @@
 
 namespace tsdbctl {
 
-uint32_t type_of_existing(parent::TsdbClient& client, uint32_t id) {
+tsdb::time_series_layout_t layout_of_existing(parent::TsdbClient& client, uint32_t id) {
     try {
-        return client.describe(id).data_type;
+        return client.describe(id);
     } catch (const parent::ERequestFailed&) {
         throw tools::EBadInput("series " + std::to_string(id) +
                                " does not exist (tsdbctl list shows those that do)");
     }
+}
+
+uint32_t type_of_existing(parent::TsdbClient& client, uint32_t id) {
+    return layout_of_existing(client, id).data_type;
 }
 
 tsdb::interval_list every_record(parent::TsdbClient& client, uint32_t id, uint32_t type) {

@@ -8,7 +8,9 @@
 
 namespace tsdbctl {
 
-// tools::EBadInput "series N does not exist ..." for a free id.
+// A series' layout, or its type; tools::EBadInput "series N does not
+// exist ..." for a free id.
+tsdb::time_series_layout_t layout_of_existing(parent::TsdbClient& client, uint32_t id);
 uint32_t type_of_existing(parent::TsdbClient& client, uint32_t id);
 
 // Every record of every level and the write buffer, oldest first.

@@ -93,19 +93,46 @@ void put_all(Context& c, uint32_t id, int32_t data_type, tsdb::interval_list& in
     }
 }
 
+// The start of a record that begins more than `reach` before `from` and
+// covers it, as one written after a silence spans the silence: looked for
+// in windows twice as long each time, back to the epoch. None when the
+// latest record before the windows' end ends by `from`.
+std::optional<int64_t> start_of_long_record(Context& c, uint32_t id, uint32_t type, int64_t from,
+                                            int64_t reach) {
+    for (; from - reach > 0; reach *= 2) {
+        const tsdb::interval_list earlier = client(c).get(
+            {id, tools::protocol_type(type), 0, true, from - 2 * reach, from - reach, 0, 0});
+        if (!earlier.items.empty()) {
+            const Span last = span_of(*earlier.items.back());
+            return last.end > from ? std::optional(last.start) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
 // Every record that overlaps [from, to), or the range grouped into `points`.
-tsdb::interval_list read_range(Context& c, uint32_t id, uint32_t type, int64_t from, int64_t to,
-                               uint32_t points) {
+tsdb::interval_list read_range(Context& c, uint32_t id, const tsdb::time_series_layout_t& layout,
+                               int64_t from, int64_t to, uint32_t points) {
+    const uint32_t type = layout.data_type;
+    const auto read = [&](int64_t start) {
+        return client(c).get(
+            {id, tools::protocol_type(type), 0, points == 0, start, to, points, 0});
+    };
     if (points > 0 || type == tsdb::type_incident) {
-        return client(c).get({id, tools::protocol_type(type), 0, points == 0, from, to, points, 0});
+        return read(from);
     }
-    // A record starts at most its level's resolution before it ends.
-    uint32_t longest = 0;
-    for (const tsdb::level_t& level : client(c).describe(id).levels) {
-        longest = std::max(longest, level.resolution);
+    // A record mostly starts at most its level's resolution before it ends.
+    int64_t reach = 1;
+    for (const tsdb::level_t& level : layout.levels) {
+        reach = std::max<int64_t>(reach, level.resolution);
     }
-    tsdb::interval_list records =
-        client(c).get({id, tools::protocol_type(type), 0, true, from - longest, to, 0, 0});
+    tsdb::interval_list records = read(from - reach);
+    const auto starts_by_from = [&](const auto& record) { return span_of(*record).start <= from; };
+    if (std::none_of(records.items.begin(), records.items.end(), starts_by_from)) {
+        if (const auto start = start_of_long_record(c, id, type, from, reach)) {
+            records = read(*start);
+        }
+    }
     std::erase_if(records.items, [&](const auto& record) { return span_of(*record).end <= from; });
     return records;
 }
@@ -509,11 +536,12 @@ void get(Context& c, const Arguments& a) {
         return write_aligned(c, ids, {from, step, cells}, format, a.has("--utc"));
     }
     const uint32_t points = tools::parse_number("--points", a.value("--points"), 0, 1000000);
-    const uint32_t type = client(c).describe(ids[0]).data_type;
+    const tsdb::time_series_layout_t layout = client(c).describe(ids[0]);
+    const uint32_t type = layout.data_type;
     if (format == tools::Format::table && c.names.of(ids[0])) {
         c.out << series_called(c, ids[0]) << "\n";
     }
-    const tsdb::interval_list data = read_range(c, ids[0], type, from, to, points);
+    const tsdb::interval_list data = read_range(c, ids[0], layout, from, to, points);
     if (a.has("--rate")) {
         write_rates(c, rates_of(ids[0], type, data), format, a.has("--utc"));
     } else {
@@ -543,16 +571,9 @@ void oldest(Context& c, const Arguments& a) {
         t = client(c).oldest();
     } else {
         const uint32_t id = series_named(c, a.at(0));
-        const uint32_t type = client(c).describe(id).data_type;
-        const tsdb::interval_list all = read_range(c, id, type, 0, c.now + 1, 0);
+        const tsdb::interval_list all = read_range(c, id, client(c).describe(id), 0, c.now + 1, 0);
         if (!all.items.empty()) {
-            std::ostringstream first;
-            tools::write_intervals(first, tools::Format::csv, type, all);
-            std::istringstream rows(first.str());
-            std::string line;
-            std::getline(rows, line);
-            std::getline(rows, line);
-            t = std::stoll(line);
+            t = span_of(*all.items.front()).start;
         }
     }
     if (as_json) {
@@ -718,13 +739,14 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
     std::vector<tsdb::interval_list> data;
     std::vector<tools::NamedSeries> named;
     for (uint32_t id : ids) {
-        const uint32_t type = type_of_existing(client(c), id);
+        const tsdb::time_series_layout_t layout = layout_of_existing(client(c), id);
+        const uint32_t type = layout.data_type;
         if (type == tsdb::type_enum || type == tsdb::type_incident) {
             throw tools::EBadInput("series " + std::to_string(id) + " holds " +
                                    tools::type_name(type) +
                                    " data; several series share a chart of values only");
         }
-        data.push_back(read_range(c, id, type, from, to, points));
+        data.push_back(read_range(c, id, layout, from, to, points));
     }
     for (size_t n = 0; n < ids.size(); ++n) {
         named.push_back({series_called(c, ids[n]), &data[n]});
@@ -739,8 +761,9 @@ std::string chart_of_several(Context& c, const std::vector<uint32_t>& ids, int64
 
 std::string series_chart(Context& c, uint32_t id, const ChartRange& range,
                          tools::ChartLabels& labels, size_t& drawn) {
-    const uint32_t type = type_of_existing(client(c), id);
-    tsdb::interval_list data = read_range(c, id, type, range.from, range.to,
+    const tsdb::time_series_layout_t layout = layout_of_existing(client(c), id);
+    const uint32_t type = layout.data_type;
+    tsdb::interval_list data = read_range(c, id, layout, range.from, range.to,
                                           type == tsdb::type_incident ? 0 : range.points);
     if (labels.title.empty()) {
         labels.title = series_called(c, id) + " (" + tools::type_name(type) +
