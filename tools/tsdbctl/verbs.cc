@@ -432,12 +432,12 @@ tsdb::interval_list read_input(Context& c, const Arguments& a, uint32_t type,
 
 void put(Context& c, const Arguments& a) {
     const uint32_t id = series_named(c, a.at(0));
-    const uint32_t type = type_of_existing(client(c), id);
+    const tsdb::time_series_layout_t layout = layout_of_existing(client(c), id);
+    const uint32_t type = layout.data_type;
     std::vector<size_t> lines;
     tsdb::interval_list intervals = read_input(c, a, type, lines);
     const size_t n = intervals.size();
-    const int64_t incident_step =
-        type == tsdb::type_incident ? client(c).describe(id).levels[0].resolution : 0;
+    const int64_t incident_step = type == tsdb::type_incident ? layout.levels[0].resolution : 0;
     CheckedWrites checked = check_writes(std::move(intervals), lines,
                                          {newest_end(c, id, type), c.now, a.has("--allow-future"),
                                           a.has("--backfill"), incident_step});
