@@ -389,7 +389,7 @@ TEST_F(Tsdbctl, CounterRatesAndChartHelpers) {
               "start,end,rate\n1700000060,1700000120,1\n1700000180,1700000240,1\n"
               "1700000240,1700000300,2\n");
     EXPECT_NE(ctl("get " + db + " 0" + range + " --rate --format csv")
-                  .output.find("1 counter resets (the counter fell): no rate for those steps\n"),
+                  .output.find("1 counter reset (the counter fell): no rate for that step\n"),
               std::string::npos);
     const std::string chart =
         out("graph " + db + " 0" + range + " --rate --hrule 1.5:limit --lower 0 --upper 4 -o -");

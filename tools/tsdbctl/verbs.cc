@@ -482,36 +482,40 @@ tools::CounterRates rates_of(uint32_t id, uint32_t type, const tsdb::interval_li
 // start,end,rate per step; resets are counted after a table, on the error
 // output otherwise, so that CSV and JSON stay data.
 void write_rates(Context& c, const tools::CounterRates& rates, tools::Format format, bool utc) {
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& item : rates.rates.items) {
-        const auto& r = dynamic_cast<const tsdb::data_interval_continuous_t&>(*item);
-        rows.push_back({std::to_string(r.start), std::to_string(r.end), tools::float_text(r.avg)});
-    }
+    const auto each = [&](const auto& write) {
+        for (const auto& item : rates.rates.items) {
+            const auto& r = dynamic_cast<const tsdb::data_interval_continuous_t&>(*item);
+            write(r.start, r.end, tools::float_text(r.avg));
+        }
+    };
     if (format == tools::Format::json) {
         tools::Json json;
         json.begin_array();
-        for (const auto& row : rows) {
-            json.begin_object().key("start").number(row[0]).key("end").number(row[1]);
-            json.key("rate").number(row[2]).end_object();
-        }
+        each([&](int64_t start, int64_t end, const std::string& rate) {
+            json.begin_object().key("start").value(start);
+            json.key("end").value(end).key("rate").number(rate).end_object();
+        });
         c.out << json.end_array().text() << "\n";
     } else if (format == tools::Format::csv) {
         c.out << "start,end,rate\n";
-        for (const auto& row : rows) {
-            c.out << row[0] << "," << row[1] << "," << row[2] << "\n";
-        }
+        each([&](int64_t start, int64_t end, const std::string& rate) {
+            c.out << start << "," << end << "," << rate << "\n";
+        });
     } else {
         c.out << std::right << std::setw(19) << "start (" + tools::zone_name(utc) + ")"
               << "  " << std::setw(19) << "end (" + tools::zone_name(utc) + ")"
               << "  rate/s\n";
-        for (const auto& row : rows) {
-            c.out << tools::table_time(std::stoll(row[0]), utc) << "  "
-                  << tools::table_time(std::stoll(row[1]), utc) << "  " << row[2] << "\n";
-        }
+        each([&](int64_t start, int64_t end, const std::string& rate) {
+            c.out << tools::table_time(start, utc) << "  " << tools::table_time(end, utc) << "  "
+                  << rate << "\n";
+        });
     }
     if (rates.resets > 0) {
         (format == tools::Format::table ? c.out : std::cerr)
-            << rates.resets << " counter resets (the counter fell): no rate for those steps\n";
+            << rates.resets
+            << (rates.resets == 1
+                    ? " counter reset (the counter fell): no rate for that step\n"
+                    : " counter resets (the counter fell): no rate for those steps\n");
     }
 }
 
